@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# One command from a fresh Debian 12 machine: install what is missing, build, run every test.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh"
+cd "${BW_BUILD_DIR:-$root/build}"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+
+namespace bw {
+
+// The folder that holds the running executable.
+std::filesystem::path executableFolder();
+
+// Where the program keeps its files: the executable's folder, or, when that
+// folder is not writable (an installed copy under /usr),
+// $XDG_DATA_HOME/bastionwatch (by default ~/.local/share/bastionwatch).
+std::filesystem::path programFolder();
+
+// The rule itself, for tests: chooses between the two candidates.
+std::filesystem::path chooseProgramFolder(const std::filesystem::path& exeFolder,
+                                          const char* xdgDataHome, const char* home);
+
+}  // namespace bw

@@ -1,0 +1,37 @@
+#include "platform/program_folder.h"
+
+#include <unistd.h>
+
+#include <system_error>
+
+namespace bw {
+
+namespace fs = std::filesystem;
+
+fs::path executableFolder() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return fs::current_path();
+    return exe.parent_path();
+}
+
+fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome,
+                             const char* home) {
+    if (access(exeFolder.c_str(), W_OK) == 0) return exeFolder;
+    fs::path dataHome;
+    if (xdgDataHome && *xdgDataHome && fs::path(xdgDataHome).is_absolute()) {
+        dataHome = xdgDataHome;
+    } else {
+        dataHome = fs::path(home && *home ? home : "/tmp") / ".local" / "share";
+    }
+    fs::path folder = dataHome / "bastionwatch";
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    return folder;
+}
+
+fs::path programFolder() {
+    return chooseProgramFolder(executableFolder(), getenv("XDG_DATA_HOME"), getenv("HOME"));
+}
+
+}  // namespace bw

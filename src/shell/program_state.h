@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bw {
+
+// The options as the window's widgets show them.
+struct Options {
+    bool startHidden = false;             // Check1 "Lanch Minimzed"
+    bool blocking = true;                 // Check2 "Block banned IPs."
+    bool fullLog = true;                  // Check3 "Full Conn. Log"
+    int aggression = 90;                  // Slider1, 0..100
+    std::string aggressionText = "90%";   // Label2
+};
+
+// The values beside "Ranges:", "Addresses:" and "Blocked:".
+struct Counters {
+    std::string ranges = "0";
+    std::string addresses = "0";
+    std::uint64_t blocked = 0;
+};
+
+struct GuardTimer {
+    bool enabled = false;
+    int intervalMs = 100;
+};
+
+// Everything the main window shows that the core decides.
+struct ProgramState {
+    Options options;
+    Counters counters;
+    GuardTimer timer;
+    bool guardOnBanner = false;   // Picture9 shows the guard-on image (else the guard-off one)
+    bool bannerShown = false;     // Picture9 is empty until the start-up fills it
+    bool windowVisible = true;
+    bool trayVisible = true;
+    std::string trayToolTip;
+    std::string lastUpdateVersion;  // bwuv
+};
+
+}  // namespace bw
