@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,11 @@ public:
     virtual void banListReset() = 0;
     // Something of ProgramState changed (counters, options, banner, timer, visibility).
     virtual void stateChanged() = 0;
+
+    // Shows a progress box with the caption and keeps window events and guard
+    // ticks running until finished() returns true (polled), then closes the box.
+    virtual void waitWithProgress(std::string_view caption,
+                                  const std::function<bool()>& finished) = 0;
 
     // Ends the program at once: no further events run and nothing else is saved.
     virtual void exitNow(int status) = 0;

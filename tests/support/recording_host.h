@@ -23,6 +23,11 @@ public:
     void appendLog(std::string_view text) override { log.append(text); }
     void banListReset() override { ++listResets; }
     void stateChanged() override { ++stateChanges; }
+    void waitWithProgress(std::string_view caption,
+                          const std::function<bool()>& finished) override {
+        progressCaptions.emplace_back(caption);
+        while (!finished()) letPendingEventsRun();
+    }
     void exitNow(int status) override { exitStatus = status; }
 
     int yields = 0;
@@ -31,6 +36,7 @@ public:
     int exitStatus = -1;
     std::string log;
     std::vector<Message> messages;
+    std::vector<std::string> progressCaptions;
     std::function<void()> onYield;                  // runs at each yield point
     std::function<void(const Message&)> onMessage;  // runs while a box is "shown"
 };

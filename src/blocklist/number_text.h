@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace bw {
+
+// The leading decimal number of a text: blanks and tabs before it are skipped,
+// an optional sign and digits with at most one decimal point are taken, and
+// reading stops at the first other character. No digits reads as 0.
+double leadingNumber(std::string_view text);
+
+// A number as plain decimal text, without exponent or trailing zeros
+// (257 -> "257", 12.5 -> "12.5", -3 -> "-3").
+std::string formatPlainNumber(double value);
+
+}  // namespace bw

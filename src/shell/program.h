@@ -1,0 +1,83 @@
+#pragma once
+
+// The program as a whole, without a window: owns the ban table and every
+// option, counter and file of the program, and carries out what the window's
+// widgets ask for. The Qt window and the console runner both drive one of these.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "blocklist/ban_table.h"
+#include "shell/host.h"
+#include "shell/program_state.h"
+
+namespace bw {
+
+class TcpTable;
+class Clock;
+class Downloader;
+class Registry;
+class Launcher;
+class Priority;
+
+// The outside world as the program sees it. All references outlive the Program.
+struct ProgramServices {
+    TcpTable& tcpTable;
+    Clock& clock;
+    Downloader& downloader;
+    Registry& registry;
+    Launcher& launcher;
+    Priority& priority;
+    std::filesystem::path folder;         // where Moatlist.P2P and the other files live
+    std::filesystem::path executable;     // for the link scheme's launch command
+    std::string updateServer;             // base address, ends with "/"
+};
+
+enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };
+
+class Program {
+public:
+    Program(Host& host, ProgramServices services);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    const ProgramState& state() const;
+    const BanTable& table() const;
+
+    // The window's load event: link intake, scheme registration, start-up load, tooltip.
+    void load(std::string_view commandLineArgument);
+    void STARTUPLOAD(std::string_view payload);
+
+    // Widgets.
+    void guardTimerFired();
+    void sliderClicked(int position);
+    void check1Clicked(bool ticked);
+    void check2Clicked(bool ticked);
+    void check3Clicked(bool ticked);
+    void addRange(std::string_view profile, std::string_view start, std::string_view end);
+    void removeEntry(EntryRef selected);
+    void filesDropped(const std::vector<std::string>& paths);
+    void checkForUpdates();
+    void viewConnectionLog();
+    void openSupportPage(SupportPage page);
+    // Closing the window: saves the settings, then ends the program.
+    void unload();
+
+    // The core operations, public for the window and for tests.
+    void ADDBANRANGE(std::string_view ORIGINALDATA);
+    void UPDATELIST();
+    void RefreshNS();
+    void LOADSETTINGS();
+    void SAVESETTINGS();
+    void SAVELIST();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+}  // namespace bw
