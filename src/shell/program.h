@@ -77,6 +77,8 @@ public:
     void SAVELIST();
 
 private:
+    void addLinkEntriesAndEnd(std::string_view payload);
+
     struct Parts;
     std::unique_ptr<Parts> parts_;
 };
