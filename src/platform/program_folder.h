@@ -4,7 +4,8 @@
 
 namespace bw {
 
-// The folder that holds the running executable.
+// The running executable, and the folder that holds it.
+std::filesystem::path executablePath();
 std::filesystem::path executableFolder();
 
 // Where the program keeps its files: the executable's folder, or, when that

@@ -8,11 +8,15 @@ namespace bw {
 
 namespace fs = std::filesystem;
 
-fs::path executableFolder() {
+fs::path executablePath() {
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return fs::current_path();
-    return exe.parent_path();
+    return ec ? fs::path() : exe;
+}
+
+fs::path executableFolder() {
+    fs::path exe = executablePath();
+    return exe.empty() ? fs::current_path() : exe.parent_path();
 }
 
 fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome,
