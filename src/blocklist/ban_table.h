@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "blocklist/range_index.h"
+
 namespace bw {
 
 // One banned range: the blocklist line as received, its profile name and its
@@ -46,12 +48,40 @@ public:
     // The entry shown at a row of the list (rows follow table order).
     EntryRef refAtRow(std::size_t row) const;
 
-    // Every entry whose range holds the address, in table order, each once.
+    // Every entry whose range holds the address, in table order, each once: an
+    // entry matches when address > start - 1, address < end + 1 and address > 0.
+    // A range is found from every first part it covers, not only from its own
+    // bucket.
     void findMatches(double address, std::vector<EntryRef>& out) const;
 
+    // Builds the lookup index now instead of at the next findMatches, e.g. right
+    // after a bulk load.
+    void buildIndex() const;
+
 private:
+    // An entry appended since the index was built, checked one by one.
+    struct Recent {
+        double lo = 0;
+        double hi = 0;
+        EntryRef ref;
+    };
+
+    void forgetIndex();
+    void noteAppended(EntryRef ref);
+    std::size_t recentLimit() const;
+    EntryRef refOfIndexedRow(std::uint32_t row) const;
+
     std::array<std::vector<BanEntry>, kBuckets> buckets_;
     std::size_t size_ = 0;
+
+    // The index covers the table as it was at build time; later appends sit in
+    // recent_ until there are too many of them. Removals shift slots, so they
+    // drop the index, which is rebuilt at the next lookup.
+    mutable RangeIndex index_;
+    mutable std::array<std::uint32_t, kBuckets + 1> indexedFirstRow_{};
+    mutable std::vector<Recent> recent_;
+    mutable bool indexCurrent_ = true;
+    mutable std::vector<std::uint32_t> rowScratch_;
 };
 
 }  // namespace bw

@@ -2,15 +2,67 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace bw {
+
+namespace {
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// Up to 15 plain digits fit a double exactly: the common case, kept off from_chars.
+std::optional<double> shortDigits(std::string_view digits) {
+    if (digits.size() > 15)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (!isDigit(c))
+            return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return static_cast<double>(value);
+}
+
+}  // namespace
+
+std::optional<double> numberFromText(std::string_view text) {
+    text = trimBlanks(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || !isDigit(text.front()))
+        return std::nullopt;
+    std::optional<double> value = shortDigits(text);
+    if (!value) {
+        double parsed = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+        if (ec != std::errc() || end != text.data() + text.size())
+            return std::nullopt;
+        value = parsed;
+    }
+    return negative ? -*value : *value;
+}
 
 double leadingNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
     std::string number;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        if (text[i] == '-') number += '-';
+        if (text[i] == '-')
+            number += '-';
         ++i;
     }
     bool point = false;
@@ -26,8 +78,10 @@ double leadingNumber(std::string_view text) {
         }
         number += c;
     }
-    if (!digits) return 0;
-    if (number.back() == '.') number.pop_back();
+    if (!digits)
+        return 0;
+    if (number.back() == '.')
+        number.pop_back();
     const char* begin = number.data();
     if (*begin == '.') {
         number.insert(0, "0");
@@ -42,10 +96,12 @@ double leadingNumber(std::string_view text) {
 }
 
 std::string formatPlainNumber(double value) {
-    if (value == 0 || std::isnan(value)) return "0";
+    if (value == 0 || std::isnan(value))
+        return "0";
     char buffer[400];
     auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    if (ec != std::errc()) return "0";
+    if (ec != std::errc())
+        return "0";
     return std::string(buffer, end);
 }
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "blocklist/ban_table.h"
+
+namespace bw {
+
+// What one load read: entry lines (ranges), banned addresses, lines without ":".
+struct LoadTotals {
+    std::uint64_t ranges = 0;
+    double addresses = 0;
+    std::uint64_t failed = 0;
+};
+
+// Reads a whole blocklist file into the table, appending each entry to its
+// bucket in file order; the caller has cleared the table. Empty lines count
+// nowhere; a line without ":" counts as failed; every other line counts as a
+// range. A line whose bucket (the leading number of its start address) lies
+// outside 0..255 is not stored and adds no addresses (a single-address line
+// has already counted its one address). A bound that does not convert is 0.
+LoadTotals loadBlocklist(std::string_view bytes, BanTable& table);
+
+// The lines the load adds to the log view, each ended by CR LF: the failed
+// lines (only when there are any), then the load report and an empty line.
+std::string loadReport(const LoadTotals& totals);
+
+}  // namespace bw

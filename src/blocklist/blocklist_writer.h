@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "blocklist/ban_table.h"
+
+namespace bw {
+
+// Every slot of the file layout, bucket by bucket: each bucket gives
+// max(1025, entries) lines, its entries' texts first, then empty lines, each
+// line ended by CR LF. With no bucket over 1025 entries that is 262 400 lines.
+std::string formatEverySlot(const BanTable& table);
+
+// Only the entries whose text has 2 characters or more, in table order, each
+// ended by CR LF.
+std::string formatStoredOnly(const BanTable& table);
+
+}  // namespace bw
