@@ -1,0 +1,94 @@
+#include "shell/settings.h"
+
+#include <cmath>
+#include <vector>
+
+#include "blocklist/number_text.h"
+#include "shell/whole_file.h"
+
+namespace bw {
+
+namespace {
+
+// Splits at CR, LF or CR LF; a last line without a line end still counts.
+std::vector<std::string_view> splitLines(std::string_view bytes) {
+    std::vector<std::string_view> lines;
+    std::size_t begin = 0;
+    while (begin < bytes.size()) {
+        std::size_t end = bytes.find_first_of("\r\n", begin);
+        if (end == std::string_view::npos) {
+            lines.push_back(bytes.substr(begin));
+            break;
+        }
+        lines.push_back(bytes.substr(begin, end - begin));
+        begin = end + 1;
+        if (bytes[end] == '\r' && begin < bytes.size() && bytes[begin] == '\n')
+            ++begin;
+    }
+    return lines;
+}
+
+void applyStartHidden(double flag, ProgramState& state) {
+    const bool hidden = flag == 1;
+    state.options.startHidden = hidden;
+    state.windowVisible = !hidden;
+}
+
+void applyAggression(double v, ProgramState& state) {
+    if (v > 100)
+        v = 100;
+    if (v < 0)
+        v = 10;
+    state.options.aggression = roundHalfToEven(v);
+    state.options.aggressionText = formatPlainNumber(v);
+    state.timer.intervalMs = roundHalfToEven(105 - v);
+}
+
+}  // namespace
+
+int roundHalfToEven(double value) {
+    double rounded = std::round(value);
+    if (std::fabs(value - std::trunc(value)) == 0.5)
+        rounded = 2 * std::round(value / 2);
+    return static_cast<int>(rounded);
+}
+
+void applySettingsText(std::string_view bytes, ProgramState& state) {
+    const auto lines = splitLines(bytes);
+    auto line = [&](std::size_t i) { return i < lines.size() ? lines[i] : std::string_view{}; };
+    if (lines.size() > 2)
+        state.lastUpdateVersion = std::string(lines[2]);
+    applyStartHidden(leadingNumber(line(0)), state);
+    applyAggression(leadingNumber(line(1)), state);
+}
+
+bool LOADSETTINGS(const std::filesystem::path& file, ProgramState& state) {
+    const FileBytes contents = readOrCreateFile(file);
+    if (!contents.ok)
+        return false;
+    if (contents.bytes.empty()) {
+        state.windowVisible = true;
+        return true;
+    }
+    applySettingsText(contents.bytes, state);
+    return true;
+}
+
+std::string settingsText(const ProgramState& state) {
+    // The version is one line of the file; anything after a line break in it
+    // would not read back as the version anyway.
+    const std::string& version = state.lastUpdateVersion;
+    std::string text = state.options.startHidden ? "1" : "0";
+    text += "\r\n";
+    text += state.options.aggressionText;
+    text += "\r\n";
+    text += version.substr(0, version.find_first_of("\r\n"));
+    text += "\r\n";
+    return text;
+}
+
+WriteResult SAVESETTINGS(const std::filesystem::path& file, const ProgramState& state) {
+    return writeFileAtomically(file, settingsText(state));
+}
+
+}  // namespace bw

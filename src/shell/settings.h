@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "blocklist/atomic_file.h"
+#include "shell/program_files.h"
+#include "shell/program_state.h"
+
+namespace bw {
+
+// Reads the settings file and applies it to the state: the start-hidden flag
+// (line 1), the aggression (line 2) and the last update version (line 3). The
+// file is created empty when it does not exist; an empty file only shows the
+// window. Returns false when the file could not be opened or created, in which
+// case the state is untouched.
+bool LOADSETTINGS(const std::filesystem::path& file, ProgramState& state);
+
+// The same, on the file's bytes (never empty here).
+void applySettingsText(std::string_view bytes, ProgramState& state);
+
+// Writes the three lines, each ended by CR LF, replacing the file whole.
+WriteResult SAVESETTINGS(const std::filesystem::path& file, const ProgramState& state);
+
+// The bytes SAVESETTINGS writes.
+std::string settingsText(const ProgramState& state);
+
+// Nearest integer, a half going to the even neighbour (12.5 -> 12, 13.5 -> 14).
+int roundHalfToEven(double value);
+
+}  // namespace bw
