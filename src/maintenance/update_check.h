@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/downloader.h"
+#include "shell/host.h"
+#include "shell/program_state.h"
+
+namespace bw {
+
+// The version value of a version text: "0" followed by the text, read by its
+// leading number, so an empty text or one beginning with a sign reads as 0.
+double versionValue(std::string_view versionText);
+
+// Asks the update server whether a newer blocklist exists and, if so, replaces
+// the local blocklist with it and reloads the table.
+//
+// The new blocklist is downloaded beside the old one and renamed over it only
+// when the download completed; otherwise the old file stays, the last update
+// version (bwuv) keeps its value and the user is told. bwuv takes the received
+// version when no update is due, or once the new blocklist is in place.
+class UpdateCheck {
+public:
+    UpdateCheck(Downloader& downloader, Host& host, ProgramState& state,
+                std::filesystem::path folder, std::string serverBase,
+                std::function<void()> saveSettings, std::function<void()> startupLoad);
+
+    // The menu command. A check asked for while one runs (its downloads keep
+    // window events running) is ignored.
+    void run();
+
+private:
+    void check();
+    // Downloads while the host keeps events and the guard running.
+    DownloadResult download(const std::string& url, const std::filesystem::path& target,
+                            std::string_view caption);
+    bool updateBlocklist();
+    void acceptVersion(const std::string& received);
+    void showConnectionError();
+    void show(std::string title, std::string text);
+
+    Downloader& downloader_;
+    Host& host_;
+    ProgramState& state_;
+    std::filesystem::path folder_;
+    std::string serverBase_;
+    std::function<void()> saveSettings_;
+    std::function<void()> startupLoad_;
+    bool running_ = false;
+};
+
+}  // namespace bw

@@ -1,0 +1,143 @@
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/downloader.h"
+
+namespace bw {
+
+namespace {
+
+void initialiseCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+class CurlDownload : public Download {
+public:
+    CurlDownload(std::string url, std::filesystem::path target, DownloadLimits limits)
+        : url_(std::move(url)), target_(std::move(target)), limits_(limits) {
+        worker_ = std::thread([this] { finish(run()); });
+    }
+
+    ~CurlDownload() override {
+        cancelled_ = true;
+        worker_.join();
+    }
+
+    bool finished() const override { return finished_; }
+
+    DownloadResult result() const override {
+        std::lock_guard lock(mutex_);
+        return result_;
+    }
+
+private:
+    static std::size_t write(char* data, std::size_t size, std::size_t count, void* self) {
+        std::FILE* file = static_cast<CurlDownload*>(self)->file_;
+        return std::fwrite(data, size, count, file) * size;
+    }
+
+    static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<CurlDownload*>(self)->cancelled_ ? 1 : 0;
+    }
+
+    DownloadResult run() {
+        file_ = std::fopen(target_.c_str(), "wb");
+        if (!file_)
+            return {false, "cannot write " + target_.string() + ": " + std::strerror(errno)};
+        DownloadResult transfer = transferInto();
+        DownloadResult saved = closeFile();
+        return transfer.ok ? saved : transfer;
+    }
+
+    DownloadResult transferInto() {
+        CURL* curl = curl_easy_init();
+        if (!curl)
+            return {false, "cannot start a download"};
+        char error[CURL_ERROR_SIZE] = {};
+        curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
+        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+        // Signals and worker threads do not mix; the timeouts below bound name lookups too.
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(limits_.connect.count()));
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.total.count()));
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CurlDownload::write);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlDownload::progress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        CURLcode code = curl_easy_perform(curl);
+        curl_easy_cleanup(curl);
+        if (code == CURLE_OK)
+            return {true, {}};
+        return {false, error[0] ? std::string(error) : std::string(curl_easy_strerror(code))};
+    }
+
+    // Flushes the body to disk, so that a file renamed into place afterwards is whole.
+    DownloadResult closeFile() {
+        bool ok = std::fflush(file_) == 0 && ::fsync(::fileno(file_)) == 0;
+        int err = errno;
+        if (std::fclose(file_) != 0 && ok) {
+            ok = false;
+            err = errno;
+        }
+        file_ = nullptr;
+        if (ok)
+            return {true, {}};
+        return {false, "cannot write " + target_.string() + ": " + std::strerror(err)};
+    }
+
+    void finish(DownloadResult result) {
+        {
+            std::lock_guard lock(mutex_);
+            result_ = std::move(result);
+        }
+        finished_ = true;
+    }
+
+    const std::string url_;
+    const std::filesystem::path target_;
+    const DownloadLimits limits_;
+    std::FILE* file_ = nullptr;
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> finished_{false};
+    mutable std::mutex mutex_;
+    DownloadResult result_;
+    std::thread worker_;
+};
+
+class CurlDownloader : public Downloader {
+public:
+    explicit CurlDownloader(DownloadLimits limits) : limits_(limits) {}
+
+    std::unique_ptr<Download> start(const std::string& url,
+                                    const std::filesystem::path& target) override {
+        return std::make_unique<CurlDownload>(url, target, limits_);
+    }
+
+private:
+    DownloadLimits limits_;
+};
+
+}  // namespace
+
+std::unique_ptr<Downloader> makeCurlDownloader(DownloadLimits limits) {
+    initialiseCurlOnce();
+    return std::make_unique<CurlDownloader>(limits);
+}
+
+}  // namespace bw
