@@ -1,0 +1,82 @@
+#include "guard/connection_log.h"
+
+#include <cstdio>
+
+#include "guard/time_zone.h"
+#include "guard/web_addresses.h"
+
+namespace bw {
+
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+
+// 12-05-2026
+std::string dateText(const LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d-%02d-%04d", t.month, t.day, t.year);
+    return text;
+}
+
+// 21:41:15
+std::string timeText(const LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+    return text;
+}
+
+std::string joined(std::initializer_list<std::string_view> pieces) {
+    std::string text;
+    for (std::string_view p : pieces) text += p;
+    return text;
+}
+
+}  // namespace
+
+ConnectionLog::ConnectionLog(Host& host, const Clock& clock, std::filesystem::path logFile)
+    : host_(host), clock_(clock), logFile_(std::move(logFile)) {}
+
+void ConnectionLog::LogFullStep(std::string_view address) {
+    if (!recent_.remember(address))
+        return;
+    LocalTime t = clock_.now();
+    appendToFile(joined({dateText(t), ", ", timeText(t), ", ", address}));
+}
+
+void ConnectionLog::LogRejectFile(std::string_view address, std::string_view name) {
+    appendToFile(joined({"Rejected: ", rejection(address, name)}));
+}
+
+void ConnectionLog::LogRejectView(std::string_view address, std::string_view name) {
+    host_.appendLog(joined({"Connection Rejected: ", rejection(address, name), kLineEnd}));
+}
+
+void ConnectionLog::LogTeardownRefused(std::string_view address, std::string_view name,
+                                       std::string_view reason) {
+    host_.appendLog(
+        joined({"Could not close connection: ", rejection(address, name), ": ", reason, kLineEnd}));
+}
+
+void ConnectionLog::WriteLogHeader() {
+    host_.clearLog();
+    host_.appendLog(joined({kLogHeaderTitle, kLineEnd}));
+    host_.appendLog(joined({kHomePageAddress, " --- ", kForumAddress, kLineEnd, kLineEnd}));
+    host_.appendLog(
+        joined({"System Timezone: GMT ", offsetText(TimeZoneMinutes(clock_)), kLineEnd, kLineEnd}));
+}
+
+std::string ConnectionLog::rejection(std::string_view address, std::string_view name) const {
+    LocalTime t = clock_.now();
+    return joined({address, " - ", name, " (", dateText(t), " @ ", timeText(t), ")"});
+}
+
+void ConnectionLog::appendToFile(std::string_view line) const {
+    std::string record = joined({line, kLineEnd});
+    std::FILE* file = std::fopen(logFile_.c_str(), "ab");
+    if (!file)
+        return;
+    std::fwrite(record.data(), 1, record.size(), file);
+    std::fclose(file);
+}
+
+}  // namespace bw

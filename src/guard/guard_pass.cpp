@@ -1,0 +1,73 @@
+#include "guard/guard_pass.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "blocklist/address_codec.h"
+#include "guard/net_stat.h"
+
+namespace bw {
+
+GuardPass::GuardPass(const BanTable& table, TcpTable& tcp, ConnectionLog& log, ProgramState& state,
+                     Host& host)
+    : table_(table), tcp_(tcp), log_(log), state_(state), host_(host) {}
+
+void GuardPass::RefreshNS() {
+    std::vector<TcpRow> snapshot = ReadConnections(tcp_, true);
+    forgetGone(snapshot);
+    for (const TcpRow& row : snapshot) examine(row);
+    host_.letPendingEventsRun();
+}
+
+void GuardPass::examine(const TcpRow& row) {
+    std::string address = IPToText(row.remoteAddress);
+    if (address == "0.0.0.0")
+        return;
+    if (state_.options.fullLog)
+        log_.LogFullStep(address);
+    std::optional<double> value = IP2LONG(address);
+    if (!value)
+        return;
+    table_.findMatches(*value, hits_);
+    if (!hits_.empty() && state_.options.blocking)
+        reject(row, address, hits_);
+}
+
+// The connection is closed once; every entry that holds its peer then reports
+// and counts the rejection, in table order.
+void GuardPass::reject(const TcpRow& row, const std::string& address,
+                       const std::vector<EntryRef>& hits) {
+    TeardownResult result = Teardown(tcp_, row);
+    if (!result.closed) {
+        reportRefusal(row, address, table_.at(hits.front()), result.reason);
+        return;
+    }
+    std::erase_if(refused_, [&](const TcpRow& r) { return sameConnection(r, row); });
+    for (EntryRef hit : hits) {
+        const BanEntry& entry = table_.at(hit);
+        if (state_.options.fullLog)
+            log_.LogRejectFile(address, entry.name);
+        log_.LogRejectView(address, entry.name);
+        ++state_.counters.blocked;
+        host_.stateChanged();
+    }
+}
+
+// Said once per connection: later passes try again without repeating it.
+void GuardPass::reportRefusal(const TcpRow& row, const std::string& address, const BanEntry& entry,
+                              const std::string& reason) {
+    auto same = [&](const TcpRow& r) { return sameConnection(r, row); };
+    if (std::any_of(refused_.begin(), refused_.end(), same))
+        return;
+    refused_.push_back(row);
+    log_.LogTeardownRefused(address, entry.name, reason);
+}
+
+void GuardPass::forgetGone(const std::vector<TcpRow>& snapshot) {
+    std::erase_if(refused_, [&](const TcpRow& gone) {
+        return std::none_of(snapshot.begin(), snapshot.end(),
+                            [&](const TcpRow& r) { return sameConnection(r, gone); });
+    });
+}
+
+}  // namespace bw

@@ -1,0 +1,63 @@
+#include "guard/guard_schedule.h"
+
+#include <cmath>
+#include <string>
+
+#include "guard/net_stat.h"
+
+namespace bw {
+
+namespace {
+
+double roundHalfToEven(double x) {
+    double below = std::floor(x);
+    double fraction = x - below;
+    if (fraction > 0.5)
+        return below + 1;
+    if (fraction < 0.5)
+        return below;
+    return std::fmod(below, 2.0) == 0 ? below : below + 1;
+}
+
+// Clears the flag however the tick ends.
+struct TickInProgress {
+    explicit TickInProgress(bool& flag) : flag_(flag) { flag_ = true; }
+    ~TickInProgress() { flag_ = false; }
+    bool& flag_;
+};
+
+}  // namespace
+
+int guardIntervalFor(double aggression) {
+    return static_cast<int>(roundHalfToEven(105.0 - aggression));
+}
+
+GuardSchedule::GuardSchedule(TcpTable& tcp, GuardPass& pass, ProgramState& state, Host& host)
+    : tcp_(tcp), pass_(pass), state_(state), host_(host) {}
+
+void GuardSchedule::GuardTick() {
+    if (ticking_)
+        return;
+    TickInProgress inProgress(ticking_);
+    // Content, not the row count: a connection that replaced another between
+    // two ticks must be examined too. One pass sees every row.
+    std::vector<TcpRow> rows = ReadConnections(tcp_, true);
+    if (rows != lastRows_ && !rows.empty())
+        pass_.RefreshNS();
+    lastRows_ = std::move(rows);
+}
+
+void GuardSchedule::sliderClicked(int position) {
+    state_.options.aggression = position;
+    state_.options.aggressionText = std::to_string(position) + "%";
+    state_.timer.intervalMs = guardIntervalFor(position);
+    host_.stateChanged();
+}
+
+void GuardSchedule::check2Clicked(bool ticked) {
+    state_.options.blocking = ticked;
+    state_.guardOnBanner = ticked;
+    host_.stateChanged();
+}
+
+}  // namespace bw

@@ -1,0 +1,32 @@
+#include "guard/net_stat.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace bw {
+
+std::vector<TcpRow> ReadConnections(TcpTable& table, bool sorted) {
+    return table.readConnections(sorted);
+}
+
+std::string IPToText(std::uint32_t address) {
+    unsigned char octets[4];
+    std::memcpy(octets, &address, sizeof octets);
+    char text[16];
+    char* end = text;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0)
+            *end++ = '.';
+        auto [next, error] = std::to_chars(end, text + sizeof text, octets[i]);
+        if (error != std::errc())
+            return std::string(kUnableToGetIp);
+        end = next;
+    }
+    return std::string(text, end);
+}
+
+TeardownResult Teardown(TcpTable& table, const TcpRow& row) {
+    return table.teardown(row);
+}
+
+}  // namespace bw

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+
+namespace bw {
+
+// A moment in local time, as a calendar shows it.
+struct LocalTime {
+    int year = 0;
+    int month = 0;  // 1..12
+    int day = 0;
+    int hour = 0;  // 0..23
+    int minute = 0;
+    int second = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual LocalTime now() const = 0;
+    // The current offset of local time from GMT in minutes, east positive.
+    virtual int utcOffsetMinutes() const = 0;
+};
+
+std::unique_ptr<Clock> makeSystemClock();
+
+}  // namespace bw

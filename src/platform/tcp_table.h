@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+// TCP states in the numbering the guard uses.
+enum TcpState : std::uint32_t {
+    kTcpClosed = 1,
+    kTcpListen = 2,
+    kTcpSynSent = 3,
+    kTcpSynReceived = 4,
+    kTcpEstablished = 5,
+    kTcpFinWait1 = 6,
+    kTcpFinWait2 = 7,
+    kTcpCloseWait = 8,
+    kTcpClosing = 9,
+    kTcpLastAck = 10,
+    kTcpTimeWait = 11,
+    kTcpDeleteTcb = 12,
+};
+
+// How the socket of an IPv4 connection is held by the system: a plain IPv4
+// socket, or a dual-stack IPv6 socket whose addresses are IPv4-mapped.
+enum class TcpFamily : std::uint8_t { V4, V6Mapped };
+
+// One IPv4 TCP connection. Addresses and ports are in network byte order (the
+// first octet of the dotted form is the lowest-addressed byte; ports in the
+// low 16 bits).
+struct TcpRow {
+    std::uint32_t state = 0;
+    std::uint32_t localAddress = 0;
+    std::uint32_t localPort = 0;
+    std::uint32_t remoteAddress = 0;
+    std::uint32_t remotePort = 0;
+
+    // Enough for the system to find this very socket again, and not another
+    // one that took over its addresses in the meantime.
+    TcpFamily family = TcpFamily::V4;
+    std::uint32_t interfaceIndex = 0;
+    std::uint64_t cookie = 0;
+
+    friend bool operator==(const TcpRow&, const TcpRow&) = default;
+};
+
+// Same socket, whatever state it is in now.
+bool sameConnection(const TcpRow& a, const TcpRow& b);
+
+// Local address and port, then remote address and port, in numeric order.
+bool tcpRowBefore(const TcpRow& a, const TcpRow& b);
+void sortTcpRows(std::vector<TcpRow>& rows);
+
+struct TeardownResult {
+    bool closed = false;
+    std::string reason;  // why not, for the user, when !closed
+};
+
+// The machine's IPv4 TCP connections.
+class TcpTable {
+public:
+    virtual ~TcpTable() = default;
+    // Every row, in every state; sorted on request (tcpRowBefore). Empty on failure.
+    virtual std::vector<TcpRow> readConnections(bool sorted) = 0;
+    // Aborts the connection the row stands for.
+    virtual TeardownResult teardown(const TcpRow& row) = 0;
+};
+
+std::unique_ptr<TcpTable> makeSystemTcpTable();
+
+}  // namespace bw

@@ -1,0 +1,243 @@
+#include "guard/guard_pass.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "blocklist/address_codec.h"
+#include "guard/net_stat.h"
+#include "support/fake_clock.h"
+#include "support/fake_tcp_table.h"
+#include "support/recording_host.h"
+#include "support/temp_dir.h"
+
+namespace bw {
+namespace {
+
+using test::connectionTo;
+using test::ipField;
+
+constexpr const char* kExampleNetLine =
+    "Connection Rejected: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15)\r\n";
+
+class GuardPassTest : public ::testing::Test {
+protected:
+    void ban(const std::string& name, const std::string& start, const std::string& end) {
+        BanEntry entry{name + ":" + start + "-" + end, name, *IP2LONG(start), *IP2LONG(end)};
+        table.append(std::stoi(start), std::move(entry));
+    }
+    std::string file() const { return dir.read("connlog.txt"); }
+
+    test::TempDir dir;
+    test::RecordingHost host;
+    test::FakeClock clock;
+    test::FakeTcpTable tcp;
+    BanTable table;
+    ProgramState state;
+    ConnectionLog log{host, clock, dir.file("connlog.txt")};
+    GuardPass pass{table, tcp, log, state, host};
+};
+
+TEST_F(GuardPassTest, BannedPeerIsClosedReportedAndCounted) {
+    ban("Example Net", "10.0.0.0", "10.0.0.255");
+    TcpRow banned = connectionTo(ipField(10, 0, 0, 5), 1);
+    tcp.rows = {banned, connectionTo(ipField(8, 8, 8, 8), 2)};
+
+    pass.RefreshNS();
+
+    ASSERT_EQ(tcp.tornDown.size(), 1u);
+    EXPECT_EQ(tcp.tornDown[0], banned);
+    EXPECT_EQ(host.log, kExampleNetLine);
+    EXPECT_EQ(state.counters.blocked, 1u);
+    EXPECT_GE(host.stateChanges, 1);
+    EXPECT_EQ(host.yields, 1);
+    // Rows in local port order: 10.0.0.5's connection comes first.
+    EXPECT_EQ(file(),
+              "12-05-2026, 21:41:15, 10.0.0.5\r\n"
+              "Rejected: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15)\r\n"
+              "12-05-2026, 21:41:15, 8.8.8.8\r\n");
+}
+
+TEST_F(GuardPassTest, BlockingOffOnlyRecordsThePeer) {
+    ban("Example Net", "10.0.0.0", "10.0.0.255");
+    tcp.rows = {connectionTo(ipField(10, 0, 0, 5))};
+    state.options.blocking = false;
+
+    pass.RefreshNS();
+
+    EXPECT_TRUE(tcp.tornDown.empty());
+    EXPECT_EQ(host.log, "");
+    EXPECT_EQ(state.counters.blocked, 0u);
+    EXPECT_EQ(file(), "12-05-2026, 21:41:15, 10.0.0.5\r\n");
+}
+
+TEST_F(GuardPassTest, FullLogOffWritesNoFile) {
+    ban("Example Net", "10.0.0.0", "10.0.0.255");
+    tcp.rows = {connectionTo(ipField(10, 0, 0, 5))};
+    state.options.fullLog = false;
+
+    pass.RefreshNS();
+
+    EXPECT_EQ(host.log, kExampleNetLine);
+    EXPECT_EQ(state.counters.blocked, 1u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("connlog.txt")));
+}
+
+TEST_F(GuardPassTest, BoundsAreInclusive) {
+    ban("n", "10.0.0.10", "10.0.0.20");
+    const std::pair<unsigned, bool> cases[] = {
+        {9, false}, {10, true}, {15, true}, {20, true}, {21, false}};
+    for (auto [last, closed] : cases) {
+        tcp.rows = {connectionTo(ipField(10, 0, 0, last))};
+        tcp.tornDown.clear();
+        pass.RefreshNS();
+        EXPECT_EQ(tcp.tornDown.size(), closed ? 1u : 0u) << "10.0.0." << last;
+    }
+    EXPECT_EQ(state.counters.blocked, 3u);
+}
+
+// One connection, one teardown; each entry holding its peer reports it under
+// its own profile, in table order, and counts.
+TEST_F(GuardPassTest, TwoMatchingEntriesEachReport) {
+    ban("Wide", "10.0.0.0", "10.255.255.255");
+    ban("Other", "11.0.0.0", "11.0.0.255");
+    ban("Narrow", "10.0.0.5", "10.0.0.5");
+    tcp.rows = {connectionTo(ipField(10, 0, 0, 5))};
+
+    pass.RefreshNS();
+
+    EXPECT_EQ(tcp.tornDown.size(), 1u);
+    EXPECT_EQ(host.log,
+              "Connection Rejected: 10.0.0.5 - Wide (12-05-2026 @ 21:41:15)\r\n"
+              "Connection Rejected: 10.0.0.5 - Narrow (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(state.counters.blocked, 2u);
+    EXPECT_EQ(host.stateChanges, 2);
+}
+
+TEST_F(GuardPassTest, RowsWithoutPeerAreNeverExamined) {
+    ban("n", "0.1.0.1", "0.255.255.255");
+    TcpRow listening;
+    listening.state = kTcpListen;
+    listening.localAddress = ipField(0, 1, 2, 3);
+    tcp.rows = {listening};
+
+    pass.RefreshNS();
+
+    EXPECT_TRUE(tcp.tornDown.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("connlog.txt")));
+    EXPECT_EQ(host.yields, 1);
+}
+
+TEST_F(GuardPassTest, EveryStateAndOnlyThePeerCount) {
+    ban("n", "10.0.0.0", "10.0.0.255");
+    TcpRow fromBanned = connectionTo(ipField(8, 8, 8, 8), 1);
+    fromBanned.localAddress = ipField(10, 0, 0, 1);
+    tcp.rows = {fromBanned, connectionTo(ipField(10, 0, 0, 7), 2, kTcpTimeWait),
+                connectionTo(ipField(10, 0, 0, 8), 3, kTcpCloseWait)};
+
+    pass.RefreshNS();
+
+    ASSERT_EQ(tcp.tornDown.size(), 2u);
+    EXPECT_EQ(tcp.tornDown[0].state, kTcpTimeWait);
+    EXPECT_EQ(tcp.tornDown[1].state, kTcpCloseWait);
+    EXPECT_EQ(state.counters.blocked, 2u);
+}
+
+// Which entries hold an address is the ban table's lookup, ranges that run
+// into the next first part included.
+TEST_F(GuardPassTest, MatchesComeFromTheTableLookup) {
+    ban("n", "20.0.0.0", "21.255.255.255");
+    tcp.rows = {connectionTo(ipField(20, 1, 1, 1), 1), connectionTo(ipField(21, 1, 1, 1), 2),
+                connectionTo(ipField(22, 0, 0, 0), 3)};
+
+    pass.RefreshNS();
+
+    ASSERT_EQ(tcp.tornDown.size(), 2u);
+    EXPECT_EQ(IPToText(tcp.tornDown[0].remoteAddress), "20.1.1.1");
+    EXPECT_EQ(IPToText(tcp.tornDown[1].remoteAddress), "21.1.1.1");
+}
+
+TEST_F(GuardPassTest, EveryRowOfALargeTableIsExamined) {
+    ban("n", "10.0.0.0", "10.0.0.255");
+    for (std::uint64_t i = 0; i < 400; ++i) {
+        tcp.rows.push_back(connectionTo(ipField(30, 0, i / 256, i % 256), 100 + i));
+    }
+    tcp.rows.push_back(connectionTo(ipField(10, 0, 0, 5), 1));
+
+    pass.RefreshNS();
+
+    EXPECT_EQ(tcp.tornDown.size(), 1u);
+    EXPECT_EQ(state.counters.blocked, 1u);
+}
+
+TEST_F(GuardPassTest, EmptySnapshotOnlyYields) {
+    ban("n", "10.0.0.0", "10.0.0.255");
+    pass.RefreshNS();
+    EXPECT_EQ(host.yields, 1);
+    EXPECT_EQ(host.log, "");
+    EXPECT_EQ(tcp.reads, 1);
+}
+
+TEST_F(GuardPassTest, EachPassReadsTheTableAsItIsThen) {
+    tcp.rows = {connectionTo(ipField(10, 0, 0, 5))};
+    pass.RefreshNS();
+    EXPECT_TRUE(tcp.tornDown.empty());
+    ban("Example Net", "10.0.0.0", "10.0.0.255");
+    pass.RefreshNS();
+    EXPECT_EQ(tcp.tornDown.size(), 1u);
+}
+
+class RefusedTeardownTest : public GuardPassTest {
+protected:
+    void SetUp() override {
+        ban("Example Net", "10.0.0.0", "10.0.0.255");
+        ban("Second", "10.0.0.5", "10.0.0.5");
+        tcp.rows = {connectionTo(ipField(10, 0, 0, 5), 1)};
+        tcp.refuseReason = "not permitted";
+    }
+    static constexpr const char* kRefusedLine =
+        "Could not close connection: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15): "
+        "not permitted\r\n";
+};
+
+TEST_F(RefusedTeardownTest, IsSaidOnceAndNotCounted) {
+    pass.RefreshNS();
+    pass.RefreshNS();
+    tcp.rows[0].state = kTcpCloseWait;  // the same connection in another state
+    pass.RefreshNS();
+
+    EXPECT_EQ(tcp.tornDown.size(), 3u);  // tried again by every pass
+    EXPECT_EQ(host.log, kRefusedLine);
+    EXPECT_EQ(state.counters.blocked, 0u);
+    EXPECT_EQ(file(), "12-05-2026, 21:41:15, 10.0.0.5\r\n");
+}
+
+TEST_F(RefusedTeardownTest, IsSaidAgainOnceTheConnectionLeftAndCameBack) {
+    pass.RefreshNS();
+    std::vector<TcpRow> stuck = tcp.rows;
+    tcp.rows.clear();
+    pass.RefreshNS();
+    tcp.rows = stuck;
+    pass.RefreshNS();
+    EXPECT_EQ(host.log, std::string(kRefusedLine) + kRefusedLine);
+}
+
+TEST_F(RefusedTeardownTest, AnotherConnectionToTheSamePeerIsSaidToo) {
+    tcp.rows.push_back(connectionTo(ipField(10, 0, 0, 5), 2));
+    pass.RefreshNS();
+    EXPECT_EQ(host.log, std::string(kRefusedLine) + kRefusedLine);
+}
+
+TEST_F(RefusedTeardownTest, ClosingItLaterCountsAsUsual) {
+    pass.RefreshNS();
+    tcp.refuseReason.clear();
+    pass.RefreshNS();
+    EXPECT_EQ(host.log, std::string(kRefusedLine) + kExampleNetLine +
+                            "Connection Rejected: 10.0.0.5 - Second (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(state.counters.blocked, 2u);
+    EXPECT_NE(file().find("Rejected: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15)\r\n"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace bw
