@@ -1,0 +1,159 @@
+#include "blocklist/ban_editor.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/recording_host.h"
+
+namespace bw {
+namespace {
+
+struct EditorFixture : testing::Test {
+    BanTable table;
+    test::RecordingHost host;
+    BanEditor editor{table, host};
+};
+
+constexpr const char* kRefusal = "Attempted to add localhost (127.0.0.1) - Not allowed!";
+
+TEST_F(EditorFixture, AddBanRangeStoresOnlyAcceptableText) {
+    struct Case {
+        std::string text;
+        int bucket;  // -1: nothing stored
+        double start, end;
+        std::string name;
+        bool refused = false;
+    } cases[] = {
+        {"x:10.0.0.0-10.0.0.255", 10, 167772160, 167772415, "x"},
+        {"Evil Corporation:1.1.1.1-2.2.2.2", 1, 16843009, 33686018, "Evil Corporation"},
+        {"x:1.2.3.4 - 1.2.3.9", 1, 16909060, 16909065, "x"},
+        {"x:1.2.3.4-1.2.3.9:extra", 1, 16909060, 16909065, "x"},
+        {":1.2.3.4-1.2.3.9", 1, 16909060, 16909065, ""},
+        {"x:1.2.3.4-1.2.3.4", 1, 16909060, 16909060, "x"},  // end equal to start
+        {"x:1.2.3.9-1.2.3.4", -1, 0, 0, ""},                // end below start
+        // The start must lie above 65 536 (0.1.0.0).
+        {"x:0.0.0.1-0.0.0.9", -1, 0, 0, ""},
+        {"x:0.1.0.0-0.1.0.5", -1, 0, 0, ""},
+        {"x:0.1.0.1-0.1.0.5", 0, 65537, 65541, "x"},
+        // Ranges reaching over 127.0.0.0 are refused; those starting at it are not.
+        {"x:126.0.0.0-128.0.0.0", -1, 0, 0, "", true},
+        {"x:126.255.255.255-127.0.0.1", -1, 0, 0, "", true},
+        {"x:126.255.255.255-127.0.0.0", 126, 2130706431, 2130706432, "x"},
+        {"x:127.0.0.0-127.255.255.255", 127, 2130706432, 2147483647, "x"},
+        {"x:127.0.0.1-127.0.0.1", 127, 2130706433, 2130706433, "x"},
+        // Single addresses are not tested; one that does not convert has bounds 0.
+        {"x:127.0.0.1", 127, 2130706433, 2130706433, "x"},
+        {"x:0.0.0.5", 0, 5, 5, "x"},
+        {"x: 10.0.0.1", 10, 167772161, 167772161, "x"},
+        {"x:+5.0.0.0", 5, 83886080, 83886080, "x"},
+        {"x:5.a.b.c", 5, 0, 0, "x"},
+        {"x:1.2.3", 1, 0, 0, "x"},
+        // Ranges whose bounds do not convert.
+        {"x:1.2.3.4-", -1, 0, 0, ""},
+        {"x:-1.0.0.0", -1, 0, 0, ""},
+        {"x:a.b.c.d-1.2.3.4", -1, 0, 0, ""},
+        // The bucket must be a number from 0 to 255 after the first ":".
+        {"x:256.0.0.1", -1, 0, 0, ""},
+        {"x:abc", -1, 0, 0, ""},
+        {"x:10abc.0.0.1", -1, 0, 0, ""},
+        {"x:", -1, 0, 0, ""},
+        {"1.2.3.4", -1, 0, 0, ""},  // no ":": the default name, but no bucket
+        {"1.2.3.4-1.2.3.9", -1, 0, 0, ""},
+        // Line breaks and NUL would become extra lines in the file.
+        {"x:1.2.3.4-1.2.3.9\r\ny:5.0.0.1", -1, 0, 0, ""},
+        {"x:1.2.3.4\n", -1, 0, 0, ""},
+        {"x:1.2.3.4\r", -1, 0, 0, ""},
+        {std::string("x:1.2.3.4\0z", 11), -1, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.text));
+        table.clear();
+        host.messages.clear();
+        host.listResets = 0;
+        editor.ADDBANRANGE(c.text);
+        EXPECT_EQ(host.messages.size(), c.refused ? 1u : 0u);
+        EXPECT_GE(host.listResets, 1) << "the list is always shown afresh";
+        if (c.bucket < 0) {
+            EXPECT_EQ(table.size(), 0u);
+            continue;
+        }
+        ASSERT_EQ(table.size(), 1u);
+        ASSERT_EQ(table.bucket(c.bucket).size(), 1u);
+        const BanEntry& e = table.bucket(c.bucket)[0];
+        EXPECT_EQ(e.text, c.text);
+        EXPECT_EQ(e.name, c.name);
+        EXPECT_EQ(e.start, c.start);
+        EXPECT_EQ(e.end, c.end);
+    }
+}
+
+TEST_F(EditorFixture, LocalhostRefusalShowsTheMessageThenYields) {
+    std::vector<std::string> events;
+    host.onMessage = [&](const Message&) { events.push_back("message"); };
+    host.onYield = [&] { events.push_back("yield"); };
+    editor.ADDBANRANGE("x:126.0.0.0-128.0.0.0");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, kRefusal);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
+    EXPECT_EQ(host.messages[0].buttons, MessageButtons::Ok);
+    EXPECT_EQ(host.messages[0].shownTitle(), "Bastionwatch");
+    EXPECT_EQ(events, (std::vector<std::string>{"message", "yield"}));
+    EXPECT_EQ(host.listResets, 1);
+}
+
+TEST_F(EditorFixture, AddBanYieldsBeforeTheEntryExists) {
+    std::vector<std::size_t> sizesAtYield;
+    host.onYield = [&] { sizesAtYield.push_back(table.size()); };
+    editor.ADDBANRANGE("x:10.0.0.0-10.0.0.255");
+    EXPECT_EQ(sizesAtYield, (std::vector<std::size_t>{0}));
+    EXPECT_EQ(table.size(), 1u);
+    EXPECT_EQ(host.listResets, 2) << "once after the store, once at the end";
+}
+
+TEST_F(EditorFixture, DuplicateBoundsStoreNothingWhateverTheName) {
+    editor.ADDBANRANGE("x:10.0.0.0-10.0.0.255");
+    host.listResets = 0;
+    editor.ADDBANRANGE("x:10.0.0.0-10.0.0.255");
+    editor.ADDBANRANGE("y:10.0.0.0 - 10.0.0.255");
+    EXPECT_EQ(table.bucket(10).size(), 1u);
+    EXPECT_EQ(table.bucket(10)[0].name, "x");
+    EXPECT_EQ(host.listResets, 2) << "only ADDBANRANGE's own refresh";
+    editor.ADDBANRANGE("z:10.0.0.0-10.0.0.254");  // one bound differs
+    EXPECT_EQ(table.bucket(10).size(), 2u);
+}
+
+TEST_F(EditorFixture, AddBanReportsWhetherTheTextNamedABucket) {
+    EXPECT_TRUE(editor.ADDBAN("n:9.0.0.1", 1, 2, "n"));
+    EXPECT_TRUE(editor.ADDBAN("n:9.0.0.1", 1, 2, "n"));  // duplicate: not a failure
+    EXPECT_FALSE(editor.ADDBAN("9.0.0.1", 1, 2, "n"));
+    EXPECT_FALSE(editor.ADDBAN("n:-1.0.0.1", 1, 2, "n"));
+    EXPECT_FALSE(editor.ADDBAN("n:256", 1, 2, "n"));
+    EXPECT_TRUE(editor.ADDBAN("n:255", 3, 4, "n"));
+    EXPECT_TRUE(editor.ADDBAN("n:0", 3, 4, "n"));
+    EXPECT_EQ(table.size(), 3u);
+    EXPECT_EQ(host.yields, 7);
+}
+
+TEST_F(EditorFixture, NewEntryFollowsItsBucketAndPrecedesHigherBuckets) {
+    editor.ADDBANRANGE("a:10.0.0.1");
+    editor.ADDBANRANGE("c:11.0.0.1");
+    editor.ADDBANRANGE("b:10.0.0.2");
+    EXPECT_EQ(table.refAtRow(0), (EntryRef{10, 0}));
+    EXPECT_EQ(table.refAtRow(1), (EntryRef{10, 1}));
+    EXPECT_EQ(table.at(table.refAtRow(1)).text, "b:10.0.0.2");
+    EXPECT_EQ(table.refAtRow(2), (EntryRef{11, 0}));
+}
+
+TEST_F(EditorFixture, AnAddedRangeIsMatchedAtOnce) {
+    std::vector<EntryRef> matches;
+    table.findMatches(167772165, matches);  // builds the index while empty
+    EXPECT_TRUE(matches.empty());
+    editor.ADDBANRANGE("x:10.0.0.0-10.0.0.255");
+    table.findMatches(167772165, matches);
+    EXPECT_EQ(matches, (std::vector<EntryRef>{{10, 0}}));
+}
+
+}  // namespace
+}  // namespace bw
