@@ -1,0 +1,110 @@
+#include "console_host.h"
+
+#include <time.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "shell/program.h"
+
+namespace bw {
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int) {
+    stopRequested = 1;
+}
+
+// The log view's CR LF line ends become the terminal's plain line feeds.
+std::string withLineFeeds(std::string_view text) {
+    std::string lines;
+    lines.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r') {
+            lines += '\n';
+            if (i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            lines += text[i];
+        }
+    }
+    return lines;
+}
+
+void sleepFor(std::chrono::nanoseconds span) {
+    if (span <= std::chrono::nanoseconds::zero())
+        return;
+    timespec request{static_cast<time_t>(span.count() / 1000000000),
+                     static_cast<long>(span.count() % 1000000000)};
+    nanosleep(&request, nullptr);  // a stop signal cuts it short, which is what we want
+}
+
+}  // namespace
+
+void ConsoleHost::installStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: the sleep must end when asked to stop
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void ConsoleHost::run() {
+    for (;;) {
+        stopIfAsked();
+        sleepFor(nextTick_ - std::chrono::steady_clock::now());
+        stopIfAsked();
+        tickIfDue();
+    }
+}
+
+void ConsoleHost::letPendingEventsRun() {
+    stopIfAsked();
+    tickIfDue();
+}
+
+void ConsoleHost::tickIfDue() {
+    const ProgramState& state = program_->state();
+    auto now = std::chrono::steady_clock::now();
+    if (!state.timer.enabled || now < nextTick_)
+        return;
+    nextTick_ = now + std::chrono::milliseconds(state.timer.intervalMs);
+    program_->guardTimerFired();
+}
+
+void ConsoleHost::stopIfAsked() {
+    if (stopRequested && program_)
+        program_->unload();
+}
+
+void ConsoleHost::showMessage(const Message& message) {
+    std::fprintf(err_, "%s: %s\n", message.shownTitle().c_str(),
+                 withLineFeeds(message.text).c_str());
+    std::fflush(err_);
+}
+
+void ConsoleHost::appendLog(std::string_view text) {
+    std::string lines = withLineFeeds(text);
+    std::fwrite(lines.data(), 1, lines.size(), out_);
+    std::fflush(out_);
+}
+
+void ConsoleHost::waitWithProgress(std::string_view caption,
+                                   const std::function<bool()>& finished) {
+    std::fprintf(err_, "%.*s\n", static_cast<int>(caption.size()), caption.data());
+    std::fflush(err_);
+    while (!finished()) {
+        letPendingEventsRun();
+        sleepFor(std::chrono::milliseconds(5));
+    }
+}
+
+void ConsoleHost::exitNow(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+}  // namespace bw

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+
+#include "shell/host.h"
+
+namespace bw {
+
+class Program;
+
+// Runs the program without a window: the log view goes to standard output,
+// message boxes to standard error, and the guard timer is a sleep loop.
+class ConsoleHost : public Host {
+public:
+    ConsoleHost(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+
+    void attach(Program& program) { program_ = &program; }
+    // Ticks the guard until SIGINT or SIGTERM, then saves the settings and ends.
+    [[noreturn]] void run();
+    static void installStopSignals();
+
+    void letPendingEventsRun() override;
+    void showMessage(const Message& message) override;
+    void clearLog() override {}
+    void appendLog(std::string_view text) override;
+    void banListReset() override {}
+    void stateChanged() override {}
+    void waitWithProgress(std::string_view caption, const std::function<bool()>& finished) override;
+    [[noreturn]] void exitNow(int status) override;
+
+private:
+    void tickIfDue();
+    void stopIfAsked();
+
+    std::FILE* out_;
+    std::FILE* err_;
+    Program* program_ = nullptr;
+    std::chrono::steady_clock::time_point nextTick_ = std::chrono::steady_clock::now();
+};
+
+}  // namespace bw

@@ -1,0 +1,44 @@
+// bastionwatch-headless: the guard without a window, for servers and machines
+// without a desktop. What the window would show goes to standard output.
+
+#include <cstdio>
+#include <string>
+
+#include "console_host.h"
+#include "platform/clock.h"
+#include "platform/downloader.h"
+#include "platform/launcher.h"
+#include "platform/priority.h"
+#include "platform/program_folder.h"
+#include "platform/registry.h"
+#include "platform/tcp_table.h"
+#include "shell/program.h"
+
+int main(int argc, char** argv) {
+    using namespace bw;
+    ConsoleHost::installStopSignals();
+
+    auto tcpTable = makeSystemTcpTable();
+    auto clock = makeSystemClock();
+    auto downloader = makeCurlDownloader();
+    auto registry = makeDesktopRegistry();
+    auto launcher = makeDesktopLauncher();
+    auto priority = makeSystemPriority();
+
+    ConsoleHost host(stdout, stderr);
+    Program program(host, ProgramServices{
+                              .tcpTable = *tcpTable,
+                              .clock = *clock,
+                              .downloader = *downloader,
+                              .registry = *registry,
+                              .launcher = *launcher,
+                              .priority = *priority,
+                              .folder = programFolder(),
+                              .executable = executablePath(),
+                              .updateServer = BW_UPDATE_SERVER,
+                              .registerLinkScheme = false,
+                          });
+    host.attach(program);
+    program.load(argc > 1 ? argv[1] : "");
+    host.run();
+}
