@@ -24,7 +24,16 @@ std::string_view withoutSpaces(std::string_view text, std::string& buffer) {
 // The number the address's first dotted part begins with (0 when none), when
 // that is a bucket.
 std::optional<int> readerBucket(std::string_view address) {
-    double first = leadingNumber(address.substr(0, address.find('.')));
+    std::string_view part = address.substr(0, address.find('.'));
+    if (!part.empty() && part.size() <= 3 &&
+        std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        int value = 0;
+        for (char c : part) value = value * 10 + (c - '0');
+        if (value < BanTable::kBuckets)
+            return value;
+        return std::nullopt;
+    }
+    double first = leadingNumber(part);
     if (!(first >= 0 && first < BanTable::kBuckets))
         return std::nullopt;
     return static_cast<int>(first);

@@ -17,6 +17,36 @@ TEST(LeadingNumber, ReadsTheLeadingDecimalNumber) {
     for (const Case& c : cases) EXPECT_EQ(leadingNumber(c.text), c.value) << '"' << c.text << '"';
 }
 
+TEST(NumberFromText, TakesTheWholeTextAsANumberOrNothing) {
+    struct Case {
+        const char* text;
+        std::optional<double> value;
+    } cases[] = {
+        {"10", 10},
+        {" 10\t", 10},
+        {"+5", 5},
+        {"-5", -5},
+        {"007", 7},
+        {"1.5", 1.5},
+        {"1e2", 100},
+        {"999999999999999", 999999999999999.0},
+        {"12345678901234567890", 12345678901234567890.0},
+        {"", std::nullopt},
+        {" ", std::nullopt},
+        {"-", std::nullopt},
+        {"+-1", std::nullopt},
+        {"- 1", std::nullopt},
+        {"1 2", std::nullopt},
+        {"10abc", std::nullopt},
+        {".5", std::nullopt},
+        {"0x10", std::nullopt},
+        {"inf", std::nullopt},
+        {"nan", std::nullopt},
+        {"1e999", std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(numberFromText(c.text), c.value) << '"' << c.text << '"';
+}
+
 TEST(FormatPlainNumber, WritesPlainDecimals) {
     EXPECT_EQ(formatPlainNumber(257), "257");
     EXPECT_EQ(formatPlainNumber(12.5), "12.5");
