@@ -1,0 +1,201 @@
+#include <arpa/inet.h>
+#include <errno.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "guard/net_stat.h"
+#include "platform/tcp_table.h"
+#include "support/network_namespace.h"
+
+namespace bw {
+namespace {
+
+using test::Findings;
+
+// "state local:port remote:port" in the usual notation.
+std::string describe(const TcpRow& r) {
+    return std::to_string(r.state) + " " + IPToText(r.localAddress) + ":" +
+           std::to_string(ntohs(static_cast<std::uint16_t>(r.localPort))) + " " +
+           IPToText(r.remoteAddress) + ":" +
+           std::to_string(ntohs(static_cast<std::uint16_t>(r.remotePort)));
+}
+
+std::string describeAll(const std::vector<TcpRow>& rows) {
+    std::string text;
+    for (const TcpRow& r : rows)
+        text += describe(r) + (r.family == TcpFamily::V6Mapped ? " v6\n" : "\n");
+    return text;
+}
+
+const TcpRow* findRow(const std::vector<TcpRow>& rows, const std::string& description) {
+    auto it = std::find_if(rows.begin(), rows.end(),
+                           [&](const TcpRow& r) { return describe(r) == description; });
+    return it == rows.end() ? nullptr : &*it;
+}
+
+// Runs the scenario in a private network; skips only where none can be made.
+#define RUN_IN_PRIVATE_NETWORK(run, scenario)                            \
+    test::PrivateNetworkRun run = test::runInPrivateNetwork(scenario);   \
+    if (!run.created)                                                    \
+        GTEST_SKIP() << "no private network namespace: " << run.problem; \
+    ASSERT_TRUE(run.completed) << run.problem
+
+TEST(SystemTcpTable, RowsCarryStateAddressesAndPorts) {
+    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        int listener = test::listenOn("127.0.0.5", 8005);
+        int client = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
+        int server = test::acceptOne(listener);
+        sockaddr_in own{};
+        socklen_t size = sizeof own;
+        getsockname(client, reinterpret_cast<sockaddr*>(&own), &size);
+        f.set("clientPort", ntohs(own.sin_port));
+        f.set("rows", describeAll(makeSystemTcpTable()->readConnections(true)));
+        close(server);
+    });
+    std::string port = run.findings["clientPort"];
+    EXPECT_EQ(run.findings["rows"], "5 127.0.0.1:" + port +
+                                        " 127.0.0.5:8005\n"
+                                        "2 127.0.0.5:8005 0.0.0.0:0\n"
+                                        "5 127.0.0.5:8005 127.0.0.1:" +
+                                        port + "\n");
+}
+
+TEST(SystemTcpTable, HoldsEveryRowOfALargeTable) {
+    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        int listener = test::listenOn("127.0.0.1", 8001);
+        for (int i = 0; i < 150; ++i) {
+            test::connectFrom("127.0.0.2", "127.0.0.1", 8001);
+            test::acceptOne(listener);
+        }
+        auto table = makeSystemTcpTable();
+        std::vector<TcpRow> sorted = table->readConnections(true);
+        f.set("rows", static_cast<long long>(table->readConnections(false).size()));
+        f.set("sortedRows", static_cast<long long>(sorted.size()));
+        f.set("sorted", std::is_sorted(sorted.begin(), sorted.end(), tcpRowBefore) ? "yes" : "no");
+    });
+    EXPECT_EQ(run.findings.number("rows"), 301);  // 150 clients, 150 servers, the listener
+    EXPECT_EQ(run.findings.number("sortedRows"), 301);
+    EXPECT_EQ(run.findings["sorted"], "yes");
+}
+
+// Dual-stack programs hold their IPv4 connections in IPv6 sockets; pure IPv6
+// connections are not this guard's business.
+TEST(SystemTcpTable, MappedConnectionsAreIpv4RowsAndPureIpv6OnesAreLeftOut) {
+    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        int listener = test::listenDualStack(8006);
+        int client = test::connect6("::ffff:127.0.0.6", 8006);
+        int server = test::acceptOne(listener);
+        f.set("mapped", client >= 0 && server >= 0 ? "yes" : "no");
+        int pure = test::connect6("::1", 8006);
+        if (pure >= 0)
+            test::acceptOne(listener);
+        f.set("pureIpv6", pure >= 0 ? "yes" : "no");
+        f.set("rows", describeAll(makeSystemTcpTable()->readConnections(true)));
+        sockaddr_in6 own{};
+        socklen_t size = sizeof own;
+        getsockname(client, reinterpret_cast<sockaddr*>(&own), &size);
+        f.set("clientPort", ntohs(own.sin6_port));
+    });
+    ASSERT_EQ(run.findings["mapped"], "yes");
+    std::string port = run.findings["clientPort"];
+    // Only the mapped pair: the dual-stack listener has no IPv4 peer and ::1 is IPv6.
+    EXPECT_EQ(run.findings["rows"], "5 127.0.0.1:" + port +
+                                        " 127.0.0.6:8006 v6\n"
+                                        "5 127.0.0.6:8006 127.0.0.1:" +
+                                        port + " v6\n");
+}
+
+TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
+    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        int listener = test::listenOn("127.0.0.5", 8005);
+        int first = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
+        int firstServer = test::acceptOne(listener);
+        int second = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
+        int secondServer = test::acceptOne(listener);
+        sockaddr_in own{};
+        socklen_t size = sizeof own;
+        getsockname(first, reinterpret_cast<sockaddr*>(&own), &size);
+        std::string firstRow =
+            "5 127.0.0.1:" + std::to_string(ntohs(own.sin_port)) + " 127.0.0.5:8005";
+
+        auto table = makeSystemTcpTable();
+        const TcpRow* row = findRow(table->readConnections(false), firstRow);
+        if (!row)
+            throw std::runtime_error("no row " + firstRow);
+        TcpRow target = *row;
+        TeardownResult result = table->teardown(target);
+        f.set("closed", result.closed ? "yes" : "no");
+        f.set("reason", result.reason);
+        f.set("firstRead", std::strerror(test::readError(first)));
+        f.set("secondCarries",
+              test::carriesData(second, secondServer, "still here") ? "yes" : "no");
+        f.set("rowAfter", findRow(table->readConnections(false), firstRow) ? "present" : "gone");
+        TeardownResult again = table->teardown(target);
+        f.set("againClosed", again.closed ? "yes" : "no");
+        f.set("againReason", again.reason);
+        close(firstServer);
+    });
+    EXPECT_EQ(run.findings["closed"], "yes") << run.findings["reason"];
+    EXPECT_EQ(run.findings["firstRead"], std::strerror(ECONNABORTED));
+    EXPECT_EQ(run.findings["secondCarries"], "yes");
+    EXPECT_EQ(run.findings["rowAfter"], "gone");
+    EXPECT_EQ(run.findings["againClosed"], "no");
+    EXPECT_EQ(run.findings["againReason"], "the connection was no longer there");
+}
+
+// A row names one socket: another socket on the same addresses is not hit.
+TEST(SystemTcpTable, TeardownOfAStaleRowLeavesItsSuccessorAlone) {
+    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        int listener = test::listenOn("127.0.0.5", 8005);
+        int client = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
+        int server = test::acceptOne(listener);
+        auto table = makeSystemTcpTable();
+        std::vector<TcpRow> rows = table->readConnections(false);
+        auto it = std::find_if(rows.begin(), rows.end(), [](const TcpRow& r) {
+            return IPToText(r.remoteAddress) == "127.0.0.5";
+        });
+        if (it == rows.end())
+            throw std::runtime_error("no client row");
+        TcpRow stale = *it;
+        stale.cookie += 1;
+        TeardownResult result = table->teardown(stale);
+        f.set("closed", result.closed ? "yes" : "no");
+        f.set("carries", test::carriesData(client, server, "alive") ? "yes" : "no");
+    });
+    EXPECT_EQ(run.findings["closed"], "no");
+    EXPECT_EQ(run.findings["carries"], "yes");
+}
+
+TEST(SystemTcpTable, TeardownWithoutNetworkAdministrationIsRefusedWithTheReason) {
+    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        int listener = test::listenOn("127.0.0.5", 8005);
+        int client = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
+        int server = test::acceptOne(listener);
+        if (!test::dropNetworkAdministration())
+            throw std::runtime_error("capset failed");
+        auto table = makeSystemTcpTable();
+        std::vector<TcpRow> rows = table->readConnections(false);
+        f.set("rows", static_cast<long long>(rows.size()));
+        for (const TcpRow& r : rows) {
+            if (IPToText(r.remoteAddress) != "127.0.0.5")
+                continue;
+            TeardownResult result = table->teardown(r);
+            f.set("closed", result.closed ? "yes" : "no");
+            f.set("reason", result.reason);
+        }
+        f.set("carries", test::carriesData(client, server, "alive") ? "yes" : "no");
+    });
+    EXPECT_EQ(run.findings.number("rows"), 3);  // reading needs no rights
+    EXPECT_EQ(run.findings["closed"], "no");
+    EXPECT_EQ(run.findings["reason"],
+              "not permitted (closing connections needs the CAP_NET_ADMIN capability)");
+    EXPECT_EQ(run.findings["carries"], "yes");
+}
+
+}  // namespace
+}  // namespace bw

@@ -1,0 +1,271 @@
+#include "support/network_namespace.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+
+namespace bw::test {
+
+namespace {
+
+constexpr const char* kCreatedMark = "__created";
+constexpr const char* kProblemMark = "__problem";
+constexpr const char* kCompletedMark = "__completed";
+
+std::string errorText(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+bool bringLoopbackUp(std::string& problem) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        problem = errorText("socket");
+        return false;
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    if (!up)
+        problem = errorText("bringing loopback up");
+    close(fd);
+    return up;
+}
+
+// A new network namespace; where the process may not make one, one owned by
+// a new user namespace, in which it holds the network rights all the same.
+bool enterPrivateNetwork(std::string& problem) {
+    if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+        problem = errorText("cannot create a private network namespace (unshare)");
+        return false;
+    }
+    return bringLoopbackUp(problem);
+}
+
+void writeAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::string readAll(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+[[noreturn]] void runChild(int out, const std::function<void(Findings&)>& scenario) {
+    Findings findings;
+    std::string problem;
+    if (enterPrivateNetwork(problem)) {
+        findings.set(kCreatedMark, "1");
+        try {
+            scenario(findings);
+            findings.set(kCompletedMark, "1");
+        } catch (const std::exception& e) {
+            findings.set(kProblemMark, std::string("scenario threw: ") + e.what());
+        }
+    } else {
+        findings.set(kProblemMark, problem);
+    }
+    writeAll(out, findings.encode());
+    _exit(0);
+}
+
+sockaddr_in inetAddress(const char* address, std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, address, &a.sin_addr);
+    return a;
+}
+
+int closedOnFailure(int fd, bool ok) {
+    if (ok)
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+}  // namespace
+
+std::string Findings::operator[](const std::string& key) const {
+    auto it = values_.find(key);
+    return it == values_.end() ? std::string() : it->second;
+}
+
+long long Findings::number(const std::string& key) const {
+    std::string text = (*this)[key];
+    return text.empty() ? -1 : std::stoll(text);
+}
+
+std::string Findings::encode() const {
+    std::string bytes;
+    for (const auto& [key, value] : values_) {
+        bytes += key + "\n" + std::to_string(value.size()) + "\n" + value;
+    }
+    return bytes;
+}
+
+Findings Findings::decode(std::string_view bytes) {
+    Findings findings;
+    while (!bytes.empty()) {
+        std::size_t keyEnd = bytes.find('\n');
+        std::size_t sizeEnd = bytes.find('\n', keyEnd + 1);
+        if (keyEnd == std::string_view::npos || sizeEnd == std::string_view::npos)
+            break;
+        std::string key(bytes.substr(0, keyEnd));
+        std::size_t size = std::stoul(std::string(bytes.substr(keyEnd + 1, sizeEnd - keyEnd - 1)));
+        findings.values_[key] = std::string(bytes.substr(sizeEnd + 1, size));
+        bytes.remove_prefix(std::min(bytes.size(), sizeEnd + 1 + size));
+    }
+    return findings;
+}
+
+PrivateNetworkRun runInPrivateNetwork(const std::function<void(Findings&)>& scenario) {
+    PrivateNetworkRun run;
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        run.problem = errorText("pipe");
+        return run;
+    }
+    pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        runChild(pipeEnds[1], scenario);
+    }
+    close(pipeEnds[1]);
+    std::string bytes = child > 0 ? readAll(pipeEnds[0]) : std::string();
+    close(pipeEnds[0]);
+    int status = 0;
+    if (child > 0)
+        waitpid(child, &status, 0);
+    run.findings = Findings::decode(bytes);
+    run.created = run.findings[kCreatedMark] == "1";
+    run.completed = run.findings[kCompletedMark] == "1";
+    run.problem = run.findings[kProblemMark];
+    if (child < 0)
+        run.problem = errorText("fork");
+    if (child > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        run.problem +=
+            " (the scenario's process ended abnormally, status " + std::to_string(status) + ")";
+    }
+    return run;
+}
+
+bool dropNetworkAdministration() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    const unsigned bit = 1u << (CAP_NET_ADMIN % 32);
+    const int word = CAP_NET_ADMIN / 32;
+    data[word].effective &= ~bit;
+    data[word].permitted &= ~bit;
+    data[word].inheritable &= ~bit;
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+int listenOn(const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in a = inetAddress(address, port);
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(fd, SOMAXCONN) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+int connectFrom(const char* localAddress, const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local = inetAddress(localAddress, 0);
+    sockaddr_in remote = inetAddress(address, port);
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+              connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+int acceptOne(int listener) {
+    return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+
+int listenDualStack(std::uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int no = 0, yes = 1;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_any;
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(fd, SOMAXCONN) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+int connect6(const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    bool ok = fd >= 0 && inet_pton(AF_INET6, address, &a.sin6_addr) == 1 &&
+              connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+bool carriesData(int from, int to, std::string_view text) {
+    if (send(from, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+        return false;
+    }
+    std::string got;
+    while (got.size() < text.size()) {
+        // A guard against hanging, never a measure: loopback data is there at once.
+        pollfd p{to, POLLIN, 0};
+        if (poll(&p, 1, 10000) != 1)
+            return false;
+        char buffer[256];
+        ssize_t n = recv(to, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got == text;
+}
+
+int readError(int fd) {
+    char byte;
+    ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
+    if (n >= 0 || errno == EAGAIN || errno == EWOULDBLOCK)
+        return 0;
+    return errno;
+}
+
+}  // namespace bw::test
