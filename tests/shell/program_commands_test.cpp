@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/program_fixture.h"
+
+namespace bw {
+namespace {
+
+std::size_t countLines(const std::string& text) {
+    std::size_t lines = 0;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+         at = text.find("\r\n", at + 2))
+        ++lines;
+    return lines;
+}
+
+class ProgramCommands : public ::testing::Test, public test::ProgramFixture {
+protected:
+    void SetUp() override {
+        dir.write("Moatlist.P2P", "A:5.0.0.1\r\nB:5.0.0.2-5.0.0.3\r\nC:5.0.0.4\r\n");
+        program.load("");
+    }
+    std::string lineOfFile(std::size_t number) const {  // counting from 1
+        std::string text = dir.read("Moatlist.P2P");
+        std::size_t begin = 0;
+        for (std::size_t i = 1; i < number; ++i) begin = text.find("\r\n", begin) + 2;
+        return text.substr(begin, text.find("\r\n", begin) - begin);
+    }
+};
+
+TEST_F(ProgramCommands, AddSavesTheWholeTableInTheSlotLayout) {
+    program.addRange("Evil Corporation", "1.1.1.1", "2.2.2.2");
+    std::string file = dir.read("Moatlist.P2P");
+    EXPECT_EQ(countLines(file), 262400u);
+    EXPECT_EQ(lineOfFile(1026), "Evil Corporation:1.1.1.1-2.2.2.2");
+    EXPECT_EQ(lineOfFile(5 * 1025 + 1), "A:5.0.0.1");
+}
+
+TEST_F(ProgramCommands, RemoveClosesTheGapAndRewritesTheFile) {
+    int resetsBefore = host.listResets;
+    program.removeEntry({5, 1});
+    ASSERT_EQ(program.table().bucket(5).size(), 2u);
+    EXPECT_EQ(program.table().at({5, 1}).text, "C:5.0.0.4");
+    EXPECT_EQ(lineOfFile(5 * 1025 + 1), "A:5.0.0.1");
+    EXPECT_EQ(lineOfFile(5 * 1025 + 2), "C:5.0.0.4");
+    EXPECT_EQ(lineOfFile(5 * 1025 + 3), "");
+    EXPECT_GT(host.listResets, resetsBefore);
+}
+
+TEST_F(ProgramCommands, ARowThatIsNoLongerInTheTableRemovesNothing) {
+    std::string before = dir.read("Moatlist.P2P");
+    program.removeEntry({5, 7});
+    EXPECT_EQ(program.table().size(), 3u);
+    EXPECT_EQ(dir.read("Moatlist.P2P"), before);
+}
+
+TEST_F(ProgramCommands, AFailedSaveKeepsTheEntryAndSaysWhy) {
+    std::filesystem::remove(dir.file("Moatlist.P2P"));
+    std::filesystem::create_directories(dir.file("Moatlist.P2P") / "x");
+    program.addRange("n", "9.9.9.9", "");
+    EXPECT_EQ(program.table().bucket(9).size(), 1u);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
+    EXPECT_NE(host.messages[0].text.find("Moatlist.P2P"), std::string::npos);
+}
+
+TEST_F(ProgramCommands, UnloadSavesTheSettingsAndEnds) {
+    program.sliderClicked(75);
+    program.check1Clicked(true);
+    program.unload();
+    EXPECT_EQ(dir.read("BW2Config.p2p"), "1\r\n75%\r\n\r\n");
+    EXPECT_EQ(host.exitStatus, 0);
+}
+
+TEST_F(ProgramCommands, UnloadEndsEvenWhenTheSettingsCannotBeWritten) {
+    std::filesystem::remove(dir.file("BW2Config.p2p"));
+    std::filesystem::create_directories(dir.file("BW2Config.p2p") / "x");
+    program.unload();
+    EXPECT_EQ(host.exitStatus, 0);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_NE(host.messages[0].text.find("BW2Config.p2p"), std::string::npos);
+}
+
+TEST_F(ProgramCommands, ViewingTheLogOpensConnlogFromTheProgramFolder) {
+    program.viewConnectionLog();
+    ASSERT_EQ(launcher.calls.size(), 1u);
+    EXPECT_EQ(launcher.calls[0], "open " + dir.file("connlog.txt").string());
+}
+
+TEST_F(ProgramCommands, AFailedVersionDownloadShowsTheUpdateError) {
+    program.checkForUpdates();
+    ASSERT_EQ(downloader.urls.size(), 1u);
+    EXPECT_EQ(downloader.urls[0], "http://127.0.0.1:9/bwlistver.txt");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].shownTitle(), "Update Error");
+}
+
+}  // namespace
+}  // namespace bw

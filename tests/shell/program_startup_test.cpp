@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "blocklist/blocklist_writer.h"
+#include "support/program_fixture.h"
+
+namespace bw {
+namespace {
+
+using test::ProgramFixture;
+
+class StartupLoad : public ::testing::Test, public ProgramFixture {
+protected:
+    void startWith(const std::string& blocklist, const std::string& argument = "") {
+        dir.write("Moatlist.P2P", blocklist);
+        program.load(argument);
+    }
+    std::size_t entriesIn(int bucket) const { return program.table().bucket(bucket).size(); }
+};
+
+TEST_F(StartupLoad, LoadsTwoProfilesAndReportsTheirAddresses) {
+    startWith("a:10.0.0.0-10.0.0.255\r\nb:10.0.0.7\r\n");
+
+    EXPECT_NE(host.log.find("Successfully loaded 257 IPs from 2 profiles.\r\n\r\n"),
+              std::string::npos)
+        << host.log;
+    EXPECT_EQ(host.log.find("Failed to read"), std::string::npos);
+    EXPECT_EQ(program.state().counters.ranges, "2");
+    EXPECT_EQ(program.state().counters.addresses, "257");
+    ASSERT_EQ(entriesIn(10), 2u);
+    EXPECT_EQ(program.table().at({10, 1}).text, "b:10.0.0.7");
+    EXPECT_GE(host.listResets, 1);
+    EXPECT_TRUE(program.state().timer.enabled);
+    EXPECT_TRUE(program.state().guardOnBanner);
+    EXPECT_EQ(program.state().trayToolTip, "Bastionwatch v1.99");
+    EXPECT_EQ(priority.raises, 1);
+}
+
+TEST_F(StartupLoad, TheHeaderOpensTheLogViewBeforeTheReport) {
+    startWith("a:10.0.0.0-10.0.0.255\r\n");
+    EXPECT_EQ(host.log.rfind("Bastionwatch v1.99b (2.0 pre-release)\r\n", 0), 0u) << host.log;
+    EXPECT_LT(host.log.find("System Timezone: GMT +0:00"), host.log.find("Successfully loaded"));
+}
+
+TEST_F(StartupLoad, ALineWithoutColonIsReportedAsFailed) {
+    startWith("not an entry\r\n");
+    EXPECT_NE(
+        host.log.find("Failed to read 1 lines.\r\nSuccessfully loaded 0 IPs from 0 profiles."),
+        std::string::npos)
+        << host.log;
+    EXPECT_EQ(program.table().size(), 0u);
+}
+
+TEST_F(StartupLoad, AnEmptyFileGivesNoReportAndLeavesTheCounters) {
+    startWith("");
+    EXPECT_EQ(host.log.find("Successfully loaded"), std::string::npos);
+    EXPECT_EQ(program.state().counters.ranges, "0");
+    EXPECT_EQ(program.state().counters.addresses, "0");
+    EXPECT_TRUE(program.state().timer.enabled);
+}
+
+TEST_F(StartupLoad, AMissingBlocklistIsCreatedEmpty) {
+    program.load("");
+    EXPECT_TRUE(std::filesystem::exists(dir.file("Moatlist.P2P")));
+    EXPECT_EQ(std::filesystem::file_size(dir.file("Moatlist.P2P")), 0u);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("BW2Config.p2p")), 0u);
+    EXPECT_TRUE(program.state().timer.enabled);
+}
+
+TEST_F(StartupLoad, ADuplicateLineLoadsTwiceAndBothEntriesAct) {
+    tcp.rows = {test::connectionTo(test::ipField(10, 0, 0, 5))};
+    startWith("Example Net:10.0.0.0-10.0.0.255\r\nExample Net:10.0.0.0-10.0.0.255\r\n");
+
+    EXPECT_EQ(entriesIn(10), 2u);
+    EXPECT_NE(host.log.find("Successfully loaded 512 IPs from 2 profiles."), std::string::npos);
+    // The first guard pass runs right after the load, and each entry acts once.
+    std::size_t first = host.log.find("Connection Rejected: 10.0.0.5 - Example Net (");
+    ASSERT_NE(first, std::string::npos) << host.log;
+    EXPECT_NE(host.log.find("Connection Rejected: 10.0.0.5 - Example Net (", first + 1),
+              std::string::npos);
+    EXPECT_GT(first, host.log.find("Successfully loaded"));
+}
+
+TEST_F(StartupLoad, AnUnreadableBlocklistLeavesAnEmptyTableAndSaysSo) {
+    std::filesystem::create_directory(dir.file("Moatlist.P2P"));  // cannot be read as a file
+    program.load("");
+    EXPECT_NE(host.log.find("Could not open the blocklist"), std::string::npos) << host.log;
+    EXPECT_EQ(program.table().size(), 0u);
+    EXPECT_TRUE(program.state().timer.enabled);
+    EXPECT_EQ(host.exitStatus, -1);
+}
+
+TEST_F(StartupLoad, SettingsAreAppliedAfterTheTimerIsOn) {
+    dir.write("BW2Config.p2p", "1\r\n50%\r\n3\r\n");
+    startWith("");
+    EXPECT_FALSE(program.state().windowVisible);
+    EXPECT_EQ(program.state().timer.intervalMs, 55);
+    EXPECT_EQ(program.state().lastUpdateVersion, "3");
+}
+
+TEST_F(StartupLoad, TheLinkSchemeIsRegisteredAtEveryStart) {
+    program.load("");
+    ASSERT_FALSE(registry.calls.empty());
+    EXPECT_NE(registry.calls.front().find("bwdat"), std::string::npos);
+}
+
+TEST_F(StartupLoad, AnyOtherArgumentIsANormalStart) {
+    startWith("a:1.2.3.4\r\n", "--something");
+    EXPECT_EQ(host.exitStatus, -1);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(program.state().trayToolTip, "Bastionwatch v1.99");
+}
+
+class LinkStart : public StartupLoad {};
+
+TEST_F(LinkStart, AddsTheEntriesRewritesWithoutEmptyLinesAndEnds) {
+    // A file in the every-slot layout, as the add dialog leaves it.
+    BanTable saved;
+    saved.append(10, {"old:10.0.0.1", "old", 167772161, 167772161});
+    dir.write("Moatlist.P2P", formatEverySlot(saved));
+
+    program.load("BWDAT://x@1.2.3.4:1.2.3.9/");
+
+    EXPECT_EQ(dir.read("Moatlist.P2P"), "x:1.2.3.4-1.2.3.9\r\nold:10.0.0.1\r\n");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text,
+              "Added range(s) to blocklist.\r\n\r\nChanges will only be effective once "
+              "Bastionwatch has been restarted.");
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Information);
+    EXPECT_EQ(host.messages[0].shownTitle(), "Bastionwatch Update");
+    EXPECT_EQ(host.exitStatus, 0);
+    EXPECT_FALSE(program.state().windowVisible);
+    EXPECT_FALSE(program.state().trayVisible);
+    EXPECT_TRUE(program.state().trayToolTip.empty());  // the load sequence ended with the program
+    EXPECT_EQ(dir.read("BW2Config.p2p"), "0\r\n90%\r\n\r\n");
+}
+
+TEST_F(LinkStart, KeepsTheCaseOfThePayloadAndSkipsEmptySegments) {
+    program.load("bwdat://Evil Corporation@1.1.1.1:2.2.2.2//b@2.2.2.3");
+    EXPECT_EQ(dir.read("Moatlist.P2P"), "Evil Corporation:1.1.1.1-2.2.2.2\r\nb:2.2.2.3\r\n");
+}
+
+TEST_F(LinkStart, AFailedRewriteIsNotReportedAsAdded) {
+    // The blocklist's place is taken by a folder with something in it: the rename must fail.
+    std::filesystem::create_directories(dir.file("Moatlist.P2P") / "x");
+    program.load("bwdat://x@1.2.3.4:1.2.3.9");
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
+    EXPECT_NE(host.messages[0].text.find("could not be written"), std::string::npos);
+    EXPECT_NE(host.exitStatus, 0);
+}
+
+}  // namespace
+}  // namespace bw

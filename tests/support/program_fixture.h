@@ -1,0 +1,64 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/downloader.h"
+#include "platform/priority.h"
+#include "shell/program.h"
+#include "support/fake_clock.h"
+#include "support/fake_launcher.h"
+#include "support/fake_registry.h"
+#include "support/fake_tcp_table.h"
+#include "support/recording_host.h"
+#include "support/temp_dir.h"
+
+namespace bw::test {
+
+// A download that has failed at once: nothing reaches these programs' server.
+class FailedDownload : public Download {
+public:
+    bool finished() const override { return true; }
+    DownloadResult result() const override { return {false, "no network in this test"}; }
+};
+
+class NoNetworkDownloader : public Downloader {
+public:
+    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path&) override {
+        urls.push_back(url);
+        return std::make_unique<FailedDownload>();
+    }
+    std::vector<std::string> urls;
+};
+
+class CountingPriority : public Priority {
+public:
+    void raise() override { ++raises; }
+    int raises = 0;
+};
+
+// A Program over fakes, in a folder of its own.
+struct ProgramFixture {
+    ProgramFixture()
+        : program(host, ProgramServices{.tcpTable = tcp,
+                                        .clock = clock,
+                                        .downloader = downloader,
+                                        .registry = registry,
+                                        .launcher = launcher,
+                                        .priority = priority,
+                                        .folder = dir.path(),
+                                        .executable = dir.path() / "bastionwatch",
+                                        .updateServer = "http://127.0.0.1:9/"}) {}
+
+    TempDir dir;
+    RecordingHost host;
+    FakeTcpTable tcp;
+    FakeClock clock;
+    NoNetworkDownloader downloader;
+    FakeRegistry registry;
+    FakeLauncher launcher;
+    CountingPriority priority;
+    Program program;
+};
+
+}  // namespace bw::test
