@@ -1,0 +1,111 @@
+// Runs the real console guard as a user would: a copy of the executable in a
+// folder of its own, beside its blocklist.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace bw {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1;  // standard output and standard error, merged
+};
+
+Child start(const fs::path& program, const std::vector<std::string>& arguments) {
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        dup2(pipeEnds[1], STDERR_FILENO);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    return {pid, pipeEnds[0]};
+}
+
+// Reads until the text has appeared or the program closed its output. The wait
+// is bounded so a broken program fails the test instead of hanging it.
+std::string readUntil(int fd, const std::string& wanted) {
+    std::string seen;
+    for (int waits = 0; waits < 600 && seen.find(wanted) == std::string::npos; ++waits) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        char buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    return seen;
+}
+
+int exitStatusOf(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class HeadlessProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program = dir.file("bastionwatch-headless");
+        fs::copy_file(BW_HEADLESS_EXECUTABLE, program);
+        // Documentation addresses only: nothing real is ever closed by this test.
+        dir.write("Moatlist.P2P", "TEST-NET-1:192.0.2.0-192.0.2.255\r\n");
+    }
+    test::TempDir dir;
+    fs::path program;
+};
+
+TEST_F(HeadlessProcess, ReportsTheLoadAndSavesTheSettingsOnSigterm) {
+    Child child = start(program, {});
+    ASSERT_GT(child.pid, 0);
+    std::string output = readUntil(child.out, "Successfully loaded 256 IPs from 1 profiles.");
+    kill(child.pid, SIGTERM);
+    output += readUntil(child.out, "\x04");  // the rest, until the program closes its output
+    close(child.out);
+
+    EXPECT_EQ(exitStatusOf(child.pid), 0);
+    EXPECT_EQ(output.rfind("Bastionwatch v1.99b (2.0 pre-release)\n", 0), 0u) << output;
+    EXPECT_NE(output.find("\nSystem Timezone: GMT "), std::string::npos) << output;
+    EXPECT_NE(output.find("Successfully loaded 256 IPs from 1 profiles.\n"), std::string::npos)
+        << output;
+    EXPECT_EQ(dir.read("BW2Config.p2p"), "0\r\n90%\r\n\r\n");
+}
+
+TEST_F(HeadlessProcess, ALinkAddsItsEntriesAndEnds) {
+    Child child = start(program, {"bwdat://x@1.2.3.4:1.2.3.9/"});
+    ASSERT_GT(child.pid, 0);
+    std::string output = readUntil(child.out, "\x04");
+    close(child.out);
+
+    EXPECT_EQ(exitStatusOf(child.pid), 0);
+    EXPECT_EQ(dir.read("Moatlist.P2P"),
+              "x:1.2.3.4-1.2.3.9\r\nTEST-NET-1:192.0.2.0-192.0.2.255\r\n");
+    EXPECT_NE(output.find("Bastionwatch Update: Added range(s) to blocklist."), std::string::npos)
+        << output;
+}
+
+}  // namespace
+}  // namespace bw
