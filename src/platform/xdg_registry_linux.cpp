@@ -1,10 +1,14 @@
+#include "platform/xdg_registry.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
-
-#include "blocklist/atomic_file.h"
-#include "platform/xdg_registry.h"
 
 namespace bw {
 
@@ -120,6 +124,34 @@ bool readExisting(const std::filesystem::path& file, std::string& bytes) {
     return true;
 }
 
+// Replaces the file whole through a temporary file beside it, so a reader (or a
+// crash) never sees half a file. (The platform library stands below the
+// blocklist core and cannot use its writer.)
+bool replaceFile(const std::filesystem::path& target, std::string_view bytes) {
+    std::string temp =
+        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    struct stat old {};
+    ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    bool ok = true;
+    while (ok && !bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
 // Writes only when the content changes, so a second registration leaves the file alone.
 bool writeIfChanged(const std::filesystem::path& file, const std::string& bytes) {
     std::string old;
@@ -136,7 +168,7 @@ bool writeIfChanged(const std::filesystem::path& file, const std::string& bytes)
         if (!ec)
             target = resolved;
     }
-    return static_cast<bool>(writeFileAtomically(target, bytes));
+    return replaceFile(target, bytes);
 }
 
 std::filesystem::path absoluteFolder(const char* value) {

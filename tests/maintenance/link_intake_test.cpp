@@ -1,0 +1,50 @@
+#include "maintenance/link_intake.h"
+
+#include <gtest/gtest.h>
+
+namespace bw {
+namespace {
+
+TEST(LinkPayload, TakesThePayloadAfterThePrefixInAnyCase) {
+    struct Case {
+        const char* argument;
+        const char* payload;
+    } cases[] = {
+        {"bwdat://Evil Corporation@1.1.1.1:2.2.2.2", "Evil Corporation@1.1.1.1:2.2.2.2"},
+        {"BWDAT://Evil Corporation@1.1.1.1:2.2.2.2", "Evil Corporation@1.1.1.1:2.2.2.2"},
+        {"BwDaT://MiXeD@1.2.3.4", "MiXeD@1.2.3.4"},
+        {"bwdat://a@1.1.1.1:1.1.1.9/b@2.2.2.2/", "a@1.1.1.1:1.1.1.9/b@2.2.2.2/"},
+        {"bwdat://", ""},  // the prefix alone: nothing to add
+        {"bwdat:/", ""},   // one short of the prefix
+        {"", ""},
+        {"-minimized", ""},  // any other argument is ignored
+        {" bwdat://x@1.2.3.4", ""},
+        {"http://x@1.2.3.4", ""},
+        {"bwdat:/x@1.2.3.4", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(linkPayload(c.argument), c.payload) << '"' << c.argument << '"';
+    }
+}
+
+TEST(LinkSegmentToLine, TurnsASegmentIntoABlocklistLine) {
+    struct Case {
+        const char* segment;
+        const char* line;
+    } cases[] = {
+        {"Evil Corporation@1.1.1.1:2.2.2.2", "Evil Corporation:1.1.1.1-2.2.2.2"},
+        {"b@2.2.2.2", "b:2.2.2.2"},
+        {"x@1.2.3.4:1.2.3.9", "x:1.2.3.4-1.2.3.9"},
+        {"Net-Co@1.2.3.4", "Net-Co:1.2.3.4"},  // a dash in a name survives
+        {"a%20b@1.2.3.4", "a%20b:1.2.3.4"},    // nothing is decoded
+        {"a:b@1.2.3.4", "a-b:1.2.3.4"},        // colons turn into dashes first
+        {"no separator", "no separator"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(linkSegmentToLine(c.segment), c.line) << '"' << c.segment << '"';
+    }
+}
+
+}  // namespace
+}  // namespace bw

@@ -1,0 +1,259 @@
+#include "maintenance/update_check.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/http_test_server.h"
+#include "support/recording_host.h"
+#include "support/temp_dir.h"
+
+namespace bw {
+namespace {
+
+using Events = std::vector<std::string>;
+
+const std::string kOldList = "old:10.0.0.0-10.0.0.255\r\n";  // 25 bytes, above the 20-byte rule
+const std::string kNewList = "new:1.2.3.4-1.2.3.9\r\nnew2:5.6.7.8\r\n";
+
+constexpr const char* kErrorText = "Error connecting to update server.  Please try later.";
+constexpr const char* kNoUpdateText = "No updates available since you last received an updated!";
+constexpr const char* kAvailableText =
+    "Blocklist update will now be downloaded.  This will replace your 'Moatlist.p2p' file.";
+
+TEST(VersionValue, ReadsZeroFollowedByTheText) {
+    struct Case {
+        const char* text;
+        double value;
+    } cases[] = {
+        {"", 0},   {"9", 9},  {"10", 10}, {"1.5", 1.5},  {".5", 0.5}, {"2.5", 2.5},
+        {"-5", 0}, {"+5", 0}, {"abc", 0}, {"7 beta", 7}, {"3\r", 3},
+    };
+    for (const Case& c : cases) EXPECT_EQ(versionValue(c.text), c.value) << '"' << c.text << '"';
+}
+
+class UpdateCheckTest : public testing::Test {
+protected:
+    UpdateCheckTest() {
+        folder.write("Moatlist.P2P", kOldList);
+        server.route("/lists/moatlist.p2p", test::HttpReply::ok(kNewList));
+    }
+
+    void serveVersion(const std::string& body) {
+        server.route("/lists/bwlistver.txt", test::HttpReply::ok(body));
+    }
+
+    UpdateCheck makeCheck(const std::string& base) {
+        return UpdateCheck(
+            *downloader, host, state, folder.path(), base,
+            [this] { events.push_back("save " + state.lastUpdateVersion); },
+            [this] { events.push_back("startup " + folder.read("Moatlist.P2P")); });
+    }
+
+    void runCheck() { makeCheck(server.baseUrl() + "lists/").run(); }
+
+    std::vector<std::string> titles() const {
+        std::vector<std::string> out;
+        for (const Message& m : host.messages) out.push_back(m.shownTitle());
+        return out;
+    }
+
+    // What every check leaves behind, whatever its outcome.
+    void expectNoLeftovers() {
+        EXPECT_FALSE(std::filesystem::exists(folder.file("bwlistver.txt")));
+        EXPECT_FALSE(std::filesystem::exists(folder.file("Moatlist.P2P.download")));
+        for (const Message& m : host.messages) {
+            EXPECT_EQ(m.icon, MessageIcon::Information);
+            EXPECT_EQ(m.buttons, MessageButtons::Ok);
+        }
+    }
+
+    // The old blocklist stays, bwuv and the settings are untouched, the user is told.
+    void expectFailedUpdate(const std::string& previousVersion) {
+        EXPECT_EQ(folder.read("Moatlist.P2P"), kOldList);
+        EXPECT_EQ(state.lastUpdateVersion, previousVersion);
+        EXPECT_TRUE(events.empty());
+        ASSERT_FALSE(host.messages.empty());
+        EXPECT_EQ(host.messages.back().shownTitle(), "Update Error");
+        EXPECT_EQ(host.messages.back().text, kErrorText);
+        expectNoLeftovers();
+    }
+
+    test::TempDir folder;
+    test::HttpTestServer server;
+    test::RecordingHost host;
+    ProgramState state;
+    Events events;
+    std::unique_ptr<Downloader> downloader =
+        makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)});
+};
+
+TEST_F(UpdateCheckTest, ComparesStoredAndReceivedVersions) {
+    struct Case {
+        const char* stored;
+        const char* received;
+        bool due;
+    } cases[] = {
+        {"", "1", true},     {"9", "10", true}, {"10", "9", false}, {"2", "2.5", true},
+        {"2.5", "2", false}, {"", "", false},   {"", "-5", false},  {"3", "3", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("stored \"") + c.stored + "\", received \"" + c.received + '"');
+        folder.write("Moatlist.P2P", kOldList);
+        host.messages.clear();
+        events.clear();
+        state.lastUpdateVersion = c.stored;
+        serveVersion(std::string(c.received) + "\r\n");
+
+        runCheck();
+
+        EXPECT_EQ(state.lastUpdateVersion, c.received);  // a lower version replaces it too
+        if (c.due) {
+            EXPECT_EQ(titles(), std::vector<std::string>{"Update Available"});
+            EXPECT_EQ(host.messages[0].text, kAvailableText);
+            EXPECT_EQ(folder.read("Moatlist.P2P"), kNewList);
+            // Saved before the reload, which reads the settings back.
+            EXPECT_EQ(events, (Events{"save " + std::string(c.received), "startup " + kNewList}));
+        } else {
+            EXPECT_EQ(titles(), std::vector<std::string>{"No Updates Found"});
+            EXPECT_EQ(host.messages[0].text, kNoUpdateText);
+            EXPECT_EQ(folder.read("Moatlist.P2P"), kOldList);
+            EXPECT_EQ(events, Events{"save " + std::string(c.received)});
+        }
+        expectNoLeftovers();
+    }
+}
+
+TEST_F(UpdateCheckTest, AShortLocalBlocklistIsAlwaysReplaced) {
+    struct Case {
+        std::size_t length;
+        bool due;
+    } cases[] = {{0, true}, {19, true}, {20, false}, {21, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        folder.write("Moatlist.P2P", std::string(c.length, 'x'));
+        host.messages.clear();
+        events.clear();
+        state.lastUpdateVersion = "5";
+        serveVersion("5\r\n");
+
+        runCheck();
+
+        if (c.due) {
+            EXPECT_EQ(titles(), std::vector<std::string>{"Update Available"});
+            EXPECT_EQ(folder.read("Moatlist.P2P"), kNewList);
+        } else {
+            EXPECT_EQ(titles(), std::vector<std::string>{"No Updates Found"});
+            EXPECT_EQ(folder.read("Moatlist.P2P"), std::string(c.length, 'x'));
+        }
+        expectNoLeftovers();
+    }
+}
+
+TEST_F(UpdateCheckTest, AMissingLocalBlocklistIsCreatedAndReplaced) {
+    std::filesystem::remove(folder.file("Moatlist.P2P"));
+    state.lastUpdateVersion = "5";
+    serveVersion("5");
+    runCheck();
+    EXPECT_EQ(titles(), std::vector<std::string>{"Update Available"});
+    EXPECT_EQ(folder.read("Moatlist.P2P"), kNewList);
+}
+
+TEST_F(UpdateCheckTest, TheReceivedVersionIsTheFirstLineAsReceived) {
+    struct Case {
+        const char* body;
+        const char* version;
+    } cases[] = {
+        {"7\r\nnotes\r\n", "7"},
+        {"7\nnotes", "7"},
+        {" 8 beta\r\n", " 8 beta"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(c.body)));
+        state.lastUpdateVersion = "100";
+        serveVersion(c.body);
+        runCheck();
+        EXPECT_EQ(state.lastUpdateVersion, c.version);
+    }
+}
+
+TEST_F(UpdateCheckTest, AFailedVersionDownloadChangesNothing) {
+    state.lastUpdateVersion = "3";
+    runCheck();  // no version file on the server: 404
+    EXPECT_EQ(titles(), std::vector<std::string>{"Update Error"});
+    expectFailedUpdate("3");
+    EXPECT_EQ(server.requests(), std::vector<std::string>{"/lists/bwlistver.txt"});
+}
+
+TEST_F(UpdateCheckTest, AnUnreachableServerChangesNothing) {
+    std::string deadBase;
+    {
+        test::HttpTestServer gone;
+        deadBase = gone.baseUrl();
+    }
+    state.lastUpdateVersion = "3";
+    makeCheck(deadBase).run();
+    EXPECT_EQ(titles(), std::vector<std::string>{"Update Error"});
+    expectFailedUpdate("3");
+}
+
+TEST_F(UpdateCheckTest, AFailedBlocklistDownloadKeepsTheOldFile) {
+    struct Case {
+        const char* what;
+        test::HttpReply reply;
+    } cases[] = {
+        {"not found", test::HttpReply::withStatus(404, "gone")},
+        {"server error", test::HttpReply::withStatus(500, kNewList)},
+        {"broken off halfway",
+         test::HttpReply::cutShort(kNewList.substr(0, kNewList.size() / 2), kNewList.size())},
+        {"redirect to nowhere", test::HttpReply::redirect(302, "/lists/nowhere")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.messages.clear();
+        events.clear();
+        state.lastUpdateVersion = "1";
+        serveVersion("2\r\n");
+        server.route("/lists/moatlist.p2p", c.reply);
+
+        runCheck();
+
+        EXPECT_EQ(titles(), (std::vector<std::string>{"Update Available", "Update Error"}));
+        expectFailedUpdate("1");
+    }
+}
+
+TEST_F(UpdateCheckTest, AGoodUpdateFollowsRedirects) {
+    server.route("/lists/moatlist.p2p", test::HttpReply::redirect(302, "/mirror/moatlist.p2p"));
+    server.route("/mirror/moatlist.p2p", test::HttpReply::ok(kNewList));
+    serveVersion("2");
+    runCheck();
+    EXPECT_EQ(folder.read("Moatlist.P2P"), kNewList);
+    EXPECT_EQ(state.lastUpdateVersion, "2");
+    EXPECT_EQ(events, (Events{"save 2", "startup " + kNewList}));
+}
+
+TEST_F(UpdateCheckTest, DownloadsRunWhileEventsAreServed) {
+    serveVersion("2");
+    runCheck();
+    // Both downloads ran under the host's progress wait, which keeps events running.
+    EXPECT_EQ(host.progressCaptions.size(), 2u);
+    EXPECT_EQ(folder.read("Moatlist.P2P"), kNewList);
+}
+
+TEST_F(UpdateCheckTest, ACheckAskedForDuringACheckIsIgnored) {
+    serveVersion("2");
+    UpdateCheck check = makeCheck(server.baseUrl() + "lists/");
+    host.onYield = [&] { check.run(); };
+    check.run();
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{"/lists/bwlistver.txt", "/lists/moatlist.p2p"}));
+    EXPECT_EQ(events, (Events{"save 2", "startup " + kNewList}));
+}
+
+}  // namespace
+}  // namespace bw

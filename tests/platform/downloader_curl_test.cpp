@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/downloader.h"
+#include "support/http_test_server.h"
+#include "support/temp_dir.h"
+
+namespace bw {
+namespace {
+
+// Polls as a progress box would; the downloader's own time limits end every download.
+DownloadResult waitFor(Download& download) {
+    while (!download.finished()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return download.result();
+}
+
+class CurlDownloaderTest : public testing::Test {
+protected:
+    DownloadResult fetch(const std::string& path) {
+        auto download = downloader->start(server.baseUrl() + path, target);
+        return waitFor(*download);
+    }
+
+    test::TempDir folder;
+    test::HttpTestServer server;
+    std::filesystem::path target = folder.file("out.bin");
+    std::unique_ptr<Downloader> downloader =
+        makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)});
+};
+
+TEST_F(CurlDownloaderTest, WritesTheWholeBodyToTheTarget) {
+    std::string body(300'000, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7);
+    server.route("/big.p2p", test::HttpReply::ok(body));
+    folder.write("out.bin", "an older, longer content that must not survive");
+
+    DownloadResult result = fetch("big.p2p");
+
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(folder.read("out.bin"), body);
+}
+
+TEST_F(CurlDownloaderTest, AnEmptyBodyIsASuccess) {
+    server.route("/empty", test::HttpReply::ok(""));
+    DownloadResult result = fetch("empty");
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_TRUE(std::filesystem::exists(target));
+    EXPECT_EQ(folder.read("out.bin"), "");
+}
+
+TEST_F(CurlDownloaderTest, FollowsRedirects) {
+    server.route("/moved", test::HttpReply::redirect(301, "/here"));
+    server.route("/here", test::HttpReply::ok("arrived"));
+    DownloadResult result = fetch("moved");
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(folder.read("out.bin"), "arrived");
+}
+
+TEST_F(CurlDownloaderTest, FailuresAreReportedWithAReason) {
+    struct Case {
+        const char* what;
+        test::HttpReply reply;
+    } cases[] = {
+        {"status 404", test::HttpReply::withStatus(404, "not here")},
+        {"status 500", test::HttpReply::withStatus(500, "broken")},
+        {"body cut short", test::HttpReply::cutShort("half of it", 20)},
+        {"body one byte short", test::HttpReply::cutShort("0123456789", 11)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.route("/file", c.reply);
+        DownloadResult result = fetch("file");
+        EXPECT_FALSE(result.ok);
+        EXPECT_FALSE(result.error.empty());
+    }
+}
+
+TEST_F(CurlDownloaderTest, AHungServerRunsIntoTheTimeLimit) {
+    server.route("/hang", test::HttpReply::hanging());
+    auto quick = makeCurlDownloader({std::chrono::seconds(5), std::chrono::milliseconds(300)});
+    auto download = quick->start(server.baseUrl() + "hang", target);
+    DownloadResult result = waitFor(*download);
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.error.empty());
+}
+
+TEST_F(CurlDownloaderTest, DroppingARunningDownloadCancelsIt) {
+    server.route("/hang", test::HttpReply::hanging());
+    server.route("/next", test::HttpReply::ok("next"));
+    auto download = downloader->start(server.baseUrl() + "hang", target);
+    while (server.requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Returns once the worker has given up and closed its connection, which
+    // frees the one-at-a-time server for the next request.
+    download.reset();
+    DownloadResult next = fetch("next");
+    EXPECT_TRUE(next.ok) << next.error;
+    EXPECT_EQ(folder.read("out.bin"), "next");
+}
+
+TEST_F(CurlDownloaderTest, OnlyWebAddressesAreFetched) {
+    folder.write("secret.txt", "local");
+    auto download = downloader->start("file://" + folder.file("secret.txt").string(), target);
+    DownloadResult result = waitFor(*download);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(folder.read("out.bin"), "local");
+}
+
+TEST_F(CurlDownloaderTest, AnUnwritableTargetFails) {
+    server.route("/file", test::HttpReply::ok("content"));
+    auto download = downloader->start(server.baseUrl() + "file", folder.file("no/such/dir/out"));
+    DownloadResult result = waitFor(*download);
+    EXPECT_FALSE(result.ok);
+    EXPECT_NE(result.error.find("no/such/dir/out"), std::string::npos) << result.error;
+}
+
+TEST_F(CurlDownloaderTest, AnUnreachableServerFails) {
+    std::string deadBase;
+    {
+        test::HttpTestServer gone;
+        deadBase = gone.baseUrl();
+    }
+    auto download = downloader->start(deadBase + "file", target);
+    DownloadResult result = waitFor(*download);
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.error.empty());
+}
+
+}  // namespace
+}  // namespace bw
