@@ -72,10 +72,18 @@ void RangeIndex::layOut(const std::vector<Interval>& sorted,
     }
     topEnd_ = count[n];
 
-    lo_.assign(n, 0);
-    hi_.assign(n, 0);
-    id_.assign(n, 0);
+    lo_.resize(n);
+    hi_.resize(n);
+    id_.resize(n);
     children_.assign(n, {0, 0});
+    if (topEnd_ == n) {  // nothing nested: the usual case for published lists
+        for (std::size_t i = 0; i < n; ++i) {
+            lo_[i] = sorted[i].lo;
+            hi_[i] = sorted[i].hi;
+            id_[i] = sorted[i].id;
+        }
+        return;
+    }
     std::vector<std::uint32_t> placedAt(n);
     for (std::size_t i = 0; i < n; ++i) {
         std::uint32_t at = next[parent[i] == kNoParent ? n : parent[i]]++;
