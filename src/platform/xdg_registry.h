@@ -48,8 +48,9 @@ private:
 };
 
 // The Exec line's value for a launch command of the form "<program>" %1 (or
-// <program> %1): the program quoted as desktop entries require, then %u for the
-// link. Empty when the command names no program or holds a line break.
+// <program> %1): the program, quoted as desktop entries require when it holds
+// blanks or other reserved characters, then %u for the link. Empty when the
+// command names no program or holds a line break.
 std::string desktopExecFromCommand(std::string_view command);
 
 // mimeapps.list with <mimeType>=<desktopFile> as the default handler: an

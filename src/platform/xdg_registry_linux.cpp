@@ -192,16 +192,22 @@ std::string desktopExecFromCommand(std::string_view command) {
     std::string_view program = commandProgram(command);
     if (program.empty() || hasControlCharacter(program))
         return {};
-    std::string quoted = "\"";
+    // Quoted only when the path needs it: xdg-open without a desktop session
+    // splits Exec at blanks and takes quotes literally, so a plain path must
+    // stay plain for it to find the program.
+    const bool needsQuotes =
+        program.find_first_of(" \t\"'\\><~|&;$*?#()`") != std::string_view::npos;
+    std::string exec = needsQuotes ? "\"" : "";
     for (char c : program) {
         if (c == '"' || c == '`' || c == '$' || c == '\\')
-            quoted += '\\';
-        quoted += c;
+            exec += '\\';
+        exec += c;
         if (c == '%')
-            quoted += '%';
+            exec += '%';
     }
-    quoted += '"';
-    return escapedValue(quoted) + " %u";
+    if (needsQuotes)
+        exec += '"';
+    return escapedValue(exec) + " %u";
 }
 
 std::string withDefaultHandler(std::string_view mimeApps, std::string_view mimeType,

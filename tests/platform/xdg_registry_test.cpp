@@ -113,7 +113,7 @@ TEST_F(XdgRegistryTest, ASecondRegistrationLeavesTheFilesAsTheyWere) {
 TEST_F(XdgRegistryTest, AMovedProgramIsRegisteredAnew) {
     registerWith("/opt/old/bastionwatch");
     registerWith("/opt/new/bastionwatch");
-    EXPECT_NE(desktopEntry().find("Exec=\"/opt/new/bastionwatch\" %u\n"), std::string::npos);
+    EXPECT_NE(desktopEntry().find("Exec=/opt/new/bastionwatch %u\n"), std::string::npos);
     EXPECT_EQ(mimeApps(),
               "[Default Applications]\nx-scheme-handler/bwdat=bastionwatch-bwdat.desktop\n");
 }
@@ -166,15 +166,34 @@ TEST_F(XdgRegistryTest, AnUnreadableMimeAppsIsNotReplaced) {
     EXPECT_EQ(mimeApps(), "[Default Applications]\na=b\n");
 }
 
+TEST_F(XdgRegistryTest, OpeningALinkStartsTheRegisteredProgramWithIt) {
+    if (std::system("command -v xdg-open >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no xdg-open";
+    // A stand-in program that records the argument it was started with.
+    home.write("guard", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/received\"\n");
+    ::chmod(home.file("guard").c_str(), 0755);
+    registerWith(home.file("guard"));
+
+    // A bare environment: no desktop session, so xdg-open goes by the XDG files alone.
+    const std::string command =
+        "env -i PATH=/usr/bin:/bin DISPLAY=:0 HOME='" + home.path().string() + "' XDG_DATA_HOME='" +
+        home.file("data").string() + "' XDG_CONFIG_HOME='" + home.file("config").string() +
+        "' xdg-open 'bwdat://x@1.2.3.4:1.2.3.9' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(home.read("received"), "bwdat://x@1.2.3.4:1.2.3.9");
+}
+
 TEST(DesktopExecFromCommand, QuotesTheProgramAndPassesTheLink) {
     struct Case {
         const char* command;
         const char* exec;
     } cases[] = {
-        {"\"/opt/bw/bastionwatch\" %1", "\"/opt/bw/bastionwatch\" %u"},
-        {"/opt/bw/bastionwatch %1", "\"/opt/bw/bastionwatch\" %u"},
+        {"\"/opt/bw/bastionwatch\" %1", "/opt/bw/bastionwatch %u"},
+        {"/opt/bw/bastionwatch %1", "/opt/bw/bastionwatch %u"},
+        {"\"/opt/bw-1.99_x/bastion.watch\" %1", "/opt/bw-1.99_x/bastion.watch %u"},
         {"\"/opt/a b/bw\" %1", "\"/opt/a b/bw\" %u"},
-        {"\"/opt/100%/bw\" %1", "\"/opt/100%%/bw\" %u"},
+        {"\"/opt/100%/bw\" %1", "/opt/100%%/bw %u"},
+        {"\"/opt/it's/bw\" %1", "\"/opt/it's/bw\" %u"},
         {"\"/opt/$x`y`/bw\" %1", "\"/opt/\\\\$x\\\\`y\\\\`/bw\" %u"},
         {"\"/opt/back\\slash/bw\" %1", "\"/opt/back\\\\\\\\slash/bw\" %u"},
         {"\"/opt/line\nbreak\" %1", ""},
