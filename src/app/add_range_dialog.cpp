@@ -1,0 +1,67 @@
+#include "app/add_range_dialog.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/twips.h"
+
+namespace bw {
+
+namespace {
+
+QFont boldFont(QFont font) {
+    font.setBold(true);
+    return font;
+}
+
+QWidget* panel(QWidget* parent, const TwipScale& scale, double top, double height) {
+    auto* p = new QWidget(parent);
+    p->setGeometry(scale.rect(0, top, 3195, height));
+    return p;
+}
+
+}  // namespace
+
+AddRangeDialog::AddRangeDialog(const TwipScale& scale, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Add New IP Range"));
+    setFixedSize(scale.px(3195), scale.px(2595));
+    QLineEdit* text1 = addField(scale, 0, QStringLiteral("Text1"), QStringLiteral("Profile Name"),
+                                QStringLiteral("Evil Corporation"));
+    QLineEdit* text2 = addField(scale, 720, QStringLiteral("Text2"),
+                                QStringLiteral("Start of IP Range"), QStringLiteral("1.1.1.1"));
+    QLineEdit* text3 = addField(scale, 1440, QStringLiteral("Text3"),
+                                QStringLiteral("End of IP Range"), QStringLiteral("2.2.2.2"));
+    QWidget* panel4 = panel(this, scale, 2160, 435);
+    command1_ = new QPushButton(QStringLiteral("Add This Range"), panel4);
+    command1_->setObjectName(QStringLiteral("Command1"));
+    command1_->setFont(boldFont(command1_->font()));
+    command1_->setGeometry(scale.rect(0, 0, 3135, 375));
+    setTabOrder(text1, text2);
+    setTabOrder(text2, text3);
+    setTabOrder(text3, command1_);
+    connect(command1_, &QPushButton::clicked, this, [this, text1, text2, text3] {
+        emit addRequested(text1->text(), text2->text(), text3->text());
+    });
+}
+
+QLineEdit* AddRangeDialog::addField(const TwipScale& scale, int panelTop, const QString& objectName,
+                                    const QString& caption, const QString& text) {
+    QWidget* p = panel(this, scale, panelTop, 675);
+    auto* label = new QLabel(caption, p);
+    label->setGeometry(scale.rect(60, 0, 3015, 255));
+    auto* field = new QLineEdit(text, p);
+    field->setObjectName(objectName);
+    field->setFont(boldFont(field->font()));
+    field->setGeometry(scale.rect(60, 240, 3015, 315));
+    return field;
+}
+
+void AddRangeDialog::setAddEnabled(bool enabled) {
+    command1_->setEnabled(enabled);
+}
+
+}  // namespace bw

@@ -1,0 +1,42 @@
+// Bastionwatch with its window: the platform backends, the program, and the
+// window that shows it.
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+#include "app/main_window.h"
+#include "app/window_commands.h"
+#include "platform/clock.h"
+#include "platform/downloader.h"
+#include "platform/launcher.h"
+#include "platform/priority.h"
+#include "platform/program_folder.h"
+#include "platform/registry.h"
+#include "platform/tcp_table.h"
+#include "shell/program.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);  // takes Qt's own options out of argv
+    // The window hides to the tray; only closing it ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    auto tcpTable = bw::makeSystemTcpTable();
+    auto clock = bw::makeSystemClock();
+    auto downloader = bw::makeCurlDownloader();
+    auto registry = bw::makeDesktopRegistry();
+    auto launcher = bw::makeDesktopLauncher();
+    auto priority = bw::makeSystemPriority();
+
+    bw::MainWindow window(QSystemTrayIcon::isSystemTrayAvailable());
+    bw::ProgramServices services{
+        *tcpTable,       *clock,    *downloader,         *registry,
+        *launcher,       *priority, bw::programFolder(), bw::executablePath(),
+        BW_UPDATE_SERVER};
+    bw::Program program(window, services);
+    bw::ProgramCommands commands(program);
+    window.attach(commands);
+
+    program.load(argc > 1 ? argv[1] : "");
+    window.showAtStart();
+    return app.exec();
+}

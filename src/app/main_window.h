@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/twips.h"
+#include "shell/host.h"
+#include "shell/shell_icon.h"
+#include "shell/window_layout.h"
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+namespace bw {
+
+class AddRangeDialog;
+class BanListModel;
+class BanListView;
+class TrayBackend_Qt;
+class WindowCommands;
+
+// frmMain: the program's one window. Its widgets hand what the user does to
+// the program, and show the program's state whenever it says it changed.
+class MainWindow : public QMainWindow, public Host, private ShellIconEvents {
+    Q_OBJECT
+public:
+    // The log box keeps this many lines, dropping the oldest, so an all-day
+    // session stays quick to append to and to scroll.
+    static constexpr int kLogLines = 5000;
+
+    // Without a notification area, minimising leaves the window in the task
+    // bar instead of hiding it, so the program stays reachable.
+    explicit MainWindow(bool trayAvailable);
+    ~MainWindow() override;
+
+    void attach(WindowCommands& commands);
+    // After the program's load: shows the window unless the settings hid it.
+    void showAtStart();
+
+    // Host
+    void letPendingEventsRun() override;
+    void showMessage(const Message& message) override;
+    void clearLog() override;
+    void appendLog(std::string_view text) override;
+    void banListReset() override;
+    void stateChanged() override;
+    void waitWithProgress(std::string_view caption, const std::function<bool()>& finished) override;
+    void exitNow(int status) override;
+
+    // Lays the widgets out for an outer window size in twips.
+    void applyOuterSize(double widthTwips, double heightTwips);
+    const TwipScale& scale() const { return scale_; }
+
+    void showStatusView();
+    void showRangesView();
+    void openAddDialog();
+    void restoreFromTray();
+
+    ShellIcon& shellIcon() { return *shellIcon_; }
+    TrayBackend_Qt& trayBackend() { return *tray_; }
+    AddRangeDialog* addDialog() const;
+
+    // For tests: message boxes and the final exit, without blocking or ending.
+    void setMessagePresenter(std::function<void(const Message&)> presenter);
+    void setExitHandler(std::function<void(int)> handler);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void DblClick(int Button) override;
+
+    void buildMenus();
+    void buildStatusView(QWidget* central);
+    void buildRangesView(QWidget* central);
+    QWidget* panel(QWidget* parent, const char* name, const TwipBox& box);
+    QLabel* label(QWidget* parent, const char* name, const QString& text, const TwipBox& box);
+    QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, bool ticked,
+                        const TwipBox& box);
+    void connectWidgets();
+    void placeLayout();
+    void applyOuterFrame();
+    void hideToTray();
+    void addFromDialog(const QString& profile, const QString& start, const QString& end);
+    void removeSelected();
+    void guardTick();
+    void showTimer(bool enabled, int intervalMs);
+    void showVisibility(bool visible);
+    void showBanner(bool shown, bool guardOn);
+
+    TwipScale scale_;
+    bool trayAvailable_;
+    WindowCommands* commands_ = nullptr;
+    WindowLayout layout_;
+    bool started_ = false;
+    bool lastWindowVisible_ = true;
+    bool applyingState_ = false;
+    bool inTick_ = false;
+    std::function<void(const Message&)> presenter_;
+    std::function<void(int)> exitHandler_;
+
+    QWidget* picture4_ = nullptr;
+    QWidget* picture3_ = nullptr;
+    QLabel* picture9_ = nullptr;
+    QLabel* picture8_ = nullptr;
+    QLabel* picture10_ = nullptr;
+    std::array<QLabel*, 3> label6_{};
+    QWidget* picture2_ = nullptr;
+    QWidget* picture5_ = nullptr;
+    QWidget* picture11_ = nullptr;
+    QCheckBox* check1_ = nullptr;
+    QCheckBox* check2_ = nullptr;
+    QCheckBox* check3_ = nullptr;
+    QSlider* slider1_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QPlainTextEdit* text2_ = nullptr;
+    QWidget* picture1_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QPushButton* command2_ = nullptr;
+    BanListView* list1_ = nullptr;
+    BanListModel* model_ = nullptr;
+    QTimer* tmr1_ = nullptr;
+    QPointer<AddRangeDialog> form1_;
+    TrayBackend_Qt* tray_ = nullptr;
+    std::unique_ptr<ShellIcon> shellIcon_;
+};
+
+}  // namespace bw

@@ -1,0 +1,49 @@
+#include "app/window_commands.h"
+
+namespace bw {
+
+const ProgramState& ProgramCommands::state() const {
+    return program_.state();
+}
+const BanTable& ProgramCommands::table() const {
+    return program_.table();
+}
+void ProgramCommands::guardTimerFired() {
+    program_.guardTimerFired();
+}
+void ProgramCommands::sliderClicked(int position) {
+    program_.sliderClicked(position);
+}
+void ProgramCommands::check1Clicked(bool ticked) {
+    program_.check1Clicked(ticked);
+}
+void ProgramCommands::check2Clicked(bool ticked) {
+    program_.check2Clicked(ticked);
+}
+void ProgramCommands::check3Clicked(bool ticked) {
+    program_.check3Clicked(ticked);
+}
+void ProgramCommands::addRange(std::string_view profile, std::string_view start,
+                               std::string_view end) {
+    program_.addRange(profile, start, end);
+}
+void ProgramCommands::removeEntry(EntryRef selected) {
+    program_.removeEntry(selected);
+}
+void ProgramCommands::filesDropped(const std::vector<std::string>& paths) {
+    program_.filesDropped(paths);
+}
+void ProgramCommands::checkForUpdates() {
+    program_.checkForUpdates();
+}
+void ProgramCommands::viewConnectionLog() {
+    program_.viewConnectionLog();
+}
+void ProgramCommands::openSupportPage(SupportPage page) {
+    program_.openSupportPage(page);
+}
+void ProgramCommands::unload() {
+    program_.unload();
+}
+
+}  // namespace bw

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "blocklist/ban_table.h"
+#include "shell/program.h"
+#include "shell/program_state.h"
+
+namespace bw {
+
+// What the window's widgets ask of the program, and what it shows of it.
+// The window holds this rather than the Program itself, so its tests can
+// drive it with a recording stand-in.
+class WindowCommands {
+public:
+    virtual ~WindowCommands() = default;
+    virtual const ProgramState& state() const = 0;
+    virtual const BanTable& table() const = 0;
+
+    virtual void guardTimerFired() = 0;
+    virtual void sliderClicked(int position) = 0;
+    virtual void check1Clicked(bool ticked) = 0;
+    virtual void check2Clicked(bool ticked) = 0;
+    virtual void check3Clicked(bool ticked) = 0;
+    virtual void addRange(std::string_view profile, std::string_view start,
+                          std::string_view end) = 0;
+    virtual void removeEntry(EntryRef selected) = 0;
+    virtual void filesDropped(const std::vector<std::string>& paths) = 0;
+    virtual void checkForUpdates() = 0;
+    virtual void viewConnectionLog() = 0;
+    virtual void openSupportPage(SupportPage page) = 0;
+    virtual void unload() = 0;
+};
+
+// The real thing: every call goes to the Program.
+class ProgramCommands : public WindowCommands {
+public:
+    explicit ProgramCommands(Program& program) : program_(program) {}
+
+    const ProgramState& state() const override;
+    const BanTable& table() const override;
+    void guardTimerFired() override;
+    void sliderClicked(int position) override;
+    void check1Clicked(bool ticked) override;
+    void check2Clicked(bool ticked) override;
+    void check3Clicked(bool ticked) override;
+    void addRange(std::string_view profile, std::string_view start, std::string_view end) override;
+    void removeEntry(EntryRef selected) override;
+    void filesDropped(const std::vector<std::string>& paths) override;
+    void checkForUpdates() override;
+    void viewConnectionLog() override;
+    void openSupportPage(SupportPage page) override;
+    void unload() override;
+
+private:
+    Program& program_;
+};
+
+}  // namespace bw
