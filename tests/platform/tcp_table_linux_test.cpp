@@ -124,7 +124,8 @@ TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
             "5 127.0.0.1:" + std::to_string(ntohs(own.sin_port)) + " 127.0.0.5:8005";
 
         auto table = makeSystemTcpTable();
-        const TcpRow* row = findRow(table->readConnections(false), firstRow);
+        std::vector<TcpRow> before = table->readConnections(false);
+        const TcpRow* row = findRow(before, firstRow);
         if (!row)
             throw std::runtime_error("no row " + firstRow);
         TcpRow target = *row;
@@ -134,7 +135,8 @@ TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
         f.set("firstRead", std::strerror(test::readError(first)));
         f.set("secondCarries",
               test::carriesData(second, secondServer, "still here") ? "yes" : "no");
-        f.set("rowAfter", findRow(table->readConnections(false), firstRow) ? "present" : "gone");
+        std::vector<TcpRow> after = table->readConnections(false);
+        f.set("rowAfter", findRow(after, firstRow) ? "present" : "gone");
         TeardownResult again = table->teardown(target);
         f.set("againClosed", again.closed ? "yes" : "no");
         f.set("againReason", again.reason);
