@@ -28,7 +28,8 @@ TEST(FormatEverySlot, PutsEachEntryOnTheLineOfItsSlot) {
     table.append(1, entry("Evil Corporation:1.1.1.1-2.2.2.2"));
     table.append(255, entry("last:255.0.0.1"));
     table.append(255, entry("x"));
-    std::vector<std::string_view> lines = splitLines(formatEverySlot(table));
+    const std::string bytes = formatEverySlot(table);
+    std::vector<std::string_view> lines = splitLines(bytes);
     ASSERT_EQ(lines.size(), 262400u);
     EXPECT_EQ(lines[1025], "Evil Corporation:1.1.1.1-2.2.2.2");  // line 1 026
     EXPECT_EQ(lines[255 * 1025], "last:255.0.0.1");
@@ -40,7 +41,8 @@ TEST(FormatEverySlot, ABucketOverTheNominalSlotsGetsOneLinePerEntry) {
     BanTable table;
     for (std::size_t i = 0; i < 1026; ++i) table.append(7, entry("e:" + std::to_string(i)));
     table.append(8, entry("next:8.0.0.1"));
-    std::vector<std::string_view> lines = splitLines(formatEverySlot(table));
+    const std::string bytes = formatEverySlot(table);
+    std::vector<std::string_view> lines = splitLines(bytes);
     ASSERT_EQ(lines.size(), 262401u);
     EXPECT_EQ(lines[7 * 1025 + 1025], "e:1025");
     EXPECT_EQ(lines[8 * 1025 + 1], "next:8.0.0.1");
