@@ -73,15 +73,9 @@ struct GuardScenario {
     int bannedClient = -1, bannedServer = -1, allowedClient = -1, allowedServer = -1;
 };
 
-#define RUN_IN_PRIVATE_NETWORK(run, scenario)                            \
-    test::PrivateNetworkRun run = test::runInPrivateNetwork(scenario);   \
-    if (!run.created)                                                    \
-        GTEST_SKIP() << "no private network namespace: " << run.problem; \
-    ASSERT_TRUE(run.completed) << run.problem
-
 TEST(GuardInPrivateNetwork, BannedConnectionIsAbortedOthersCarryOn) {
     test::TempDir dir;
-    RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
         GuardScenario s(dir.path());
         s.openConnections();
         s.tick(f);
@@ -106,7 +100,7 @@ TEST(GuardInPrivateNetwork, BannedConnectionIsAbortedOthersCarryOn) {
 
 TEST(GuardInPrivateNetwork, WithoutNetworkAdministrationTheRefusalIsSaidOnce) {
     test::TempDir dir;
-    RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
         GuardScenario s(dir.path());
         s.openConnections();
         if (!test::dropNetworkAdministration())

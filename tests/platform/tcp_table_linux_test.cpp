@@ -38,15 +38,8 @@ const TcpRow* findRow(const std::vector<TcpRow>& rows, const std::string& descri
     return it == rows.end() ? nullptr : &*it;
 }
 
-// Runs the scenario in a private network; skips only where none can be made.
-#define RUN_IN_PRIVATE_NETWORK(run, scenario)                            \
-    test::PrivateNetworkRun run = test::runInPrivateNetwork(scenario);   \
-    if (!run.created)                                                    \
-        GTEST_SKIP() << "no private network namespace: " << run.problem; \
-    ASSERT_TRUE(run.completed) << run.problem
-
 TEST(SystemTcpTable, RowsCarryStateAddressesAndPorts) {
-    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
         int listener = test::listenOn("127.0.0.5", 8005);
         int client = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
         int server = test::acceptOne(listener);
@@ -66,7 +59,7 @@ TEST(SystemTcpTable, RowsCarryStateAddressesAndPorts) {
 }
 
 TEST(SystemTcpTable, HoldsEveryRowOfALargeTable) {
-    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
         int listener = test::listenOn("127.0.0.1", 8001);
         for (int i = 0; i < 150; ++i) {
             test::connectFrom("127.0.0.2", "127.0.0.1", 8001);
@@ -86,7 +79,7 @@ TEST(SystemTcpTable, HoldsEveryRowOfALargeTable) {
 // Dual-stack programs hold their IPv4 connections in IPv6 sockets; pure IPv6
 // connections are not this guard's business.
 TEST(SystemTcpTable, MappedConnectionsAreIpv4RowsAndPureIpv6OnesAreLeftOut) {
-    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
         int listener = test::listenDualStack(8006);
         int client = test::connect6("::ffff:127.0.0.6", 8006);
         int server = test::acceptOne(listener);
@@ -111,7 +104,7 @@ TEST(SystemTcpTable, MappedConnectionsAreIpv4RowsAndPureIpv6OnesAreLeftOut) {
 }
 
 TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
-    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
         int listener = test::listenOn("127.0.0.5", 8005);
         int first = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
         int firstServer = test::acceptOne(listener);
@@ -152,7 +145,7 @@ TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
 
 // A row names one socket: another socket on the same addresses is not hit.
 TEST(SystemTcpTable, TeardownOfAStaleRowLeavesItsSuccessorAlone) {
-    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
         int listener = test::listenOn("127.0.0.5", 8005);
         int client = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
         int server = test::acceptOne(listener);
@@ -174,7 +167,7 @@ TEST(SystemTcpTable, TeardownOfAStaleRowLeavesItsSuccessorAlone) {
 }
 
 TEST(SystemTcpTable, TeardownWithoutNetworkAdministrationIsRefusedWithTheReason) {
-    RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
         int listener = test::listenOn("127.0.0.5", 8005);
         int client = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
         int server = test::acceptOne(listener);

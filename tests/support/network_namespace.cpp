@@ -21,7 +21,7 @@ namespace bw::test {
 
 namespace {
 
-constexpr const char* kCreatedMark = "__created";
+constexpr const char* kUnavailableMark = "__unavailable";
 constexpr const char* kProblemMark = "__problem";
 constexpr const char* kCompletedMark = "__completed";
 
@@ -85,7 +85,6 @@ std::string readAll(int fd) {
     Findings findings;
     std::string problem;
     if (enterPrivateNetwork(problem)) {
-        findings.set(kCreatedMark, "1");
         try {
             scenario(findings);
             findings.set(kCompletedMark, "1");
@@ -93,6 +92,7 @@ std::string readAll(int fd) {
             findings.set(kProblemMark, std::string("scenario threw: ") + e.what());
         }
     } else {
+        findings.set(kUnavailableMark, "1");
         findings.set(kProblemMark, problem);
     }
     writeAll(out, findings.encode());
@@ -154,6 +154,7 @@ PrivateNetworkRun runInPrivateNetwork(const std::function<void(Findings&)>& scen
     PrivateNetworkRun run;
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        run.created = true;  // not the namespace's fault: fail, do not skip
         run.problem = errorText("pipe");
         return run;
     }
@@ -169,7 +170,8 @@ PrivateNetworkRun runInPrivateNetwork(const std::function<void(Findings&)>& scen
     if (child > 0)
         waitpid(child, &status, 0);
     run.findings = Findings::decode(bytes);
-    run.created = run.findings[kCreatedMark] == "1";
+    // A child that died without a word did get its namespace: that is a failure, not a skip.
+    run.created = run.findings[kUnavailableMark] != "1";
     run.completed = run.findings[kCompletedMark] == "1";
     run.problem = run.findings[kProblemMark];
     if (child < 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,7 +27,7 @@ private:
 };
 
 struct PrivateNetworkRun {
-    bool created = false;    // false: no namespace could be made here (why in `problem`)
+    bool created = false;    // false: no namespace can be made here (why in `problem`)
     bool completed = false;  // the scenario ran to its end
     std::string problem;
     Findings findings;
@@ -35,6 +37,14 @@ struct PrivateNetworkRun {
 // empty network namespace with its loopback interface up; the machine's
 // network is never touched. Returns once the child has ended.
 PrivateNetworkRun runInPrivateNetwork(const std::function<void(Findings&)>& scenario);
+
+// In a test body: runs the scenario, skips (saying why) only where no private
+// network can be made, and fails when the scenario did not run to its end.
+#define BW_RUN_IN_PRIVATE_NETWORK(run, scenario)                                   \
+    ::bw::test::PrivateNetworkRun run = ::bw::test::runInPrivateNetwork(scenario); \
+    if (!run.created)                                                              \
+        GTEST_SKIP() << "no private network namespace: " << run.problem;           \
+    ASSERT_TRUE(run.completed) << run.problem
 
 // Takes CAP_NET_ADMIN away from the calling process for good.
 bool dropNetworkAdministration();
