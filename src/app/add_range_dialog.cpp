@@ -27,6 +27,8 @@ AddRangeDialog::AddRangeDialog(const TwipScale& scale, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("Form1"));
+    if (parent)
+        setFont(parent->font());  // a window of its own does not inherit it
     setWindowTitle(QStringLiteral("Add New IP Range"));
     setFixedSize(scale.px(3195), scale.px(2595));
     QLineEdit* text1 = addField(scale, 0, QStringLiteral("Text1"), QStringLiteral("Profile Name"),

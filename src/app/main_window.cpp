@@ -68,7 +68,11 @@ MainWindow::MainWindow(bool trayAvailable)
     setWindowTitle(textFromBytes(kWindowCaption));
     const QIcon programIcon(QStringLiteral(":/images/bastionwatch.png"));
     setWindowIcon(programIcon);
-    QFont font(QStringLiteral("Sans Serif"));
+    // A narrow sans-serif where one is installed: the captions were sized for one.
+    QFont font;
+    font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                      QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica"),
+                      QStringLiteral("Arial")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     setFont(font);
@@ -175,6 +179,7 @@ QWidget* MainWindow::panel(QWidget* parent, const char* name, const TwipBox& box
     auto* p = new QWidget(parent);
     p->setObjectName(QString::fromLatin1(name));
     p->setGeometry(scale_.rect(box));
+    p->setAutoFillBackground(true);  // panels are opaque: the status view covers the ranges view
     return p;
 }
 
