@@ -11,49 +11,25 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "blocklist/atomic_file.h"
 #include "blocklist/ban_table.h"
 #include "blocklist/blocklist_reader.h"
 #include "blocklist/blocklist_writer.h"
 #include "blocklist/text_lines.h"
+#include "geoip_list.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kGeoip = "/usr/share/tor/geoip";
-
 fs::path gListFile;  // the converted list, on disk
 bw::BanTable gTable;
-
-std::string dotted(std::uint32_t v) {
-    return std::to_string(v >> 24) + "." + std::to_string((v >> 16) & 255) + "." +
-           std::to_string((v >> 8) & 255) + "." + std::to_string(v & 255);
-}
-
-// "low,high,CC" lines with integer bounds become "CC:a.b.c.d-e.f.g.h" CR LF.
-std::string toP2p(std::istream& geoip) {
-    std::string out;
-    std::string line;
-    while (std::getline(geoip, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream fields(line);
-        std::uint64_t low = 0, high = 0;
-        char comma = 0;
-        std::string country;
-        if (!(fields >> low >> comma >> high >> comma) || !std::getline(fields, country))
-            continue;
-        out += country + ":" + dotted(static_cast<std::uint32_t>(low)) + "-" +
-               dotted(static_cast<std::uint32_t>(high)) + "\r\n";
-    }
-    return out;
-}
 
 std::string readWhole(const fs::path& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -176,15 +152,10 @@ BENCHMARK(BM_LinearScanLargestBucket)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::ifstream geoip(kGeoip);
-    if (!geoip) {
-        std::fprintf(stderr,
-                     "%s is missing: install the tor-geoipdb package "
-                     "(apt-get install tor-geoipdb) to run this benchmark.\n",
-                     kGeoip);
+    std::optional<std::string> geoipList = bw::bench::geoipAsBlocklist();
+    if (!geoipList)
         return 2;
-    }
-    std::string list = toP2p(geoip);
+    const std::string& list = *geoipList;
     char folder[] = "/tmp/bw-blocklist-bench-XXXXXX";
     if (!::mkdtemp(folder)) {
         std::perror("mkdtemp");

@@ -30,6 +30,7 @@
 
 #include "blocklist/ban_table.h"
 #include "blocklist/blocklist_reader.h"
+#include "geoip_list.h"
 #include "guard/guard_pass.h"
 #include "guard/guard_schedule.h"
 #include "platform/clock.h"
@@ -39,7 +40,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kGeoip = "/usr/share/tor/geoip";
 constexpr int kConnections = 1000;
 constexpr std::uint16_t kPort = 9000;
 
@@ -110,30 +110,6 @@ bool openConnections() {
             return fail("accept");
     }
     return true;
-}
-
-std::string dotted(std::uint32_t v) {
-    return std::to_string(v >> 24) + "." + std::to_string((v >> 16) & 255) + "." +
-           std::to_string((v >> 8) & 255) + "." + std::to_string(v & 255);
-}
-
-// "low,high,CC" lines with integer bounds become "CC:a.b.c.d-e.f.g.h" lines.
-std::string geoipAsBlocklist() {
-    std::ifstream geoip(kGeoip);
-    std::string out, line;
-    while (std::getline(geoip, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream fields(line);
-        std::uint64_t low = 0, high = 0;
-        char comma = 0;
-        std::string country;
-        if (!(fields >> low >> comma >> high >> comma) || !std::getline(fields, country))
-            continue;
-        out += country + ":" + dotted(static_cast<std::uint32_t>(low)) + "-" +
-               dotted(static_cast<std::uint32_t>(high)) + "\r\n";
-    }
-    return out;
 }
 
 // The kernel's part alone: both dumps on an open socket, replies drained.
@@ -215,10 +191,14 @@ int main(int argc, char** argv) {
         return 1;
     World world;
     gWorld = &world;
-    bw::LoadTotals totals = bw::loadBlocklist(geoipAsBlocklist(), world.table);
+    std::optional<std::string> list = bw::bench::geoipAsBlocklist();
+    if (!list)
+        return 2;
+    bw::LoadTotals totals = bw::loadBlocklist(*list, world.table);
     world.table.buildIndex();
     std::printf("ban table: %llu ranges from %s; %d loopback connections\n",
-                static_cast<unsigned long long>(totals.ranges), kGeoip, kConnections);
+                static_cast<unsigned long long>(totals.ranges), bw::bench::kGeoipFile,
+                kConnections);
 
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

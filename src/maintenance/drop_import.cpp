@@ -1,10 +1,9 @@
 #include "maintenance/drop_import.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "blocklist/number_text.h"
 #include "maintenance/import_fields.h"
+#include "maintenance/running_mark.h"
+#include "platform/whole_file.h"
 
 namespace bw {
 
@@ -24,32 +23,6 @@ bool hasImportSuffix(std::string_view path) {
     return suffix == ".P2P";
 }
 
-// The whole file at once, so that the file is closed before the first entry
-// yields to the event loop.
-bool readWhole(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad())
-        return false;
-    bytes = std::move(content).str();
-    return true;
-}
-
-// Clears the running mark however the import ends.
-class RunningMark {
-public:
-    explicit RunningMark(bool& mark) : mark_(mark) { mark_ = true; }
-    ~RunningMark() { mark_ = false; }
-    RunningMark(const RunningMark&) = delete;
-    RunningMark& operator=(const RunningMark&) = delete;
-
-private:
-    bool& mark_;
-};
-
 }  // namespace
 
 DropImport::DropImport(Host& host, std::function<void(std::string_view)> addBanRange)
@@ -67,8 +40,10 @@ void DropImport::import(const std::string& path) {
         show("Unrecognized file.", MessageIcon::Information);
         return;
     }
-    std::string bytes;
-    if (!readWhole(path, bytes)) {
+    // Read whole, so the file is closed before the first entry yields to the event loop.
+    FileBytes content = readWholeFile(path);
+    const std::string& bytes = content.bytes;
+    if (!content.ok) {
         // An unreadable file (gone, a folder, no access) cannot be vouched for either.
         show("File could not be authenticated.", MessageIcon::Exclamation);
         return;

@@ -2,9 +2,10 @@
 
 #include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "blocklist/number_text.h"
+#include "maintenance/running_mark.h"
+#include "platform/whole_file.h"
 #include "shell/program_files.h"
 
 namespace bw {
@@ -20,11 +21,7 @@ constexpr std::uintmax_t kShortestCurrentBlocklist = 20;
 
 // The first line of the file without its line end; empty when it cannot be read.
 std::string firstLine(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    if (in)
-        content << in.rdbuf();
-    std::string text = std::move(content).str();
+    std::string text = readWholeFile(file).bytes;
     return text.substr(0, text.find_first_of("\r\n"));
 }
 
@@ -43,18 +40,6 @@ void removeQuietly(const std::filesystem::path& file) {
     std::error_code ignored;
     std::filesystem::remove(file, ignored);
 }
-
-// Clears the running mark however the check ends.
-class RunningMark {
-public:
-    explicit RunningMark(bool& mark) : mark_(mark) { mark_ = true; }
-    ~RunningMark() { mark_ = false; }
-    RunningMark(const RunningMark&) = delete;
-    RunningMark& operator=(const RunningMark&) = delete;
-
-private:
-    bool& mark_;
-};
 
 }  // namespace
 

@@ -1,14 +1,11 @@
 #include "platform/xdg_registry.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <vector>
+
+#include "platform/atomic_file.h"
+#include "platform/whole_file.h"
 
 namespace bw {
 
@@ -110,46 +107,11 @@ std::string_view lineKey(std::string_view line) {
 // Reads the file whole. Absent counts as empty; present but unreadable is a failure,
 // so that a file we cannot see is never replaced.
 bool readExisting(const std::filesystem::path& file, std::string& bytes) {
-    std::error_code ec;
-    if (!std::filesystem::exists(file, ec))
-        return !ec;
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad())
-        return false;
-    bytes = std::move(content).str();
+    FileBytes content = readWholeFile(file);
+    if (!content.ok)
+        return content.errorNumber == ENOENT;
+    bytes = std::move(content.bytes);
     return true;
-}
-
-// Replaces the file whole through a temporary file beside it, so a reader (or a
-// crash) never sees half a file. (The platform library stands below the
-// blocklist core and cannot use its writer.)
-bool replaceFile(const std::filesystem::path& target, std::string_view bytes) {
-    std::string temp =
-        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    struct stat old {};
-    ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
-    bool ok = true;
-    while (ok && !bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
 }
 
 // Writes only when the content changes, so a second registration leaves the file alone.
@@ -168,7 +130,7 @@ bool writeIfChanged(const std::filesystem::path& file, const std::string& bytes)
         if (!ec)
             target = resolved;
     }
-    return replaceFile(target, bytes);
+    return static_cast<bool>(writeFileAtomically(target, bytes));
 }
 
 std::filesystem::path absoluteFolder(const char* value) {

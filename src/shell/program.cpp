@@ -1,6 +1,6 @@
 #include "shell/program.h"
 
-#include "blocklist/atomic_file.h"
+#include "platform/atomic_file.h"
 #include "blocklist/ban_editor.h"
 #include "blocklist/blocklist_reader.h"
 #include "blocklist/blocklist_writer.h"
@@ -19,7 +19,7 @@
 #include "shell/program_files.h"
 #include "shell/settings.h"
 #include "shell/support_pages.h"
-#include "shell/whole_file.h"
+#include "platform/whole_file.h"
 
 namespace bw {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "blocklist/number_text.h"
-#include "shell/whole_file.h"
+#include "platform/whole_file.h"
 
 namespace bw {
 

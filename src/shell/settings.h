@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "blocklist/atomic_file.h"
+#include "platform/atomic_file.h"
 #include "shell/program_files.h"
 #include "shell/program_state.h"
 

@@ -1,0 +1,55 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/whole_file.h"
+
+namespace bw {
+
+namespace {
+
+FileBytes failure(int err) {
+    FileBytes result;
+    result.errorNumber = err;
+    result.error = std::strerror(err);
+    return result;
+}
+
+FileBytes readAll(int fd) {
+    FileBytes result;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            return failure(err);
+        }
+        if (n == 0)
+            break;
+        result.bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    result.ok = true;
+    return result;
+}
+
+}  // namespace
+
+FileBytes readWholeFile(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    return fd < 0 ? failure(errno) : readAll(fd);
+}
+
+FileBytes readOrCreateFile(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    return fd < 0 ? failure(errno) : readAll(fd);
+}
+
+}  // namespace bw
