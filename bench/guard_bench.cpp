@@ -171,10 +171,13 @@ BENCHMARK(BM_GuardPass)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_GuardTickUnchanged)->Unit(benchmark::kMicrosecond);
 
 // Remembers each benchmark's time per iteration to put the pass beside the dump.
+// With repetitions, the median stands for the benchmark; other aggregates are skipped.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")
+                continue;
             realTimes[run.run_name.function_name] = run.GetAdjustedRealTime();
             cpuTimes[run.run_name.function_name] = run.GetAdjustedCPUTime();
         }
