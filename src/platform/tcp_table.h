@@ -58,6 +58,10 @@ struct TeardownResult {
     std::string reason;  // why not, for the user, when !closed
 };
 
+// Why the system did not close a connection, in words for the log view: from
+// the error it gave and the state the row was in.
+std::string teardownRefusal(int error, std::uint32_t state);
+
 // The machine's IPv4 TCP connections.
 class TcpTable {
 public:

@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstring>
 #include <optional>
 
 #include "platform/tcp_table.h"
@@ -163,21 +162,6 @@ inet_diag_sockid socketIdOf(const TcpRow& row) {
     return id;
 }
 
-std::string teardownFailure(int error) {
-    switch (error) {
-        case EPERM:
-        case EACCES:
-            return "not permitted (closing connections needs the CAP_NET_ADMIN capability)";
-        case EOPNOTSUPP:
-            return "this system's kernel cannot close connections (no socket destroy support)";
-        case ENOENT:
-        case ESTALE:
-            return "the connection was no longer there";
-        default:
-            return std::string("the system refused (") + std::strerror(error) + ")";
-    }
-}
-
 enum class DumpOutcome { Done, Failed, FamilyMissing };
 
 class LinuxTcpTable : public TcpTable {
@@ -200,15 +184,15 @@ public:
     TeardownResult teardown(const TcpRow& row) override {
         NetlinkSocket nl;
         if (!nl.ok())
-            return {false, teardownFailure(errno)};
+            return {false, teardownRefusal(errno, row.state)};
         std::uint8_t family = row.family == TcpFamily::V6Mapped ? AF_INET6 : AF_INET;
         DiagRequest request = makeRequest(SOCK_DESTROY, NLM_F_REQUEST | NLM_F_ACK, family, ++seq_);
         request.body.id = socketIdOf(row);
         if (!nl.send(request))
-            return {false, teardownFailure(errno)};
+            return {false, teardownRefusal(errno, row.state)};
         int error = awaitAcknowledgement(nl, request.header.nlmsg_seq);
         if (error != 0)
-            return {false, teardownFailure(error)};
+            return {false, teardownRefusal(error, row.state)};
         return {true, {}};
     }
 

@@ -192,5 +192,52 @@ TEST(SystemTcpTable, TeardownWithoutNetworkAdministrationIsRefusedWithTheReason)
     EXPECT_EQ(run.findings["carries"], "yes");
 }
 
+// A banned peer is not let off because its connection is half closed: the
+// row of a connection whose peer closed first is closed like any other. One
+// that has ended and waits out its time is removed where the kernel can; an
+// older kernel refuses, and must say so for what it is.
+TEST(SystemTcpTable, TeardownOfRowsInClosingStates) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        int listener = test::listenOn("127.0.0.5", 8005);
+        int ending = test::connectFrom("127.0.0.1", "127.0.0.5", 8005);
+        int endingServer = test::acceptOne(listener);
+        test::connectFrom("127.0.0.2", "127.0.0.5", 8005);
+        int halfClosedServer = test::acceptOne(listener);
+        close(ending);  // the side that closes first waits out its time
+        close(endingServer);
+        close(halfClosedServer);
+        auto table = makeSystemTcpTable();
+        auto closingRows = [&] {
+            std::vector<TcpRow> rows = table->readConnections(true);
+            std::erase_if(rows, [](const TcpRow& r) {
+                return IPToText(r.remoteAddress) != "127.0.0.5" ||
+                       (r.state != kTcpTimeWait && r.state != kTcpCloseWait);
+            });
+            return rows;
+        };
+        // Loopback closing handshakes end at once; rereading guards against
+        // a slow scheduler, it measures nothing.
+        std::vector<TcpRow> rows = closingRows();
+        for (int attempt = 0; attempt < 1000 && rows.size() < 2; ++attempt) {
+            usleep(1000);
+            rows = closingRows();
+        }
+        for (const TcpRow& r : rows) {
+            TeardownResult result = table->teardown(r);
+            f.set(std::to_string(r.state), result.closed ? "closed" : result.reason);
+        }
+        std::string left;
+        for (const TcpRow& r : closingRows()) left += describe(r) + "\n";
+        f.set("left", left);
+    });
+    EXPECT_EQ(run.findings[std::to_string(kTcpCloseWait)], "closed");
+    const std::string timeWait = run.findings[std::to_string(kTcpTimeWait)];
+    if (timeWait == "closed") {
+        EXPECT_EQ(run.findings["left"], "");
+    } else {
+        EXPECT_EQ(timeWait, teardownRefusal(EOPNOTSUPP, kTcpTimeWait));
+    }
+}
+
 }  // namespace
 }  // namespace bw

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "support/fake_tcp_table.h"
 
 namespace bw {
@@ -47,6 +49,33 @@ TEST(TcpRowIdentity, StateDoesNotMakeAnotherConnection) {
     TcpRow mapped = a;
     mapped.family = TcpFamily::V6Mapped;
     EXPECT_FALSE(sameConnection(a, mapped));
+}
+
+// The reason stands in a log view line; it must not blame the wrong thing.
+TEST(TeardownRefusal, SaysWhatStoodInTheWay) {
+    const char* const notPermitted =
+        "not permitted (closing connections needs the CAP_NET_ADMIN capability)";
+    const char* const noDestroy =
+        "this system's kernel cannot close connections (no socket destroy support)";
+    const char* const ended =
+        "the connection has already ended and this system's kernel cannot remove it before "
+        "its time-wait runs out";
+    const struct Case {
+        int error;
+        std::uint32_t state;
+        std::string reason;
+    } cases[] = {
+        {EPERM, kTcpEstablished, notPermitted},
+        {EACCES, kTcpTimeWait, notPermitted},
+        {EOPNOTSUPP, kTcpEstablished, noDestroy},
+        {EOPNOTSUPP, kTcpCloseWait, noDestroy},
+        {EOPNOTSUPP, kTcpTimeWait, ended},
+        {ENOENT, kTcpEstablished, "the connection was no longer there"},
+        {ENOBUFS, kTcpEstablished, "the system refused (No buffer space available)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(teardownRefusal(c.error, c.state), c.reason) << c.error << " " << c.state;
+    }
 }
 
 }  // namespace
