@@ -1,7 +1,7 @@
 #include "maintenance/drop_import.h"
 
-#include "blocklist/number_text.h"
 #include "maintenance/import_fields.h"
+#include "maintenance/number_ignoring_blanks.h"
 #include "maintenance/running_mark.h"
 #include "platform/whole_file.h"
 
@@ -51,7 +51,7 @@ void DropImport::import(const std::string& path) {
     ImportFields fields(bytes);
     std::string field;
     fields.next(field);
-    if (leadingNumber(field) != kAuthenticationBase - static_cast<double>(bytes.size())) {
+    if (numberIgnoringBlanks(field) != kAuthenticationBase - static_cast<double>(bytes.size())) {
         show("File could not be authenticated.", MessageIcon::Exclamation);
         return;
     }

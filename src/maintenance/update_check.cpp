@@ -3,7 +3,7 @@
 #include <fstream>
 #include <optional>
 
-#include "blocklist/number_text.h"
+#include "maintenance/number_ignoring_blanks.h"
 #include "maintenance/running_mark.h"
 #include "platform/whole_file.h"
 #include "shell/program_files.h"
@@ -44,7 +44,7 @@ void removeQuietly(const std::filesystem::path& file) {
 }  // namespace
 
 double versionValue(std::string_view versionText) {
-    return leadingNumber("0" + std::string(versionText));
+    return numberIgnoringBlanks("0" + std::string(versionText));
 }
 
 UpdateCheck::UpdateCheck(Downloader& downloader, Host& host, ProgramState& state,

@@ -12,7 +12,8 @@
 namespace bw {
 
 // The version value of a version text: "0" followed by the text, read by its
-// leading number, so an empty text or one beginning with a sign reads as 0.
+// leading number with blanks ignored, so an empty text or one beginning with a
+// sign reads as 0, and " 8" reads as 8.
 double versionValue(std::string_view versionText);
 
 // Asks the update server whether a newer blocklist exists and, if so, replaces

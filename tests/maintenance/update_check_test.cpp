@@ -31,6 +31,8 @@ TEST(VersionValue, ReadsZeroFollowedByTheText) {
     } cases[] = {
         {"", 0},   {"9", 9},  {"10", 10}, {"1.5", 1.5},  {".5", 0.5}, {"2.5", 2.5},
         {"-5", 0}, {"+5", 0}, {"abc", 0}, {"7 beta", 7}, {"3\r", 3},
+        // Blanks are ignored wherever they stand, also between digits.
+        {" 8", 8}, {"\t8", 8},  {"1 0", 10}, {" - 5", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(versionValue(c.text), c.value) << '"' << c.text << '"';
 }
