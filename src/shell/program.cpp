@@ -99,6 +99,11 @@ void Program::STARTUPLOAD(std::string_view payload) {
 
     const std::filesystem::path blocklist = p.file(kBlocklistFileName);
     FileBytes content = readOrCreateFile(blocklist);
+    if (!content.ok || content.bytes.empty()) {
+        // Nothing to load, but a reload has emptied the table: the list must not
+        // keep showing entries the guard no longer has.
+        UPDATELIST();
+    }
     if (!content.ok) {
         p.host.appendLog("Could not open the blocklist " + blocklist.string() + ": " +
                          content.error + ". Guarding with an empty blocklist.\r\n\r\n");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "blocklist/blocklist_writer.h"
@@ -90,6 +91,33 @@ TEST_F(StartupLoad, AnUnreadableBlocklistLeavesAnEmptyTableAndSaysSo) {
     EXPECT_EQ(program.table().size(), 0u);
     EXPECT_TRUE(program.state().timer.enabled);
     EXPECT_EQ(host.exitStatus, -1);
+}
+
+TEST_F(StartupLoad, AReloadThatFindsNothingToLoadEmptiesTheList) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::filesystem::path&)> leave;
+    } cases[] = {
+        {"an empty file", [](const auto& file) { std::filesystem::resize_file(file, 0); }},
+        {"an unreadable file",
+         [](const auto& file) {
+             std::filesystem::remove(file);
+             std::filesystem::create_directory(file);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(dir.file("Moatlist.P2P"));
+        startWith("a:10.0.0.0-10.0.0.255\r\n");
+        ASSERT_EQ(program.table().size(), 1u);
+        c.leave(dir.file("Moatlist.P2P"));
+        const int resetsBefore = host.listResets;
+
+        program.STARTUPLOAD("");  // as the update check reruns it
+
+        EXPECT_EQ(program.table().size(), 0u);
+        EXPECT_GT(host.listResets, resetsBefore);
+    }
 }
 
 TEST_F(StartupLoad, SettingsAreAppliedAfterTheTimerIsOn) {
