@@ -50,9 +50,16 @@ void ConsoleHost::installStopSignals() {
     action.sa_flags = 0;  // no SA_RESTART: the sleep must end when asked to stop
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A signal mask inherited from whoever started us must not make the guard unstoppable.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
 }
 
 void ConsoleHost::run() {
+    startedUp_ = true;
     for (;;) {
         stopIfAsked();
         sleepFor(nextTick_ - std::chrono::steady_clock::now());
@@ -76,7 +83,9 @@ void ConsoleHost::tickIfDue() {
 }
 
 void ConsoleHost::stopIfAsked() {
-    if (stopRequested && program_)
+    // Until the start-up has read the settings, saving them would write the
+    // defaults over them; a stop asked for before then waits for run().
+    if (stopRequested && startedUp_ && program_)
         program_->unload();
 }
 

@@ -18,6 +18,7 @@ public:
 
     void attach(Program& program) { program_ = &program; }
     // Ticks the guard until SIGINT or SIGTERM, then saves the settings and ends.
+    // A stop signal that came during the program's load is acted on here.
     [[noreturn]] void run();
     static void installStopSignals();
 
@@ -37,6 +38,7 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     Program* program_ = nullptr;
+    bool startedUp_ = false;  // the program's load has finished and run() ticks the guard
     std::chrono::steady_clock::time_point nextTick_ = std::chrono::steady_clock::now();
 };
 
