@@ -1,5 +1,7 @@
 #include <sys/resource.h>
 
+#include <cerrno>
+
 #include "platform/priority.h"
 
 namespace bw {
@@ -10,7 +12,17 @@ namespace {
 // which an unprivileged user may not be granted. The result is not examined.
 class NicePriority : public Priority {
 public:
-    void raise() override { (void)setpriority(PRIO_PROCESS, 0, -10); }
+    void raise() override {
+        // A program started at a higher priority than ours keeps it.
+        errno = 0;
+        int current = getpriority(PRIO_PROCESS, 0);
+        if (errno == 0 && current <= kRaisedNice)
+            return;
+        (void)setpriority(PRIO_PROCESS, 0, kRaisedNice);
+    }
+
+private:
+    static constexpr int kRaisedNice = -10;
 };
 
 }  // namespace

@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,12 +28,30 @@ struct Child {
     int out = -1;  // standard output and standard error, merged
 };
 
-Child start(const fs::path& program, const std::vector<std::string>& arguments) {
+// How the child is started, beyond its arguments.
+struct Setup {
+    // The program starts with a SIGTERM already pending (held blocked across
+    // exec), so the stop arrives before the start-up has even begun.
+    bool stopFirst = false;
+    int nice = 0;  // the scheduling nice value it inherits
+};
+
+Child start(const fs::path& program, const std::vector<std::string>& arguments,
+            Setup setup = {}) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         return {};
     pid_t pid = fork();
     if (pid == 0) {
+        if (setpriority(PRIO_PROCESS, 0, setup.nice) != 0)
+            _exit(126);
+        if (setup.stopFirst) {
+            sigset_t term;
+            sigemptyset(&term);
+            sigaddset(&term, SIGTERM);
+            sigprocmask(SIG_BLOCK, &term, nullptr);
+            kill(getpid(), SIGTERM);
+        }
         dup2(pipeEnds[1], STDOUT_FILENO);
         dup2(pipeEnds[1], STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -58,6 +79,17 @@ std::string readUntil(int fd, const std::string& wanted) {
         seen.append(buffer, static_cast<std::size_t>(n));
     }
     return seen;
+}
+
+// The nice value of a running process, from /proc/<pid>/stat (its 19th field).
+int niceOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 1));
+    std::string field;
+    for (int number = 3; number <= 19 && fields >> field; ++number) {
+    }
+    return std::stoi(field);
 }
 
 int exitStatusOf(pid_t pid) {
@@ -92,6 +124,42 @@ TEST_F(HeadlessProcess, ReportsTheLoadAndSavesTheSettingsOnSigterm) {
     EXPECT_NE(output.find("Successfully loaded 256 IPs from 1 profiles.\n"), std::string::npos)
         << output;
     EXPECT_EQ(dir.read("BW2Config.p2p"), "0\r\n90%\r\n\r\n");
+}
+
+TEST_F(HeadlessProcess, AStopDuringTheStartUpKeepsTheSavedSettings) {
+    const std::string settings = "0\r\n37\r\n5\r\n";  // as the program writes them back
+    dir.write("BW2Config.p2p", settings);
+    Child child = start(program, {}, {.stopFirst = true});
+    ASSERT_GT(child.pid, 0);
+    std::string output = readUntil(child.out, "\x04");
+    close(child.out);
+    kill(child.pid, SIGKILL);  // only matters when the stop was not obeyed
+
+    EXPECT_EQ(exitStatusOf(child.pid), 0) << output;
+    EXPECT_NE(output.find("Successfully loaded 256 IPs from 1 profiles."), std::string::npos)
+        << output;
+    EXPECT_EQ(dir.read("BW2Config.p2p"), settings);
+}
+
+TEST_F(HeadlessProcess, TheStartUpRaisesThePriorityButNeverLowersIt) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "choosing a negative nice value needs root";
+    struct Case {
+        int inherited;
+        int running;
+    } cases[] = {{0, -10}, {-9, -10}, {-10, -10}, {-15, -15}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.inherited);
+        Child child = start(program, {}, {.nice = c.inherited});
+        ASSERT_GT(child.pid, 0);
+        std::string output = readUntil(child.out, "Successfully loaded");
+        ASSERT_NE(output.find("Successfully loaded"), std::string::npos) << output;
+        EXPECT_EQ(niceOf(child.pid), c.running);
+        kill(child.pid, SIGTERM);
+        readUntil(child.out, "\x04");
+        close(child.out);
+        EXPECT_EQ(exitStatusOf(child.pid), 0);
+    }
 }
 
 TEST_F(HeadlessProcess, ALinkAddsItsEntriesAndEnds) {
