@@ -36,8 +36,7 @@ struct Setup {
     int nice = 0;  // the scheduling nice value it inherits
 };
 
-Child start(const fs::path& program, const std::vector<std::string>& arguments,
-            Setup setup = {}) {
+Child start(const fs::path& program, const std::vector<std::string>& arguments, Setup setup = {}) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         return {};
