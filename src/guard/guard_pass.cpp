@@ -38,6 +38,10 @@ void GuardPass::examine(const TcpRow& row) {
 void GuardPass::reject(const TcpRow& row, const std::string& address,
                        const std::vector<EntryRef>& hits) {
     TeardownResult result = Teardown(tcp_, row);
+    // Ended by itself since the snapshot (or listed twice by it): nothing was
+    // closed and nothing stands in the way.
+    if (result.gone)
+        return;
     if (!result.closed) {
         reportRefusal(row, address, table_.at(hits.front()), result.reason);
         return;

@@ -56,6 +56,7 @@ void sortTcpRows(std::vector<TcpRow>& rows);
 struct TeardownResult {
     bool closed = false;
     std::string reason;  // why not, for the user, when !closed
+    bool gone = false;   // it had ended by itself meanwhile: there was nothing to close
 };
 
 // Why the system did not close a connection, in words for the log view: from

@@ -191,8 +191,10 @@ public:
         if (!nl.send(request))
             return {false, teardownRefusal(errno, row.state)};
         int error = awaitAcknowledgement(nl, request.header.nlmsg_seq);
-        if (error != 0)
-            return {false, teardownRefusal(error, row.state)};
+        if (error != 0) {
+            bool gone = error == ENOENT || error == ESTALE;
+            return {false, teardownRefusal(error, row.state), gone};
+        }
         return {true, {}};
     }
 

@@ -187,6 +187,20 @@ TEST_F(GuardPassTest, EachPassReadsTheTableAsItIsThen) {
     EXPECT_EQ(tcp.tornDown.size(), 1u);
 }
 
+// A connection that ended between the snapshot and its teardown (or that the
+// snapshot listed twice) was not closed by the guard, nor did anything refuse.
+TEST_F(GuardPassTest, ConnectionGoneBeforeItsTeardownIsNeitherCountedNorComplainedOf) {
+    ban("Example Net", "10.0.0.0", "10.0.0.255");
+    TcpRow banned = connectionTo(ipField(10, 0, 0, 5), 1);
+    tcp.rows = {banned, banned};
+
+    pass.RefreshNS();
+
+    EXPECT_EQ(tcp.tornDown.size(), 2u);
+    EXPECT_EQ(host.log, kExampleNetLine);
+    EXPECT_EQ(state.counters.blocked, 1u);
+}
+
 class RefusedTeardownTest : public GuardPassTest {
 protected:
     void SetUp() override {

@@ -133,6 +133,7 @@ TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
         TeardownResult again = table->teardown(target);
         f.set("againClosed", again.closed ? "yes" : "no");
         f.set("againReason", again.reason);
+        f.set("againGone", again.gone ? "yes" : "no");
         close(firstServer);
     });
     EXPECT_EQ(run.findings["closed"], "yes") << run.findings["reason"];
@@ -141,6 +142,7 @@ TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
     EXPECT_EQ(run.findings["rowAfter"], "gone");
     EXPECT_EQ(run.findings["againClosed"], "no");
     EXPECT_EQ(run.findings["againReason"], "the connection was no longer there");
+    EXPECT_EQ(run.findings["againGone"], "yes");
 }
 
 // A row names one socket: another socket on the same addresses is not hit.
@@ -160,9 +162,11 @@ TEST(SystemTcpTable, TeardownOfAStaleRowLeavesItsSuccessorAlone) {
         stale.cookie += 1;
         TeardownResult result = table->teardown(stale);
         f.set("closed", result.closed ? "yes" : "no");
+        f.set("gone", result.gone ? "yes" : "no");
         f.set("carries", test::carriesData(client, server, "alive") ? "yes" : "no");
     });
     EXPECT_EQ(run.findings["closed"], "no");
+    EXPECT_EQ(run.findings["gone"], "yes") << "the row's own socket no longer exists";
     EXPECT_EQ(run.findings["carries"], "yes");
 }
 

@@ -35,7 +35,8 @@ inline TcpRow connectionTo(std::uint32_t peer, std::uint64_t cookie = 1,
 }
 
 // A TCP table held in memory. A successful teardown removes the row, as the
-// system does; refuseReason makes every teardown fail with that reason.
+// system does, and a row no longer there is gone; refuseReason makes every
+// teardown fail with that reason.
 class FakeTcpTable : public TcpTable {
 public:
     std::vector<TcpRow> readConnections(bool sorted) override {
@@ -50,11 +51,10 @@ public:
         tornDown.push_back(row);
         if (!refuseReason.empty())
             return {false, refuseReason};
+        // One socket, however often a snapshot listed it.
         auto same = [&](const TcpRow& r) { return sameConnection(r, row); };
-        auto it = std::find_if(rows.begin(), rows.end(), same);
-        if (it == rows.end())
-            return {false, "the connection was no longer there"};
-        rows.erase(it);
+        if (std::erase_if(rows, same) == 0)
+            return {false, "the connection was no longer there", true};
         return {true, {}};
     }
 
