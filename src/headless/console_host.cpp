@@ -56,6 +56,8 @@ void ConsoleHost::installStopSignals() {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
+    // A reader of our output that went away must not end the guard: the lines are lost instead.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 void ConsoleHost::run() {

@@ -1,5 +1,6 @@
 #include "platform/program_folder.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -19,9 +20,9 @@ fs::path executableFolder() {
     return exe.empty() ? fs::current_path() : exe.parent_path();
 }
 
-fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome,
-                             const char* home) {
-    if (access(exeFolder.c_str(), W_OK) == 0) return exeFolder;
+fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome, const char* home) {
+    if (access(exeFolder.c_str(), W_OK) == 0)
+        return exeFolder;
     fs::path dataHome;
     if (xdgDataHome && *xdgDataHome && fs::path(xdgDataHome).is_absolute()) {
         dataHome = xdgDataHome;
@@ -35,7 +36,13 @@ fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome,
 }
 
 fs::path programFolder() {
-    return chooseProgramFolder(executableFolder(), getenv("XDG_DATA_HOME"), getenv("HOME"));
+    const char* home = getenv("HOME");
+    if (!home || !*home) {
+        // No HOME in the environment (a service, say): the account's own home folder.
+        const passwd* account = getpwuid(getuid());
+        home = account ? account->pw_dir : nullptr;
+    }
+    return chooseProgramFolder(executableFolder(), getenv("XDG_DATA_HOME"), home);
 }
 
 }  // namespace bw

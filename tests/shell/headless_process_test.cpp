@@ -140,6 +140,15 @@ TEST_F(HeadlessProcess, AStopDuringTheStartUpKeepsTheSavedSettings) {
     EXPECT_EQ(dir.read("BW2Config.p2p"), settings);
 }
 
+TEST_F(HeadlessProcess, AReaderThatWentAwayDoesNotEndTheGuard) {
+    Child child = start(program, {}, {.stopFirst = true});
+    ASSERT_GT(child.pid, 0);
+    close(child.out);  // every line the program writes now has no reader
+
+    EXPECT_EQ(exitStatusOf(child.pid), 0);
+    EXPECT_EQ(dir.read("BW2Config.p2p"), "0\r\n90%\r\n\r\n");
+}
+
 TEST_F(HeadlessProcess, TheStartUpRaisesThePriorityButNeverLowersIt) {
     if (geteuid() != 0)
         GTEST_SKIP() << "choosing a negative nice value needs root";
