@@ -88,6 +88,7 @@ private slots:
     void minimiseHidesAndALeftDoubleClickRestores();
     void trayMenuOffersTheWindowsCommands();
     void closingUnloadsTheProgram();
+    void theTrayMenusCloseUnloadsAHiddenWindow();
     void showsTheProgramState();
     void followsTheProgramsWishToHide();
     void widgetsReachTheProgram();
@@ -366,6 +367,20 @@ void MainWindowTest::closingUnloadsTheProgram() {
     QCoreApplication::processEvents();
     window.restoreFromTray();
     window.close();
+    QCOMPARE(program.calls, QStringList{QStringLiteral("unload")});
+}
+
+// A window started hidden has never been shown; its Close still ends the program.
+void MainWindowTest::theTrayMenusCloseUnloadsAHiddenWindow() {
+    MainWindow window(true);
+    FakeCommands program;
+    program.programState.windowVisible = false;
+    window.attach(program);
+    window.showAtStart();
+    window.trayBackend().activated(QSystemTrayIcon::Context);
+    QAction* close = window.trayBackend().systemMenu()->actions().last();
+    QCOMPARE(close->text(), QStringLiteral("&Close"));
+    close->trigger();
     QCOMPARE(program.calls, QStringList{QStringLiteral("unload")});
 }
 
