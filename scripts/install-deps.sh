@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2 xdg-utils libcap2-bin
+  iproute2 xdg-utils file libcap2-bin
   xvfb xauth
 )
 packages+=("$@")

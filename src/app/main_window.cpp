@@ -124,9 +124,10 @@ void MainWindow::attach(WindowCommands& commands) {
 
 void MainWindow::showAtStart() {
     started_ = true;
+    const bool visible = !commands_ || commands_->state().windowVisible;
     if (commands_)
-        lastWindowVisible_ = commands_->state().windowVisible;
-    if (lastWindowVisible_) {
+        lastVisibilityRequest_ = commands_->state().visibilityRequests;
+    if (visible) {
         show();
     } else if (!trayAvailable_) {
         showMinimized();
@@ -483,7 +484,7 @@ void MainWindow::stateChanged() {
         shellIcon_->setToolTipText(s.trayToolTip);
     if (shellIcon_->Visible() != s.trayVisible)
         shellIcon_->setVisible(s.trayVisible);
-    showVisibility(s.windowVisible);
+    showVisibility(s.windowVisible, s.visibilityRequests);
 }
 
 void MainWindow::showBanner(bool shown, bool guardOn) {
@@ -506,12 +507,12 @@ void MainWindow::showTimer(bool enabled, int intervalMs) {
         tmr1_->stop();
 }
 
-// The window follows the program's wish when that wish changes; in between,
-// the user may have hidden it to the tray or brought it back.
-void MainWindow::showVisibility(bool visible) {
-    if (visible == lastWindowVisible_)
+// The window follows the program's wish each time the program asks anew; in
+// between, the user may have hidden it to the tray or brought it back.
+void MainWindow::showVisibility(bool visible, unsigned request) {
+    if (request == lastVisibilityRequest_)
         return;
-    lastWindowVisible_ = visible;
+    lastVisibilityRequest_ = request;
     if (!started_)
         return;
     if (visible) {

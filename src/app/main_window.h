@@ -94,7 +94,7 @@ private:
     void removeSelected();
     void guardTick();
     void showTimer(bool enabled, int intervalMs);
-    void showVisibility(bool visible);
+    void showVisibility(bool visible, unsigned request);
     void showBanner(bool shown, bool guardOn);
 
     TwipScale scale_;
@@ -102,7 +102,7 @@ private:
     WindowCommands* commands_ = nullptr;
     WindowLayout layout_;
     bool started_ = false;
-    bool lastWindowVisible_ = true;
+    unsigned lastVisibilityRequest_ = 0;
     bool applyingState_ = false;
     bool inTick_ = false;
     std::function<void(const Message&)> presenter_;

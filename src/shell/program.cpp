@@ -141,6 +141,7 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
     WriteResult saved = writeFileAtomically(blocklist, formatStoredOnly(p.table));
     SAVESETTINGS();
     p.state.windowVisible = false;
+    ++p.state.visibilityRequests;
     p.state.trayVisible = false;
     p.host.stateChanged();
     if (saved) {

@@ -7,11 +7,11 @@ namespace bw {
 
 // The options as the window's widgets show them.
 struct Options {
-    bool startHidden = false;             // Check1 "Lanch Minimzed"
-    bool blocking = true;                 // Check2 "Block banned IPs."
-    bool fullLog = true;                  // Check3 "Full Conn. Log"
-    int aggression = 90;                  // Slider1, 0..100
-    std::string aggressionText = "90%";   // Label2
+    bool startHidden = false;            // Check1 "Lanch Minimzed"
+    bool blocking = true;                // Check2 "Block banned IPs."
+    bool fullLog = true;                 // Check3 "Full Conn. Log"
+    int aggression = 90;                 // Slider1, 0..100
+    std::string aggressionText = "90%";  // Label2
 };
 
 // The values beside "Ranges:", "Addresses:" and "Blocked:".
@@ -31,9 +31,13 @@ struct ProgramState {
     Options options;
     Counters counters;
     GuardTimer timer;
-    bool guardOnBanner = false;   // Picture9 shows the guard-on image (else the guard-off one)
-    bool bannerShown = false;     // Picture9 is empty until the start-up fills it
+    bool guardOnBanner = false;  // Picture9 shows the guard-on image (else the guard-off one)
+    bool bannerShown = false;    // Picture9 is empty until the start-up fills it
     bool windowVisible = true;
+    // Bumped each time the program asks for windowVisible to be applied (the settings at
+    // every start-up load, the end of a link start). In between, the user's own hiding and
+    // restoring stands.
+    unsigned visibilityRequests = 0;
     bool trayVisible = true;
     std::string trayToolTip;
     std::string lastUpdateVersion;  // bwuv

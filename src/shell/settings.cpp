@@ -32,6 +32,7 @@ void applyStartHidden(double flag, ProgramState& state) {
     const bool hidden = flag == 1;
     state.options.startHidden = hidden;
     state.windowVisible = !hidden;
+    ++state.visibilityRequests;
 }
 
 void applyAggression(double v, ProgramState& state) {
@@ -68,6 +69,7 @@ bool LOADSETTINGS(const std::filesystem::path& file, ProgramState& state) {
         return false;
     if (contents.bytes.empty()) {
         state.windowVisible = true;
+        ++state.visibilityRequests;
         return true;
     }
     applySettingsText(contents.bytes, state);

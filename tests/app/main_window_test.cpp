@@ -424,17 +424,22 @@ void MainWindowTest::followsTheProgramsWishToHide() {
     MainWindow window(true);
     FakeCommands program;
     program.programState.windowVisible = false;  // the settings hid it during the load
+    program.programState.visibilityRequests = 1;
     window.attach(program);
     window.showAtStart();
     QVERIFY(!window.isVisible());
     window.restoreFromTray();
     window.stateChanged();  // an unrelated change does not hide it again
     QVERIFY(window.isVisible());
-    program.programState.windowVisible = true;
-    window.stateChanged();
-    program.programState.windowVisible = false;
+    // A reload of the settings asks again with the same wish: the window hides again.
+    program.programState.visibilityRequests = 2;
     window.stateChanged();
     QVERIFY(!window.isVisible());
+    // And a reload that wants it shown brings back a window the user hid to the tray.
+    program.programState.windowVisible = true;
+    program.programState.visibilityRequests = 3;
+    window.stateChanged();
+    QVERIFY(window.isVisible());
 }
 
 void MainWindowTest::widgetsReachTheProgram() {

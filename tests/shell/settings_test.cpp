@@ -90,12 +90,27 @@ TEST(Settings, FirstStartCreatesAnEmptyFileAndOnlyShowsTheWindow) {
     EXPECT_EQ(state.timer.intervalMs, 100);
 }
 
+// Every load asks the window anew to show or hide, also with the same wish as before:
+// a reload after an update hides a window the user had brought back.
+TEST(Settings, EveryLoadAsksAgainForTheWindowsVisibility) {
+    test::TempDir dir;
+    ProgramState state;
+    dir.write(kSettingsFileName, "1\r\n50\r\n\r\n");
+    ASSERT_TRUE(LOADSETTINGS(dir.file(kSettingsFileName), state));
+    const unsigned first = state.visibilityRequests;
+    ASSERT_TRUE(LOADSETTINGS(dir.file(kSettingsFileName), state));
+    EXPECT_FALSE(state.windowVisible);
+    EXPECT_EQ(state.visibilityRequests, first + 1);
+    EXPECT_GT(first, 0u);
+}
+
 TEST(Settings, AFileThatCannotBeOpenedChangesNothing) {
     test::TempDir dir;
     ProgramState state;
     state.windowVisible = false;
     EXPECT_FALSE(LOADSETTINGS(dir.path() / "missing-folder" / kSettingsFileName, state));
     EXPECT_FALSE(state.windowVisible);
+    EXPECT_EQ(state.visibilityRequests, 0u);
     EXPECT_EQ(state.options.aggressionText, "90%");
     EXPECT_EQ(state.timer.intervalMs, 100);
 }
