@@ -89,6 +89,8 @@ void showCounters(ProgramState& state, const LoadTotals& totals) {
 void Program::STARTUPLOAD(std::string_view payload) {
     Parts& p = *parts_;
     p.table.clear();
+    // The list follows the table at once: it never shows entries the guard no longer has.
+    UPDATELIST();
     p.log.WriteLogHeader();
     // The banner tells the truth about blocking, also when a reload finds it switched off.
     p.state.bannerShown = true;
@@ -99,11 +101,6 @@ void Program::STARTUPLOAD(std::string_view payload) {
 
     const std::filesystem::path blocklist = p.file(kBlocklistFileName);
     FileBytes content = readOrCreateFile(blocklist);
-    if (!content.ok || content.bytes.empty()) {
-        // Nothing to load, but a reload has emptied the table: the list must not
-        // keep showing entries the guard no longer has.
-        UPDATELIST();
-    }
     if (!content.ok) {
         p.host.appendLog("Could not open the blocklist " + blocklist.string() + ": " +
                          content.error + ". Guarding with an empty blocklist.\r\n\r\n");
@@ -191,8 +188,8 @@ void Program::removeEntry(EntryRef selected) {
         return;
     }
     p.table.remove(selected);
+    UPDATELIST();  // the list drops the row before anything can show it again
     SAVELIST();
-    UPDATELIST();
 }
 
 void Program::filesDropped(const std::vector<std::string>& paths) {
