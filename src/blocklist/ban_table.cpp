@@ -14,6 +14,12 @@ double highBound(const BanEntry& e) {
     return e.end + 1;
 }
 
+constexpr int kLoopbackBucket = 127;
+
+bool isLoopback(double address) {
+    return address >= 2130706432.0 && address < 2147483648.0;  // 127.0.0.0 to 127.255.255.255
+}
+
 }  // namespace
 
 void BanTable::clear() {
@@ -110,6 +116,8 @@ void BanTable::findMatches(double address, std::vector<EntryRef>& out) const {
     }
     if (!recent_.empty())
         std::sort(out.begin(), out.end());
+    if (isLoopback(address))
+        std::erase_if(out, [](EntryRef hit) { return hit.bucket != kLoopbackBucket; });
 }
 
 }  // namespace bw

@@ -51,7 +51,9 @@ public:
     // Every entry whose range holds the address, in table order, each once: an
     // entry matches when address > start - 1, address < end + 1 and address > 0.
     // A range is found from every first part it covers, not only from its own
-    // bucket.
+    // bucket, with one exception: loopback addresses (127.x.x.x) are only banned
+    // by entries filed under 127, so a broad range in a list never cuts the
+    // machine off from its own services.
     void findMatches(double address, std::vector<EntryRef>& out) const;
 
     // Builds the lookup index now instead of at the next findMatches, e.g. right

@@ -24,7 +24,10 @@ Refs linearMatches(const BanTable& table, double address) {
     for (int b = 0; b < BanTable::kBuckets; ++b) {
         for (std::size_t s = 0; s < table.bucket(b).size(); ++s) {
             const BanEntry& e = table.bucket(b)[s];
-            if (address > e.start - 1 && address < e.end + 1 && address > 0)
+            bool loopbackFromElsewhere =
+                address >= 2130706432.0 && address <= 2147483647.0 && b != 127;
+            if (address > e.start - 1 && address < e.end + 1 && address > 0 &&
+                !loopbackFromElsewhere)
                 out.push_back({b, s});
         }
     }
@@ -55,6 +58,25 @@ TEST(BanTableLookup, ARangeBansEveryFirstPartItCovers) {
         {"20.1.1.1", {{20, 0}}}, {"21.1.1.1", {{20, 0}}}, {"22.0.0.0", {}},
         {"5.255.255.255", {}},   {"7.0.0.0", {{6, 0}}},   {"8.21.142.255", {{6, 0}}},
         {"8.21.143.0", {}},      {"19.255.255.255", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(matches(table, ip(c.address)), c.expected) << c.address;
+}
+
+// Loopback is banned only by entries that name it: a broad range from a list
+// must not cut the machine off from its own services.
+TEST(BanTableLookup, LoopbackIsBannedOnlyByEntriesFiledUnder127) {
+    BanTable table;
+    add(table, 126, ip("126.255.255.0"), ip("127.0.0.5"));
+    add(table, 100, ip("100.0.0.0"), ip("130.0.0.0"));
+    add(table, 127, ip("127.0.0.5"), ip("127.0.0.5"));
+    struct Case {
+        const char* address;
+        Refs expected;
+    } cases[] = {
+        {"126.255.255.1", {{100, 0}, {126, 0}}},
+        {"127.0.0.4", {}},
+        {"127.0.0.5", {{127, 0}}},
+        {"128.0.0.0", {{100, 0}}},
     };
     for (const Case& c : cases) EXPECT_EQ(matches(table, ip(c.address)), c.expected) << c.address;
 }
