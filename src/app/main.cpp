@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/main_window.h"
+#include "app/stop_signals.h"
 #include "app/window_commands.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
@@ -38,5 +39,6 @@ int main(int argc, char** argv) {
 
     program.load(argc > 1 ? argv[1] : "");
     window.showAtStart();
+    bw::closeOnStopSignals(&window, [&commands] { commands.unload(); });
     return app.exec();
 }
