@@ -527,7 +527,8 @@ void MainWindow::waitWithProgress(std::string_view caption, const std::function<
     box.setWindowTitle(textFromBytes(kApplicationTitle));
     box.setLabelText(textFromBytes(caption));
     box.setRange(0, 0);
-    box.setCancelButton(nullptr);
+    // A server that never answers must not hold the user until the time limit.
+    box.setCancelButtonText(tr("Cancel"));
     box.setMinimumDuration(0);
     box.setWindowModality(Qt::ApplicationModal);
     box.show();
@@ -535,7 +536,8 @@ void MainWindow::waitWithProgress(std::string_view caption, const std::function<
     // else happens.
     QTimer poll;
     poll.start(20);
-    while (!finished()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    while (!finished() && !box.wasCanceled())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 // Ends at once, as closing the window must: no further handlers, no

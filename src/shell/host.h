@@ -42,7 +42,8 @@ public:
     virtual void stateChanged() = 0;
 
     // Shows a progress box with the caption and keeps window events and guard
-    // ticks running until finished() returns true (polled), then closes the box.
+    // ticks running until finished() returns true (polled) or the user cancels,
+    // then closes the box. The caller asks finished() again to tell which.
     virtual void waitWithProgress(std::string_view caption,
                                   const std::function<bool()>& finished) = 0;
 

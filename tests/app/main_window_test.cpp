@@ -556,6 +556,17 @@ void MainWindowTest::progressBoxRunsUntilFinished() {
     QCOMPARE(polls, 3);
     QCOMPARE(caption, QStringLiteral("Downloading blocklist..."));
     QVERIFY(!qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()));
+
+    // Cancelling ends the wait for a download that would never finish.
+    bool cancelled = false;
+    window.waitWithProgress("Checking for blocklist updates...", [&] {
+        if (auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
+            box->cancel();
+            cancelled = true;
+        }
+        return false;
+    });
+    QVERIFY(cancelled);
 }
 
 void MainWindowTest::addDialogHasItsFieldsAndLayout() {
