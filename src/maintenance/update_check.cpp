@@ -5,6 +5,7 @@
 
 #include "maintenance/number_ignoring_blanks.h"
 #include "maintenance/running_mark.h"
+#include "platform/folder_file.h"
 #include "platform/whole_file.h"
 #include "shell/program_files.h"
 
@@ -79,7 +80,7 @@ void UpdateCheck::check() {
     removeQuietly(versionCopy);
 
     bool due = versionValue(state_.lastUpdateVersion) < versionValue(received);
-    std::optional<std::uintmax_t> length = measure(folder_ / kBlocklistFileName);
+    std::optional<std::uintmax_t> length = measure(fileInFolder(folder_, kBlocklistFileName));
     if (length && *length < kShortestCurrentBlocklist)
         due = true;
 
@@ -109,7 +110,7 @@ DownloadResult UpdateCheck::download(const std::string& url, const std::filesyst
 }
 
 bool UpdateCheck::updateBlocklist() {
-    const std::filesystem::path blocklist = folder_ / kBlocklistFileName;
+    const std::filesystem::path blocklist = fileInFolder(folder_, kBlocklistFileName);
     std::filesystem::path incoming = blocklist;
     incoming += kDownloadSuffix;
     DownloadResult fetched = download(serverBase_ + std::string(kServerBlocklistName), incoming,

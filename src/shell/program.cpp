@@ -1,6 +1,5 @@
 #include "shell/program.h"
 
-#include "platform/atomic_file.h"
 #include "blocklist/ban_editor.h"
 #include "blocklist/blocklist_reader.h"
 #include "blocklist/blocklist_writer.h"
@@ -14,12 +13,14 @@
 #include "maintenance/link_registration.h"
 #include "maintenance/reg_write.h"
 #include "maintenance/update_check.h"
+#include "platform/atomic_file.h"
+#include "platform/folder_file.h"
 #include "platform/priority.h"
+#include "platform/whole_file.h"
 #include "shell/launching.h"
 #include "shell/program_files.h"
 #include "shell/settings.h"
 #include "shell/support_pages.h"
-#include "platform/whole_file.h"
 
 namespace bw {
 
@@ -28,7 +29,7 @@ struct Program::Parts {
         : host(h),
           services(std::move(s)),
           editor(table, host),
-          log(host, services.clock, services.folder / kConnectionLogFileName),
+          log(host, services.clock, fileInFolder(services.folder, kConnectionLogFileName)),
           pass(table, services.tcpTable, log, state, host),
           schedule(services.tcpTable, pass, state, host),
           regWrite(services.registry, host),
@@ -37,7 +38,9 @@ struct Program::Parts {
               services.downloader, host, state, services.folder, services.updateServer,
               [&program] { program.SAVESETTINGS(); }, [&program] { program.STARTUPLOAD(""); }) {}
 
-    std::filesystem::path file(std::string_view name) const { return services.folder / name; }
+    std::filesystem::path file(std::string_view name) const {
+        return fileInFolder(services.folder, name);
+    }
 
     Host& host;
     ProgramServices services;

@@ -70,6 +70,21 @@ TEST_F(StartupLoad, AMissingBlocklistIsCreatedEmpty) {
     EXPECT_TRUE(program.state().timer.enabled);
 }
 
+// The files are the program's own whatever their letter case, as the update
+// server names the blocklist "moatlist.p2p".
+TEST_F(StartupLoad, FilesAreFoundWithoutRegardToLetterCase) {
+    dir.write("moatlist.p2p", "a:10.0.0.0-10.0.0.255\r\n");
+    dir.write("bw2config.P2P", "0\r\n40\r\n\r\n");
+    program.load("");
+    EXPECT_EQ(program.table().size(), 1u);
+    EXPECT_EQ(program.state().options.aggression, 40);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Moatlist.P2P")));
+
+    program.addRange("b", "11.0.0.1", "");
+    EXPECT_NE(dir.read("moatlist.p2p").find("b:11.0.0.1\r\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("Moatlist.P2P")));
+}
+
 TEST_F(StartupLoad, ADuplicateLineLoadsTwiceAndBothEntriesAct) {
     tcp.rows = {test::connectionTo(test::ipField(10, 0, 0, 5))};
     startWith("Example Net:10.0.0.0-10.0.0.255\r\nExample Net:10.0.0.0-10.0.0.255\r\n");
