@@ -4,29 +4,12 @@
 #include <vector>
 
 #include "blocklist/number_text.h"
+#include "blocklist/text_lines.h"
 #include "platform/whole_file.h"
 
 namespace bw {
 
 namespace {
-
-// Splits at CR, LF or CR LF; a last line without a line end still counts.
-std::vector<std::string_view> splitLines(std::string_view bytes) {
-    std::vector<std::string_view> lines;
-    std::size_t begin = 0;
-    while (begin < bytes.size()) {
-        std::size_t end = bytes.find_first_of("\r\n", begin);
-        if (end == std::string_view::npos) {
-            lines.push_back(bytes.substr(begin));
-            break;
-        }
-        lines.push_back(bytes.substr(begin, end - begin));
-        begin = end + 1;
-        if (bytes[end] == '\r' && begin < bytes.size() && bytes[begin] == '\n')
-            ++begin;
-    }
-    return lines;
-}
 
 void applyStartHidden(double flag, ProgramState& state) {
     const bool hidden = flag == 1;
