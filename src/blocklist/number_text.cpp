@@ -95,6 +95,13 @@ double leadingNumber(std::string_view text) {
     return value == 0 ? 0 : value;  // no "-0"
 }
 
+int roundHalfToEven(double value) {
+    double rounded = std::round(value);
+    if (std::fabs(value - std::trunc(value)) == 0.5)
+        rounded = 2 * std::round(value / 2);
+    return static_cast<int>(rounded);
+}
+
 std::string formatPlainNumber(double value) {
     if (value == 0 || std::isnan(value))
         return "0";

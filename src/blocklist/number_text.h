@@ -20,4 +20,7 @@ std::optional<double> numberFromText(std::string_view text);
 // (257 -> "257", 12.5 -> "12.5", -3 -> "-3").
 std::string formatPlainNumber(double value);
 
+// Nearest integer, a half going to the even neighbour (12.5 -> 12, 13.5 -> 14).
+int roundHalfToEven(double value);
+
 }  // namespace bw

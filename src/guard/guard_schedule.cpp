@@ -1,23 +1,13 @@
 #include "guard/guard_schedule.h"
 
-#include <cmath>
 #include <string>
 
+#include "blocklist/number_text.h"
 #include "guard/net_stat.h"
 
 namespace bw {
 
 namespace {
-
-double roundHalfToEven(double x) {
-    double below = std::floor(x);
-    double fraction = x - below;
-    if (fraction > 0.5)
-        return below + 1;
-    if (fraction < 0.5)
-        return below;
-    return std::fmod(below, 2.0) == 0 ? below : below + 1;
-}
 
 // Clears the flag however the tick ends.
 struct TickInProgress {
@@ -29,7 +19,7 @@ struct TickInProgress {
 }  // namespace
 
 int guardIntervalFor(double aggression) {
-    return static_cast<int>(roundHalfToEven(105.0 - aggression));
+    return roundHalfToEven(105.0 - aggression);
 }
 
 GuardSchedule::GuardSchedule(TcpTable& tcp, GuardPass& pass, ProgramState& state, Host& host)

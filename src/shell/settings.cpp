@@ -1,10 +1,10 @@
 #include "shell/settings.h"
 
-#include <cmath>
 #include <vector>
 
 #include "blocklist/number_text.h"
 #include "blocklist/text_lines.h"
+#include "guard/guard_schedule.h"
 #include "platform/whole_file.h"
 
 namespace bw {
@@ -25,17 +25,10 @@ void applyAggression(double v, ProgramState& state) {
         v = 10;
     state.options.aggression = roundHalfToEven(v);
     state.options.aggressionText = formatPlainNumber(v);
-    state.timer.intervalMs = roundHalfToEven(105 - v);
+    state.timer.intervalMs = guardIntervalFor(v);
 }
 
 }  // namespace
-
-int roundHalfToEven(double value) {
-    double rounded = std::round(value);
-    if (std::fabs(value - std::trunc(value)) == 0.5)
-        rounded = 2 * std::round(value / 2);
-    return static_cast<int>(rounded);
-}
 
 void applySettingsText(std::string_view bytes, ProgramState& state) {
     const auto lines = splitLines(bytes);

@@ -26,7 +26,4 @@ WriteResult SAVESETTINGS(const std::filesystem::path& file, const ProgramState& 
 // The bytes SAVESETTINGS writes.
 std::string settingsText(const ProgramState& state);
 
-// Nearest integer, a half going to the even neighbour (12.5 -> 12, 13.5 -> 14).
-int roundHalfToEven(double value);
-
 }  // namespace bw

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "blocklist/number_text.h"
 #include "support/temp_dir.h"
 
 namespace bw {
