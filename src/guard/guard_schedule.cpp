@@ -4,19 +4,9 @@
 
 #include "blocklist/number_text.h"
 #include "guard/net_stat.h"
+#include "maintenance/running_mark.h"
 
 namespace bw {
-
-namespace {
-
-// Clears the flag however the tick ends.
-struct TickInProgress {
-    explicit TickInProgress(bool& flag) : flag_(flag) { flag_ = true; }
-    ~TickInProgress() { flag_ = false; }
-    bool& flag_;
-};
-
-}  // namespace
 
 int guardIntervalFor(double aggression) {
     return roundHalfToEven(105.0 - aggression);
@@ -28,7 +18,7 @@ GuardSchedule::GuardSchedule(TcpTable& tcp, GuardPass& pass, ProgramState& state
 void GuardSchedule::GuardTick() {
     if (ticking_)
         return;
-    TickInProgress inProgress(ticking_);
+    RunningMark inProgress(ticking_);
     // Content, not the row count: a connection that replaced another between
     // two ticks must be examined too. One pass sees every row.
     std::vector<TcpRow> rows = ReadConnections(tcp_, true);
