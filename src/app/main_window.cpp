@@ -422,14 +422,11 @@ void MainWindow::removeSelected() {
     commands_->removeEntry(model_->entryAt(rows.first().row()));
 }
 
-// A pass yields to the event loop; a tick that comes due meanwhile is skipped
-// rather than nested.
+// A tick that comes due while a pass yields to the event loop is skipped by
+// the program's guard schedule, not nested.
 void MainWindow::guardTick() {
-    if (inTick_ || !commands_)
-        return;
-    inTick_ = true;
-    commands_->guardTimerFired();
-    inTick_ = false;
+    if (commands_)
+        commands_->guardTimerFired();
 }
 
 // ---- Host ----------------------------------------------------------------

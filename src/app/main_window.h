@@ -104,7 +104,6 @@ private:
     bool started_ = false;
     unsigned lastVisibilityRequest_ = 0;
     bool applyingState_ = false;
-    bool inTick_ = false;
     std::function<void(const Message&)> presenter_;
     std::function<void(int)> exitHandler_;
 
