@@ -114,11 +114,14 @@ bool readExisting(const std::filesystem::path& file, std::string& bytes) {
     return true;
 }
 
-// Writes only when the content changes, so a second registration leaves the file alone.
-bool writeIfChanged(const std::filesystem::path& file, const std::string& bytes) {
+// Reads the file once and writes what change makes of its content, only when
+// that differs, so a second registration leaves the file alone.
+template <class Change>
+bool rewriteIfChanged(const std::filesystem::path& file, Change change) {
     std::string old;
     if (!readExisting(file, old))
         return false;
+    const std::string bytes = change(old);
     if (old == bytes && std::filesystem::exists(file))
         return true;
     std::error_code ec;
@@ -267,13 +270,12 @@ bool XdgRegistry::publish() const {
     std::string exec = desktopExecFromCommand(*command_);
     if (exec.empty() || dataHome_.empty() || configHome_.empty())
         return false;
-    if (!writeIfChanged(desktopEntryFile(), desktopEntry(exec, description_)))
+    auto entry = [&](const std::string&) { return desktopEntry(exec, description_); };
+    if (!rewriteIfChanged(desktopEntryFile(), entry))
         return false;
-    std::string mimeApps;
-    if (!readExisting(mimeAppsFile(), mimeApps))
-        return false;
-    return writeIfChanged(mimeAppsFile(),
-                          withDefaultHandler(mimeApps, kSchemeMimeType, kDesktopFileName));
+    return rewriteIfChanged(mimeAppsFile(), [](const std::string& mimeApps) {
+        return withDefaultHandler(mimeApps, kSchemeMimeType, kDesktopFileName);
+    });
 }
 
 std::unique_ptr<Registry> makeDesktopRegistry() {
