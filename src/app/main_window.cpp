@@ -436,10 +436,6 @@ void MainWindow::letPendingEventsRun() {
 }
 
 void MainWindow::showMessage(const Message& message) {
-    if (presenter_) {
-        presenter_(message);
-        return;
-    }
     QMessageBox box(boxIcon(message.icon), textFromBytes(message.shownTitle()),
                     textFromBytes(message.text), QMessageBox::Ok, isVisible() ? this : nullptr);
     box.exec();
@@ -547,10 +543,6 @@ void MainWindow::exitNow(int status) {
     shellIcon_->setVisible(false);
     std::fflush(nullptr);
     std::_Exit(status);
-}
-
-void MainWindow::setMessagePresenter(std::function<void(const Message&)> presenter) {
-    presenter_ = std::move(presenter);
 }
 
 void MainWindow::setExitHandler(std::function<void(int)> handler) {

@@ -67,8 +67,7 @@ public:
     TrayBackend_Qt& trayBackend() { return *tray_; }
     AddRangeDialog* addDialog() const;
 
-    // For tests: message boxes and the final exit, without blocking or ending.
-    void setMessagePresenter(std::function<void(const Message&)> presenter);
+    // For tests: the final exit, without ending.
     void setExitHandler(std::function<void(int)> handler);
 
 protected:
@@ -104,7 +103,6 @@ private:
     bool started_ = false;
     unsigned lastVisibilityRequest_ = 0;
     bool applyingState_ = false;
-    std::function<void(const Message&)> presenter_;
     std::function<void(int)> exitHandler_;
 
     QWidget* picture4_ = nullptr;

@@ -74,7 +74,6 @@ private:
     static QAction* action(MainWindow& window, const char* name) {
         return child<QAction>(window, name);
     }
-    static QString plain(const QString& text) { return text; }
 
 private slots:
     void showsEveryCaptionAndInitialState();
