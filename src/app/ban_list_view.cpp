@@ -28,11 +28,7 @@ BanListView::BanListView(QWidget* parent) : QListView(parent) {
 }
 
 void BanListView::dragEnterEvent(QDragEnterEvent* event) {
-    if (localFilesOf(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
+    dragMoveEvent(event);  // entering is judged as every move is
 }
 
 void BanListView::dragMoveEvent(QDragMoveEvent* event) {
