@@ -1,5 +1,4 @@
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
