@@ -58,7 +58,7 @@ std::optional<double> numberFromText(std::string_view text) {
 
 double leadingNumber(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && isBlank(text[i])) ++i;
     std::string number;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         if (text[i] == '-')
@@ -69,7 +69,7 @@ double leadingNumber(std::string_view text) {
     bool digits = false;
     for (; i < text.size(); ++i) {
         char c = text[i];
-        if (c >= '0' && c <= '9') {
+        if (isDigit(c)) {
             digits = true;
         } else if (c == '.' && !point) {
             point = true;
