@@ -7,12 +7,9 @@ bool RecentAddresses::remember(std::string_view address) {
     if (searched_.contains(text))
         return false;
     list_.push_front(text);
-    ++searched_[text];
-    if (list_.size() > kSearched) {
-        auto leaving = searched_.find(list_[kSearched]);
-        if (--leaving->second == 0)
-            searched_.erase(leaving);
-    }
+    searched_.insert(std::move(text));
+    if (list_.size() > kSearched)
+        searched_.erase(list_[kSearched]);
     if (list_.size() > kPositions)
         list_.pop_back();
     return true;

@@ -3,7 +3,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <unordered_set>
 
 namespace bw {
 
@@ -24,9 +24,10 @@ public:
 
 private:
     std::deque<std::string> list_;
-    // How often each text stands in the searched positions, so that a search
-    // costs the same however many texts there are.
-    std::unordered_map<std::string, int> searched_;
+    // The texts in the searched positions, so that a search costs the same
+    // however many texts there are. A text stands there at most once: it is
+    // only recorded when it is not there.
+    std::unordered_set<std::string> searched_;
 };
 
 }  // namespace bw
