@@ -19,7 +19,8 @@ bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -29,7 +30,8 @@ bool writeAll(int fd, std::string_view bytes) {
 
 void syncFolder(const std::filesystem::path& folder) {
     int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     ::fsync(fd);
     ::close(fd);
 }
@@ -38,10 +40,12 @@ void syncFolder(const std::filesystem::path& folder) {
 
 WriteResult writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
     std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
+    if (folder.empty())
+        folder = ".";
     std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     int fd = ::mkstemp(temp.data());
-    if (fd < 0) return failure("cannot create a temporary file in " + folder.string(), errno);
+    if (fd < 0)
+        return failure("cannot create a temporary file in " + folder.string(), errno);
 
     // Keep the permissions of the file being replaced; new files get the usual 0644.
     struct stat old {};

@@ -27,6 +27,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Priority> makeSystemPriority() { return std::make_unique<NicePriority>(); }
+std::unique_ptr<Priority> makeSystemPriority() {
+    return std::make_unique<NicePriority>();
+}
 
 }  // namespace bw

@@ -18,7 +18,9 @@ struct Message {
     MessageButtons buttons = MessageButtons::Ok;
     std::string title;  // empty: kApplicationTitle
 
-    std::string shownTitle() const { return title.empty() ? std::string(kApplicationTitle) : title; }
+    std::string shownTitle() const {
+        return title.empty() ? std::string(kApplicationTitle) : title;
+    }
 };
 
 // What the window (or the console runner) does for the core. Every call comes

@@ -31,10 +31,10 @@ struct ProgramServices {
     Registry& registry;
     Launcher& launcher;
     Priority& priority;
-    std::filesystem::path folder;         // where Moatlist.P2P and the other files live
-    std::filesystem::path executable;     // for the link scheme's launch command
-    std::string updateServer;             // base address, ends with "/"
-    bool registerLinkScheme = true;       // the console runner leaves the desktop alone
+    std::filesystem::path folder;      // where Moatlist.P2P and the other files live
+    std::filesystem::path executable;  // for the link scheme's launch command
+    std::string updateServer;          // base address, ends with "/"
+    bool registerLinkScheme = true;    // the console runner leaves the desktop alone
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };

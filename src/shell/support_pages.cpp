@@ -14,11 +14,16 @@ constexpr std::string_view kIpDatabaseAddress = "https://ipdb.example.com/ranges
 
 std::string_view supportPageAddress(SupportPage page) {
     switch (page) {
-        case SupportPage::CommunityForum: return kCommunityForumAddress;
-        case SupportPage::MakerForum: return kForumAddress;
-        case SupportPage::HomePage: return kHomePageAddress;
-        case SupportPage::HomeMirror: return kHomeMirrorAddress;
-        case SupportPage::IpDatabase: return kIpDatabaseAddress;
+        case SupportPage::CommunityForum:
+            return kCommunityForumAddress;
+        case SupportPage::MakerForum:
+            return kForumAddress;
+        case SupportPage::HomePage:
+            return kHomePageAddress;
+        case SupportPage::HomeMirror:
+            return kHomeMirrorAddress;
+        case SupportPage::IpDatabase:
+            return kIpDatabaseAddress;
     }
     return kHomePageAddress;
 }

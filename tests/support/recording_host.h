@@ -13,11 +13,13 @@ class RecordingHost : public Host {
 public:
     void letPendingEventsRun() override {
         ++yields;
-        if (onYield) onYield();
+        if (onYield)
+            onYield();
     }
     void showMessage(const Message& message) override {
         messages.push_back(message);
-        if (onMessage) onMessage(message);
+        if (onMessage)
+            onMessage(message);
     }
     void clearLog() override { log.clear(); }
     void appendLog(std::string_view text) override { log.append(text); }
