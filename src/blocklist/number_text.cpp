@@ -65,6 +65,8 @@ double leadingNumber(std::string_view text) {
             number += '-';
         ++i;
     }
+    // A leading zero changes no value and lets ".5" and "-.5" convert.
+    number += '0';
     bool point = false;
     bool digits = false;
     for (; i < text.size(); ++i) {
@@ -82,16 +84,8 @@ double leadingNumber(std::string_view text) {
         return 0;
     if (number.back() == '.')
         number.pop_back();
-    const char* begin = number.data();
-    if (*begin == '.') {
-        number.insert(0, "0");
-        begin = number.data();
-    } else if (begin[0] == '-' && begin[1] == '.') {
-        number.insert(1, "0");
-        begin = number.data();
-    }
     double value = 0;
-    std::from_chars(begin, number.data() + number.size(), value);
+    std::from_chars(number.data(), number.data() + number.size(), value);
     return value == 0 ? 0 : value;  // no "-0"
 }
 

@@ -21,7 +21,10 @@ void registerLinkScheme(RegWrite& regWrite, const std::filesystem::path& executa
     regWrite.SETSTRING(std::string(kSchemeKey), "", "URL: ZQ Hub Address");
     regWrite.SETSTRING(std::string(kSchemeKey), "URL Protocol", "");
     regWrite.SETBINARY(std::string(kSchemeKey), "EditFlags", std::string_view("\x02\0\0\0", 4));
-    regWrite.SETSTRING(std::string(kCommandKey), "", "\"" + executable.string() + "\" %1");
+    std::string command(1, '"');
+    command += executable.string();
+    command += "\" %1";
+    regWrite.SETSTRING(std::string(kCommandKey), "", command);
 }
 
 }  // namespace bw

@@ -45,7 +45,9 @@ void removeQuietly(const std::filesystem::path& file) {
 }  // namespace
 
 double versionValue(std::string_view versionText) {
-    return numberIgnoringBlanks("0" + std::string(versionText));
+    std::string zeroFirst(1, '0');
+    zeroFirst += versionText;
+    return numberIgnoringBlanks(zeroFirst);
 }
 
 UpdateCheck::UpdateCheck(Downloader& downloader, Host& host, ProgramState& state,

@@ -42,7 +42,10 @@ WriteResult writeFileAtomically(const std::filesystem::path& target, std::string
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";
-    std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string tempName(1, '.');
+    tempName += target.filename().string();
+    tempName += ".XXXXXX";
+    std::string temp = (folder / tempName).string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return failure("cannot create a temporary file in " + folder.string(), errno);
