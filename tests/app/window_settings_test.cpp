@@ -64,29 +64,16 @@ void WindowSettingsTest::startsWithTheSettingsAndSavesThemOnClose() {
     QFETCH(int, intervalMs);
     QFETCH(QByteArray, saved);
 
-    test::TempDir dir;
+    test::FakeServices fakes;
+    test::TempDir& dir = fakes.dir;
     dir.write("Moatlist.P2P", "Example Net:10.0.0.0-10.0.0.255\r\n");
     if (hasFile)
         dir.write("BW2Config.p2p", file.toStdString());
-    test::FakeTcpTable tcp;
-    test::FakeClock clock;
-    test::NoNetworkDownloader downloader;
-    test::FakeRegistry registry;
-    test::FakeLauncher launcher;
-    test::CountingPriority priority;
 
     MainWindow window(true);
     std::optional<int> exitStatus;
     window.setExitHandler([&](int status) { exitStatus = status; });
-    Program program(window, ProgramServices{.tcpTable = tcp,
-                                            .clock = clock,
-                                            .downloader = downloader,
-                                            .registry = registry,
-                                            .launcher = launcher,
-                                            .priority = priority,
-                                            .folder = dir.path(),
-                                            .executable = dir.path() / "bastionwatch",
-                                            .updateServer = "http://127.0.0.1:9/"});
+    Program program(window, fakes.services());
     ProgramCommands commands(program);
     window.attach(commands);
     program.load("");

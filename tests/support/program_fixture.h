@@ -37,27 +37,34 @@ public:
     int raises = 0;
 };
 
-// A Program over fakes, in a folder of its own.
-struct ProgramFixture {
-    ProgramFixture()
-        : program(host, ProgramServices{.tcpTable = tcp,
-                                        .clock = clock,
-                                        .downloader = downloader,
-                                        .registry = registry,
-                                        .launcher = launcher,
-                                        .priority = priority,
-                                        .folder = dir.path(),
-                                        .executable = dir.path() / "bastionwatch",
-                                        .updateServer = "http://127.0.0.1:9/"}) {}
+// The outside world of a Program, all fakes, in a folder of its own.
+struct FakeServices {
+    ProgramServices services() {
+        return ProgramServices{.tcpTable = tcp,
+                               .clock = clock,
+                               .downloader = downloader,
+                               .registry = registry,
+                               .launcher = launcher,
+                               .priority = priority,
+                               .folder = dir.path(),
+                               .executable = dir.path() / "bastionwatch",
+                               .updateServer = "http://127.0.0.1:9/"};
+    }
 
     TempDir dir;
-    RecordingHost host;
     FakeTcpTable tcp;
     FakeClock clock;
     NoNetworkDownloader downloader;
     FakeRegistry registry;
     FakeLauncher launcher;
     CountingPriority priority;
+};
+
+// A Program over fakes, shown through a recording host.
+struct ProgramFixture : FakeServices {
+    ProgramFixture() : program(host, services()) {}
+
+    RecordingHost host;
     Program program;
 };
 
