@@ -23,7 +23,7 @@
 #include "app/qt_text.h"
 #include "app/tray_backend.h"
 #include "app/window_commands.h"
-#include "shell/program_files.h"
+#include "base/product.h"
 
 namespace bw {
 

@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/twips.h"
-#include "shell/host.h"
-#include "shell/shell_icon.h"
-#include "shell/window_layout.h"
+#include "base/host.h"
+#include "window_logic/shell_icon.h"
+#include "window_logic/window_layout.h"
 
 class QCheckBox;
 class QLabel;

@@ -7,7 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "shell/shell_icon.h"
+#include "window_logic/shell_icon.h"
 
 namespace bw {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "blocklist/ban_table.h"
-#include "shell/program.h"
-#include "shell/program_state.h"
+#include "program/program.h"
+#include "base/program_state.h"
 
 namespace bw {
 

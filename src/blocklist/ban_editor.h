@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "blocklist/ban_table.h"
-#include "shell/host.h"
+#include "base/host.h"
 
 namespace bw {
 

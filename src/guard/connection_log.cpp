@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "guard/time_zone.h"
-#include "guard/web_addresses.h"
+#include "base/product.h"
 
 namespace bw {
 

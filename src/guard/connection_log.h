@@ -6,7 +6,7 @@
 
 #include "guard/recent_addresses.h"
 #include "platform/clock.h"
-#include "shell/host.h"
+#include "base/host.h"
 
 namespace bw {
 

@@ -4,7 +4,7 @@
 
 #include "blocklist/number_text.h"
 #include "guard/net_stat.h"
-#include "maintenance/running_mark.h"
+#include "base/running_mark.h"
 
 namespace bw {
 

@@ -4,8 +4,8 @@
 
 #include "guard/guard_pass.h"
 #include "platform/tcp_table.h"
-#include "shell/host.h"
-#include "shell/program_state.h"
+#include "base/host.h"
+#include "base/program_state.h"
 
 namespace bw {
 

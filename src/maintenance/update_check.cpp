@@ -4,10 +4,10 @@
 #include <optional>
 
 #include "maintenance/number_ignoring_blanks.h"
-#include "maintenance/running_mark.h"
+#include "base/running_mark.h"
 #include "platform/folder_file.h"
 #include "platform/whole_file.h"
-#include "shell/program_files.h"
+#include "base/product.h"
 
 namespace bw {
 

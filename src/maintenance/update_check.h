@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "platform/downloader.h"
-#include "shell/host.h"
-#include "shell/program_state.h"
+#include "base/host.h"
+#include "base/program_state.h"
 
 namespace bw {
 

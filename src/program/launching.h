@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "shell/host.h"
+#include "base/host.h"
 
 namespace bw {
 

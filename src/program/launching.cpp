@@ -1,4 +1,4 @@
-#include "shell/launching.h"
+#include "program/launching.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "shell/window_layout.h"
+#include "window_logic/window_layout.h"
 
 namespace bw {
 

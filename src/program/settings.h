@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "platform/atomic_file.h"
-#include "shell/program_files.h"
-#include "shell/program_state.h"
+#include "base/product.h"
+#include "base/program_state.h"
 
 namespace bw {
 

@@ -1,4 +1,4 @@
-#include "shell/shell_icon.h"
+#include "window_logic/shell_icon.h"
 
 #include <gtest/gtest.h>
 

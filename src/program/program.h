@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "blocklist/ban_table.h"
-#include "shell/host.h"
-#include "shell/program_state.h"
+#include "base/host.h"
+#include "base/program_state.h"
 
 namespace bw {
 

@@ -1,4 +1,4 @@
-#include "shell/program.h"
+#include "program/program.h"
 
 #include "blocklist/ban_editor.h"
 #include "blocklist/blocklist_reader.h"
@@ -17,10 +17,10 @@
 #include "platform/folder_file.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
-#include "shell/launching.h"
-#include "shell/program_files.h"
-#include "shell/settings.h"
-#include "shell/support_pages.h"
+#include "program/launching.h"
+#include "base/product.h"
+#include "program/settings.h"
+#include "program/support_pages.h"
 
 namespace bw {
 

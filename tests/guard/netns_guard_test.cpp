@@ -28,7 +28,7 @@ constexpr int kOtherConnections = 120;
 // Clients to 127.0.0.5 and 127.0.0.6 among many other connections, the
 // entry x:127.0.0.5 banned and blocking on; one tick of the guard.
 struct GuardScenario {
-    explicit GuardScenario(const std::filesystem::path& folder) : folder(folder) {
+    explicit GuardScenario(const std::filesystem::path& programFolder) : folder(programFolder) {
         ban.append(127, {"x:127.0.0.5", "x", *IP2LONG("127.0.0.5"), *IP2LONG("127.0.0.5")});
     }
 
