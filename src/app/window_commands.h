@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/program_state.h"
 #include "blocklist/ban_table.h"
 #include "program/program.h"
-#include "base/program_state.h"
 
 namespace bw {
 

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "blocklist/ban_table.h"
 #include "base/host.h"
+#include "blocklist/ban_table.h"
 
 namespace bw {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "guard/time_zone.h"
 #include "base/product.h"
+#include "guard/time_zone.h"
 
 namespace bw {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/host.h"
 #include "guard/recent_addresses.h"
 #include "platform/clock.h"
-#include "base/host.h"
 
 namespace bw {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "base/running_mark.h"
 #include "blocklist/number_text.h"
 #include "guard/net_stat.h"
-#include "base/running_mark.h"
 
 namespace bw {
 

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "guard/guard_pass.h"
-#include "platform/tcp_table.h"
 #include "base/host.h"
 #include "base/program_state.h"
+#include "guard/guard_pass.h"
+#include "platform/tcp_table.h"
 
 namespace bw {
 

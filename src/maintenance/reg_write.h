@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/registry.h"
 #include "base/host.h"
+#include "platform/registry.h"
 
 namespace bw {
 

@@ -3,11 +3,11 @@
 #include <fstream>
 #include <optional>
 
-#include "maintenance/number_ignoring_blanks.h"
+#include "base/product.h"
 #include "base/running_mark.h"
+#include "maintenance/number_ignoring_blanks.h"
 #include "platform/folder_file.h"
 #include "platform/whole_file.h"
-#include "base/product.h"
 
 namespace bw {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/downloader.h"
 #include "base/host.h"
 #include "base/program_state.h"
+#include "platform/downloader.h"
 
 namespace bw {
 

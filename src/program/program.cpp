@@ -1,5 +1,6 @@
 #include "program/program.h"
 
+#include "base/product.h"
 #include "blocklist/ban_editor.h"
 #include "blocklist/blocklist_reader.h"
 #include "blocklist/blocklist_writer.h"
@@ -18,7 +19,6 @@
 #include "platform/priority.h"
 #include "platform/whole_file.h"
 #include "program/launching.h"
-#include "base/product.h"
 #include "program/settings.h"
 #include "program/support_pages.h"
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "blocklist/ban_table.h"
 #include "base/host.h"
 #include "base/program_state.h"
+#include "blocklist/ban_table.h"
 
 namespace bw {
 
