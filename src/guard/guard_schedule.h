@@ -21,9 +21,9 @@ public:
 
     // Runs one guard pass when the TCP table's content changed since the
     // previous tick. A tick that arrives while one runs is skipped.
-    void GuardTick();
+    void guardTick();
     void sliderClicked(int position);
-    void check2Clicked(bool ticked);
+    void blockingClicked(bool ticked);
 
 private:
     TcpTable& tcp_;

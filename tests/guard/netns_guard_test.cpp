@@ -50,7 +50,7 @@ struct GuardScenario {
 
     void tick(Findings& f) {
         f.set("rows", static_cast<long long>(tcp->readConnections(false).size()));
-        schedule.GuardTick();
+        schedule.guardTick();
         f.set("log", host.log);
         f.set("blocked", static_cast<long long>(state.counters.blocked));
     }
@@ -109,7 +109,7 @@ TEST(GuardInPrivateNetwork, WithoutNetworkAdministrationTheRefusalIsSaidOnce) {
         // A further change makes the next tick pass again: the stuck
         // connection is tried again but not reported again.
         int extra = test::connectFrom("127.0.0.3", "127.0.0.1", kPort);
-        s.schedule.GuardTick();
+        s.schedule.guardTick();
         f.set("extra", extra >= 0 ? "yes" : "no");
         f.set("logAfterRetry", s.host.log);
         f.set("blockedAfterRetry", static_cast<long long>(s.state.counters.blocked));
