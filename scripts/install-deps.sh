@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang-format clang-tidy
   iproute2 xdg-utils file libcap2-bin
   xvfb xauth
 )
