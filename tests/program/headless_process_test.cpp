@@ -36,7 +36,7 @@ struct Setup {
     int nice = 0;  // the scheduling nice value it inherits
     // BASTIONWATCH_HOME as the program sees it; unset when empty, so the
     // folder beside the executable is used whatever the test's environment says.
-    std::string bastionwatchHome;
+    std::string bastionwatchHome = {};
 };
 
 Child start(const fs::path& program, const std::vector<std::string>& arguments, Setup setup = {}) {
