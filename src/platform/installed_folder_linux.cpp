@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <system_error>
 
 #include "platform/program_folder.h"
