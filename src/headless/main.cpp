@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console_host.h"
+#include "console_options.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/launcher.h"
@@ -16,6 +17,9 @@
 
 int main(int argc, char** argv) {
     using namespace bw;
+    const ConsoleOptions options = parseConsoleOptions(argc, argv);
+    if (options.action != ConsoleOptions::Action::Guard)
+        return reportWithoutGuarding(options, stdout, stderr);
     ConsoleHost::installStopSignals();
 
     auto tcpTable = makeSystemTcpTable();
@@ -39,6 +43,6 @@ int main(int argc, char** argv) {
                               .registerLinkScheme = false,
                           });
     host.attach(program);
-    program.load(argc > 1 ? argv[1] : "");
+    program.load(options.link);
     host.run();
 }
