@@ -88,8 +88,11 @@ void ConsoleHost::reloadIfAsked() {
     reloadRequested = 0;
     appendLog("Reloading the blocklist and the settings (SIGHUP).\r\n");
     // As after an update, without saving first: the settings file may have been
-    // edited, and the reload is there to read that edit.
+    // edited, and the reload is there to read that edit. A stop during the reload
+    // waits for it, as during the start-up, so the old settings are not saved over it.
+    startedUp_ = false;
     program_->STARTUPLOAD("");
+    startedUp_ = true;
 }
 
 void ConsoleHost::letPendingEventsRun() {
