@@ -1,18 +1,17 @@
 #include "blocklist/ban_editor.h"
 
-#include <cmath>
 #include <optional>
 #include <string>
 
-#include "blocklist/address_codec.h"
-#include "blocklist/number_text.h"
+#include "blocklist/range_field.h"
 
 namespace bw {
 
 namespace {
 
-constexpr double kLowestRangeStart = 65536;  // a range must start above 0.1.0.0
-constexpr double kLoopbackNet = 2130706432;  // 127.0.0.0
+constexpr double kLowestRangeStart = 65536;   // a range must start above 0.1.0.0
+constexpr double kLoopbackNet = 2130706432;   // 127.0.0.0
+constexpr double kLoopbackLast = 2147483647;  // 127.255.255.255
 
 // The piece of text before the first occurrence of the separator, or all of it.
 std::string_view firstPiece(std::string_view text, char separator) {
@@ -24,17 +23,17 @@ std::string_view afterFirst(std::string_view text, char separator) {
     return at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
 }
 
-// The text after the first ":", up to its first ".", must be a whole number
-// from 0 to 255.
-std::optional<int> editorBucket(std::string_view line) {
+// The range field of a line: the text between its first and second ":".
+std::optional<ListedRange> lineRange(std::string_view line) {
     if (line.find(':') == std::string_view::npos)
         return std::nullopt;
-    std::string_view address = firstPiece(afterFirst(line, ':'), ':');
-    std::optional<double> first = numberFromText(firstPiece(address, '.'));
-    if (!first || !(*first >= 0 && *first < BanTable::kBuckets) || *first != std::floor(*first)) {
-        return std::nullopt;
-    }
-    return static_cast<int>(*first);
+    return readRangeField(firstPiece(afterFirst(line, ':'), ':'));
+}
+
+// Every entry that bans any of 127.0.0.0 to 127.255.255.255 would cut the
+// machine off from its own services.
+bool touchesLoopback(const ListedRange& range) {
+    return range.start <= kLoopbackLast && range.end >= kLoopbackNet;
 }
 
 bool holdsLineBreakOrNul(std::string_view text) {
@@ -49,28 +48,20 @@ void BanEditor::ADDBANRANGE(std::string_view ORIGINALDATA) {
     UPDATELIST();
 }
 
-// A conversion that fails leaves its bound at 0: a single address is stored
-// all the same (it matches nothing), a range fails the start test.
 void BanEditor::addParsed(std::string_view line) {
-    std::string_view text = line;
+    std::string_view field = line;
     std::string_view name = kDefaultName;
-    if (text.find(':') != std::string_view::npos) {
-        name = firstPiece(text, ':');
-        text = firstPiece(afterFirst(text, ':'), ':');
+    if (line.find(':') != std::string_view::npos) {
+        name = firstPiece(line, ':');
+        field = firstPiece(afterFirst(line, ':'), ':');
     }
-    if (text.find('-') == std::string_view::npos) {
-        double address = IP2LONG(text).value_or(0);
-        ADDBAN(line, address, address, name);
+    std::optional<ListedRange> range = readRangeField(field);
+    if (!range || (!range->single && !(range->start > kLowestRangeStart)))
         return;
-    }
-    double start = IP2LONG(firstPiece(text, '-')).value_or(0);
-    double end = IP2LONG(firstPiece(afterFirst(text, '-'), '-')).value_or(0);
-    if (!(start > kLowestRangeStart && end >= start))
-        return;
-    if (start < kLoopbackNet && end > kLoopbackNet) {
+    if (touchesLoopback(*range)) {
         refuseLocalhost();
     } else {
-        ADDBAN(line, start, end, name);
+        ADDBAN(line, range->start, range->end, name);
     }
 }
 
@@ -85,14 +76,15 @@ bool BanEditor::ADDBAN(std::string_view ListDat, double startrange, double endra
                        std::string_view profilename) {
     // A guard pass may run here and sees the table without the new entry.
     host_.letPendingEventsRun();
-    std::optional<int> bucket = editorBucket(ListDat);
-    if (!bucket)
+    std::optional<ListedRange> range = lineRange(ListDat);
+    if (!range)
         return false;
-    for (const BanEntry& e : table_.bucket(*bucket)) {
+    const int bucket = range->bucket;
+    for (const BanEntry& e : table_.bucket(bucket)) {
         if (e.start == startrange && e.end == endrange)
             return true;
     }
-    table_.append(*bucket, {std::string(ListDat), std::string(profilename), startrange, endrange});
+    table_.append(bucket, {std::string(ListDat), std::string(profilename), startrange, endrange});
     UPDATELIST();
     return true;
 }

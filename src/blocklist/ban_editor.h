@@ -17,15 +17,18 @@ public:
 
     BanEditor(BanTable& table, Host& host) : table_(table), host_(host) {}
 
-    // Parses one blocklist line (name:start-end or name:address) and stores it
-    // when it is acceptable; drops it silently otherwise, except for a range
-    // spanning 127.0.0.0, which is refused with a message. Text holding a line
-    // break or NUL is dropped too: it would turn into several lines on disk.
+    // Parses one blocklist line (name:start-end or name:address) as the file
+    // load reads it (readRangeField) and stores it when it is acceptable; drops
+    // it silently otherwise (a range must also start above 0.1.0.0), except for
+    // an entry that bans any address of 127.0.0.0/8, which is refused with a
+    // message. Text holding a line break or NUL is dropped too: it would turn
+    // into several lines on disk.
     void ADDBANRANGE(std::string_view ORIGINALDATA);
 
     // Stores one entry at the end of its bucket unless the bucket already holds
-    // the same bounds. Returns false when the text names no bucket (no ":", or
-    // the first part after it is not a number from 0 to 255).
+    // the same bounds. The bucket is the first part of the text's start
+    // address; returns false when the text has no ":" or its range field does
+    // not read as a range.
     bool ADDBAN(std::string_view ListDat, double startrange, double endrange,
                 std::string_view profilename);
 
