@@ -1,7 +1,6 @@
 #include "blocklist/ban_editor.h"
 
 #include <optional>
-#include <string>
 
 #include "blocklist/range_field.h"
 
@@ -80,11 +79,9 @@ bool BanEditor::ADDBAN(std::string_view ListDat, double startrange, double endra
     if (!range)
         return false;
     const int bucket = range->bucket;
-    for (const BanEntry& e : table_.bucket(bucket)) {
-        if (e.start == startrange && e.end == endrange)
-            return true;
-    }
-    table_.append(bucket, {std::string(ListDat), std::string(profilename), startrange, endrange});
+    if (table_.bucketHolds(bucket, startrange, endrange))
+        return true;
+    table_.append(bucket, {ListDat, profilename, startrange, endrange});
     UPDATELIST();
     return true;
 }

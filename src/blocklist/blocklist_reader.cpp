@@ -1,5 +1,7 @@
 #include "blocklist/blocklist_reader.h"
 
+#include <algorithm>
+#include <array>
 #include <optional>
 
 #include "blocklist/number_text.h"
@@ -9,6 +11,29 @@
 namespace bw {
 
 namespace {
+
+// A quick count of the lines each bucket may receive, from the digits after
+// each line's first ":", so the load grows no bucket; lines that then fail to
+// read only leave some room unused.
+std::array<std::size_t, BanTable::kBuckets> entriesPerBucket(std::string_view bytes) {
+    std::array<std::size_t, BanTable::kBuckets> count{};
+    forEachLine(bytes, [&](std::string_view line) {
+        std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            return;
+        std::size_t i = colon + 1;
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        unsigned first = 0;
+        for (std::size_t end = std::min(line.size(), i + 3); i < end; ++i) {
+            if (line[i] < '0' || line[i] > '9')
+                break;
+            first = first * 10 + unsigned(line[i] - '0');
+        }
+        if (first < BanTable::kBuckets)
+            ++count[first];
+    });
+    return count;
+}
 
 class LineReader {
 public:
@@ -28,8 +53,7 @@ public:
             ++totals_.failed;
             return;
         }
-        table_.append(range->bucket, {std::string(line), std::string(line.substr(0, colon)),
-                                      range->start, range->end});
+        table_.append(range->bucket, {line, line.substr(0, colon), range->start, range->end});
         ++totals_.ranges;
         totals_.addresses += range->end - range->start + 1;
     }
@@ -43,9 +67,11 @@ private:
 
 }  // namespace
 
-LoadTotals loadBlocklist(std::string_view bytes, BanTable& table) {
+LoadTotals loadBlocklist(std::string bytes, BanTable& table) {
+    std::string_view held = table.holdFileBytes(std::move(bytes));
+    table.reserve(entriesPerBucket(held));
     LineReader reader(table);
-    forEachLine(bytes, [&](std::string_view line) { reader.read(line); });
+    forEachLine(held, [&](std::string_view line) { reader.read(line); });
     table.buildIndex();
     return reader.totals();
 }

@@ -108,8 +108,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
         p.host.appendLog("Could not open the blocklist " + blocklist.string() + ": " +
                          content.error + ". Guarding with an empty blocklist.\r\n\r\n");
     } else if (!content.bytes.empty()) {
-        LoadTotals totals = loadBlocklist(content.bytes, p.table);
-        content.bytes = std::string();
+        LoadTotals totals = loadBlocklist(std::move(content.bytes), p.table);
         p.host.appendLog(loadReport(totals));
         showCounters(p.state, totals);
         p.host.stateChanged();
