@@ -83,17 +83,17 @@ public:
             const Slot* slot_ = nullptr;
         };
 
-        Bucket(const BanTable& table, const std::vector<Slot>& slots)
-            : table_(table), slots_(slots) {}
-        std::size_t size() const { return slots_.size(); }
-        bool empty() const { return slots_.empty(); }
-        BanEntry operator[](std::size_t slot) const { return table_.entryOf(slots_[slot]); }
-        Iterator begin() const { return {&table_, slots_.data()}; }
-        Iterator end() const { return {&table_, slots_.data() + slots_.size()}; }
+        Bucket(const BanTable& table, const std::vector<Slot>& bucketSlots)
+            : table_(&table), slots_(&bucketSlots) {}
+        std::size_t size() const { return slots_->size(); }
+        bool empty() const { return slots_->empty(); }
+        BanEntry operator[](std::size_t slot) const { return table_->entryOf((*slots_)[slot]); }
+        Iterator begin() const { return {table_, slots_->data()}; }
+        Iterator end() const { return {table_, slots_->data() + slots_->size()}; }
 
     private:
-        const BanTable& table_;
-        const std::vector<Slot>& slots_;
+        const BanTable* table_;
+        const std::vector<Slot>* slots_;
     };
 
     void clear();
