@@ -44,7 +44,7 @@ bool holdsLineBreakOrNul(std::string_view text) {
 void BanEditor::ADDBANRANGE(std::string_view ORIGINALDATA) {
     if (!holdsLineBreakOrNul(ORIGINALDATA))
         addParsed(ORIGINALDATA);
-    UPDATELIST();
+    refreshAfterAdd();
 }
 
 void BanEditor::addParsed(std::string_view line) {
@@ -82,12 +82,32 @@ bool BanEditor::ADDBAN(std::string_view ListDat, double startrange, double endra
     if (table_.bucketHolds(bucket, startrange, endrange))
         return true;
     table_.append(bucket, {ListDat, profilename, startrange, endrange});
-    UPDATELIST();
+    refreshAfterAdd();
     return true;
 }
 
 void BanEditor::UPDATELIST() {
     host_.banListReset();
+    refreshWaiting_ = false;
+    if (throttled_)
+        lastRefresh_ = now_();
+}
+
+void BanEditor::refreshAfterAdd() {
+    if (!throttled_ || now_() - lastRefresh_ >= kThrottledRefresh) {
+        UPDATELIST();
+    } else {
+        refreshWaiting_ = true;
+    }
+}
+
+void BanEditor::throttleListRefresh(bool on) {
+    throttled_ = on;
+    if (on) {
+        lastRefresh_ = now_();
+    } else if (refreshWaiting_) {
+        UPDATELIST();
+    }
 }
 
 }  // namespace bw

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string_view>
 
 #include "blocklist/ban_table.h"
@@ -15,7 +17,12 @@ public:
     static constexpr std::string_view kLocalhostRefusal =
         "Attempted to add localhost (127.0.0.1) - Not allowed!";
 
-    BanEditor(BanTable& table, Host& host) : table_(table), host_(host) {}
+    using TimeSource = std::function<std::chrono::steady_clock::time_point()>;
+    // While refreshes are throttled, adds show the list afresh at most this often.
+    static constexpr std::chrono::milliseconds kThrottledRefresh{100};
+
+    BanEditor(BanTable& table, Host& host, TimeSource now = std::chrono::steady_clock::now)
+        : table_(table), host_(host), now_(std::move(now)) {}
 
     // Parses one blocklist line (name:start-end or name:address) as the file
     // load reads it (readRangeField) and stores it when it is acceptable; drops
@@ -32,14 +39,26 @@ public:
     bool ADDBAN(std::string_view ListDat, double startrange, double endrange,
                 std::string_view profilename);
 
+    // Shows the list afresh, always at once.
     void UPDATELIST();
+
+    // A long run of adds (an import) refreshes the list every kThrottledRefresh
+    // instead of after every entry, whose cost grows with the list; switching
+    // the throttle off shows whatever is still waiting. Other refreshes
+    // (UPDATELIST itself, for a removal or a load) are never held back.
+    void throttleListRefresh(bool on);
 
 private:
     void addParsed(std::string_view line);
     void refuseLocalhost();
+    void refreshAfterAdd();
 
     BanTable& table_;
     Host& host_;
+    TimeSource now_;
+    bool throttled_ = false;
+    bool refreshWaiting_ = false;
+    std::chrono::steady_clock::time_point lastRefresh_{};
 };
 
 }  // namespace bw

@@ -195,7 +195,14 @@ void Program::removeEntry(EntryRef selected) {
 }
 
 void Program::filesDropped(const std::vector<std::string>& paths) {
-    parts_->import.filesDropped(paths);
+    Parts& p = *parts_;
+    if (p.import.running()) {
+        p.import.filesDropped(paths);  // refused; the running import keeps the throttle
+        return;
+    }
+    p.editor.throttleListRefresh(true);
+    p.import.filesDropped(paths);
+    p.editor.throttleListRefresh(false);
 }
 
 void Program::checkForUpdates() {

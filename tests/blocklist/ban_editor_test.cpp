@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,45 @@ TEST_F(EditorFixture, AnAddedRangeIsMatchedAtOnce) {
     editor.ADDBANRANGE("x:10.0.0.0-10.0.0.255");
     table.findMatches(167772165, matches);
     EXPECT_EQ(matches, (std::vector<EntryRef>{{10, 0}}));
+}
+
+// The table's size each time the list was shown afresh.
+struct ResetSizesHost : test::RecordingHost {
+    const BanTable* table = nullptr;
+    std::vector<std::size_t> sizes;
+    void banListReset() override {
+        RecordingHost::banListReset();
+        sizes.push_back(table->size());
+    }
+};
+
+TEST(BanEditorThrottle, AnImportShowsTheListEveryHundredMillisecondsAndAtItsEnd) {
+    using namespace std::chrono_literals;
+    BanTable table;
+    ResetSizesHost host;
+    host.table = &table;
+    std::chrono::steady_clock::time_point now{};
+    BanEditor editor(table, host, [&] { return now; });
+
+    editor.throttleListRefresh(true);
+    for (int i = 1; i <= 50; ++i) {
+        editor.ADDBANRANGE("x:10.0.0." + std::to_string(i));
+        now += 10ms;
+    }
+    // 50 entries over 500 ms: one refresh per 100 ms instead of two per entry.
+    EXPECT_EQ(host.sizes, (std::vector<std::size_t>{11, 21, 31, 41}));
+    editor.throttleListRefresh(false);
+    EXPECT_EQ(host.sizes.back(), 50u) << "the last entries are shown when the import ends";
+
+    // Without the throttle every add shows the list, and so does a removal's refresh.
+    host.sizes.clear();
+    editor.ADDBANRANGE("x:10.0.0.51");
+    EXPECT_EQ(host.sizes, (std::vector<std::size_t>{51, 51}));
+    editor.throttleListRefresh(true);
+    editor.UPDATELIST();
+    EXPECT_EQ(host.sizes.size(), 3u);
+    editor.throttleListRefresh(false);
+    EXPECT_EQ(host.sizes.size(), 3u) << "nothing was waiting";
 }
 
 }  // namespace
