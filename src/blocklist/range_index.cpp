@@ -87,17 +87,14 @@ void RangeIndex::layOut(const std::vector<Interval>& sorted,
     hi_.resize(n);
     id_.resize(n);
     children_.assign(n, {0, 0});
-    std::vector<std::uint32_t> placedAt(n);
+    // A node's children come after it in sorted order, so when it is placed its
+    // own list has not started to fill: that list is where its children go.
     for (std::size_t i = 0; i < n; ++i) {
         std::uint32_t at = next[parent[i] == kNoParent ? n : parent[i]]++;
-        placedAt[i] = at;
         lo_[at] = sorted[i].lo;
         hi_[at] = sorted[i].hi;
         id_[at] = sorted[i].id;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        std::uint32_t end = next[i];
-        children_[placedAt[i]] = {end - count[i], end};
+        children_[at] = {next[i], next[i] + count[i]};
     }
 }
 
