@@ -35,7 +35,9 @@ QVariant BanListModel::data(const QModelIndex& index, int role) const {
         static_cast<std::size_t>(index.row()) >= table_->size()) {
         return {};
     }
-    return textFromBytes(table_->at(entryAt(index.row())).text);
+    // Between an import's refreshes the row may show an entry that moved up to
+    // it; the next refresh puts every row right.
+    return textFromBytes(table_->at(table_->refAtRow(static_cast<std::size_t>(index.row()))).text);
 }
 
 }  // namespace bw
