@@ -46,6 +46,7 @@ echo "== 1. Link start of the console guard (goal: at most 10 x cp of the file)"
 hyperfine --warmup 2 --runs 15 --style basic \
   -n "cp of the list" "cp $work/list.p2p $work/copy.p2p" \
   -n "cp of the list, in a network namespace" "unshare -n cp $work/list.p2p $work/copy.p2p" \
+  -n "cp of the list, then fsync (as the rewrite does)" "cp $work/list.p2p $work/copy.p2p && sync $work/copy.p2p" \
   -n "link start" "unshare -n $guard bwdat://bench@200.1.2.3:200.1.2.9"
 echo "page faults and CPU time of one link start:"
 unshare -n perf stat -e page-faults,task-clock "$guard" "bwdat://bench@200.1.2.3:200.1.2.9" 2>&1 |
