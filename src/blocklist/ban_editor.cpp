@@ -74,7 +74,12 @@ void BanEditor::refuseLocalhost() {
 bool BanEditor::ADDBAN(std::string_view ListDat, double startrange, double endrange,
                        std::string_view profilename) {
     // A guard pass may run here and sees the table without the new entry.
-    host_.letPendingEventsRun();
+    if (!throttled_) {
+        host_.letPendingEventsRun();
+    } else if (now_() - lastYield_ >= kThrottledYield) {
+        host_.letPendingEventsRun();
+        lastYield_ = now_();
+    }
     std::optional<ListedRange> range = lineRange(ListDat);
     if (!range)
         return false;
@@ -105,6 +110,7 @@ void BanEditor::throttleListRefresh(bool on) {
     throttled_ = on;
     if (on) {
         lastRefresh_ = now_();
+        lastYield_ = std::chrono::steady_clock::time_point{};
     } else if (refreshWaiting_) {
         UPDATELIST();
     }

@@ -18,8 +18,11 @@ public:
         "Attempted to add localhost (127.0.0.1) - Not allowed!";
 
     using TimeSource = std::function<std::chrono::steady_clock::time_point()>;
-    // While refreshes are throttled, adds show the list afresh at most this often.
+    // While refreshes are throttled, adds show the list afresh at most this often,
+    // and let pending events run at most this often: enough for the window to
+    // answer and the guard to tick, without a trip through the event loop per entry.
     static constexpr std::chrono::milliseconds kThrottledRefresh{100};
+    static constexpr std::chrono::milliseconds kThrottledYield{10};
 
     BanEditor(BanTable& table, Host& host, TimeSource now = std::chrono::steady_clock::now)
         : table_(table), host_(host), now_(std::move(now)) {}
@@ -43,8 +46,9 @@ public:
     void UPDATELIST();
 
     // A long run of adds (an import) refreshes the list every kThrottledRefresh
-    // instead of after every entry, whose cost grows with the list; switching
-    // the throttle off shows whatever is still waiting. Other refreshes
+    // instead of after every entry, whose cost grows with the list, and yields
+    // every kThrottledYield; switching the throttle off shows whatever is still
+    // waiting. Other refreshes
     // (UPDATELIST itself, for a removal or a load) are never held back.
     void throttleListRefresh(bool on);
 
@@ -59,6 +63,7 @@ private:
     bool throttled_ = false;
     bool refreshWaiting_ = false;
     std::chrono::steady_clock::time_point lastRefresh_{};
+    std::chrono::steady_clock::time_point lastYield_{};
 };
 
 }  // namespace bw

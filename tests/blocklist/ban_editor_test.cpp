@@ -226,15 +226,27 @@ TEST(BanEditorThrottle, AnImportShowsTheListEveryHundredMillisecondsAndAtItsEnd)
     editor.throttleListRefresh(false);
     EXPECT_EQ(host.sizes.back(), 50u) << "the last entries are shown when the import ends";
 
+    // Entries that arrive within 10 ms of each other share one yield.
+    editor.throttleListRefresh(true);
+    host.yields = 0;
+    for (int i = 1; i <= 20; ++i) {
+        editor.ADDBANRANGE("y:11.0.0." + std::to_string(i));
+        now += 1ms;
+    }
+    EXPECT_EQ(host.yields, 2);
+    editor.throttleListRefresh(false);
+    EXPECT_EQ(host.sizes.back(), 70u);
+
     // Without the throttle every add shows the list, and so does a removal's refresh.
     host.sizes.clear();
     editor.ADDBANRANGE("x:10.0.0.51");
-    EXPECT_EQ(host.sizes, (std::vector<std::size_t>{51, 51}));
+    EXPECT_EQ(host.sizes, (std::vector<std::size_t>{71, 71}));
     editor.throttleListRefresh(true);
     editor.UPDATELIST();
     EXPECT_EQ(host.sizes.size(), 3u);
     editor.throttleListRefresh(false);
     EXPECT_EQ(host.sizes.size(), 3u) << "nothing was waiting";
+    EXPECT_EQ(host.yields, 3) << "every add yields again";
 }
 
 }  // namespace
