@@ -54,18 +54,24 @@ void BanTable::reserve(const std::array<std::size_t, kBuckets>& entriesPerBucket
 }
 
 std::uint32_t BanTable::keep(std::string_view text) {
-    if (liesIn(text, fileBytes_))
-        return static_cast<std::uint32_t>(text.data() - fileBytes_.data());
-    auto at = static_cast<std::uint32_t>(addedText_.size());
-    if (liesIn(text, addedText_)) {
-        addedText_.append(std::string(text));  // growing may move what the view shows
-    } else {
-        addedText_.append(text);
+    if (liesIn(text, fileBytes_)) {
+        auto offset = static_cast<std::size_t>(text.data() - fileBytes_.data());
+        if (offset + text.size() < kAddedBlock)
+            return static_cast<std::uint32_t>(offset);
     }
+    auto at = static_cast<std::uint32_t>(addedText_.size());
+    addedText_.append(text);
     return at | kAddedBlock;
 }
 
 void BanTable::append(int bucket, const BanEntry& entry) {
+    // An entry read from this table may show the added block, which growing moves.
+    if (liesIn(entry.text, addedText_) || liesIn(entry.name, addedText_)) {
+        const std::string text(entry.text);
+        const std::string name(entry.name);
+        append(bucket, {text, name, entry.start, entry.end});
+        return;
+    }
     Slot slot;
     slot.start = entry.start;
     slot.end = entry.end;
