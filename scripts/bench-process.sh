@@ -13,7 +13,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BW_BUILD_DIR:-$root/build-bench}"
-"$root/scripts/install-deps.sh" tor-geoipdb hyperfine x11-utils
+"$root/scripts/install-deps.sh" tor-geoipdb hyperfine x11-utils linux-perf
 BW_BUILD_DIR="$build" "$root/scripts/build.sh" \
   -DBW_BUILD_BENCH=ON -DBW_BUILD_TESTS=OFF -DBW_BUILD_APP=ON -DCMAKE_BUILD_TYPE=Release
 
