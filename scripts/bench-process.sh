@@ -40,6 +40,8 @@ place() {  # folder executable
 }
 place guard "$build/src/headless/bastionwatch-headless"
 guard="$work/guard/bastionwatch-headless"
+# Where a build that looks elsewhere for its files is told to use the folder beside it.
+export BASTIONWATCH_HOME="$work/guard"
 
 echo
 echo "== 1. Link start of the console guard (goal: at most 10 x cp of the file)"
@@ -78,6 +80,7 @@ echo
 echo "== 5. First frame of the window after the process start (goal: within 1 s)"
 if [ -x "$build/src/app/bastionwatch" ]; then
   place window "$build/src/app/bastionwatch"
+  export BASTIONWATCH_HOME="$work/window"
   display=":$((90 + RANDOM % 100))"
   Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
