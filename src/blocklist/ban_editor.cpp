@@ -43,15 +43,17 @@ bool holdsLineBreakOrNul(std::string_view text) {
 
 }  // namespace
 
-void BanEditor::ADDBANRANGE(std::string_view originalData) {
+AddOutcome BanEditor::ADDBANRANGE(std::string_view originalData) {
+    AddOutcome outcome = AddOutcome::NotAnEntry;
     if (!holdsLineBreakOrNul(originalData))
-        addParsed(originalData);
+        outcome = addParsed(originalData);
     UPDATELIST();
+    return outcome;
 }
 
 // A conversion that fails leaves its bound at 0: a single address is stored
 // all the same (it matches nothing), a range fails the start test.
-void BanEditor::addParsed(std::string_view line) {
+AddOutcome BanEditor::addParsed(std::string_view line) {
     std::string_view text = line;
     std::string_view name = kDefaultName;
     if (text.find(':') != std::string_view::npos) {
@@ -60,18 +62,27 @@ void BanEditor::addParsed(std::string_view line) {
     }
     if (text.find('-') == std::string_view::npos) {
         double address = IP2LONG(text).value_or(0);
-        ADDBAN(line, address, address, name);
-        return;
+        return store(line, address, address, name);
     }
     double start = IP2LONG(firstPiece(text, '-')).value_or(0);
     double end = IP2LONG(firstPiece(afterFirst(text, '-'), '-')).value_or(0);
     if (!(start > kLowestRangeStart && end >= start))
-        return;
+        return AddOutcome::NotAnEntry;
     if (start < kLoopbackNet && end > kLoopbackNet) {
         refuseLocalhost();
-    } else {
-        ADDBAN(line, start, end, name);
+        return AddOutcome::Localhost;
     }
+    return store(line, start, end, name);
+}
+
+// ADDBAN answers only whether the line named a bucket; the table's size tells
+// a stored entry from a duplicate.
+AddOutcome BanEditor::store(std::string_view line, double start, double end,
+                            std::string_view name) {
+    const std::size_t before = table_.size();
+    if (!ADDBAN(line, start, end, name))
+        return AddOutcome::NotAnEntry;
+    return table_.size() > before ? AddOutcome::Added : AddOutcome::Duplicate;
 }
 
 void BanEditor::refuseLocalhost() {

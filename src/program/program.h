@@ -12,7 +12,9 @@
 
 #include "base/host.h"
 #include "base/program_state.h"
+#include "blocklist/ban_editor.h"
 #include "blocklist/ban_table.h"
+#include "platform/atomic_file.h"
 
 namespace bw {
 
@@ -59,7 +61,8 @@ public:
     void startHiddenClicked(bool ticked);
     void blockingClicked(bool ticked);
     void fullLogClicked(bool ticked);
-    void addRange(std::string_view profile, std::string_view start, std::string_view end);
+    // Says what became of the line, so the dialog can tell the user why it refused it.
+    AddOutcome addRange(std::string_view profile, std::string_view start, std::string_view end);
     void removeEntry(EntryRef selected);
     void filesDropped(const std::vector<std::string>& paths);
     void checkForUpdates();
@@ -69,7 +72,7 @@ public:
     void unload();
 
     // The core operations, public for the window and for tests.
-    void ADDBANRANGE(std::string_view originalData);
+    AddOutcome ADDBANRANGE(std::string_view originalData);
     void UPDATELIST();
     void RefreshNS();
     void LOADSETTINGS();
@@ -78,6 +81,14 @@ public:
 
 private:
     void addLinkEntriesAndEnd(std::string_view payload);
+    // Replaces the blocklist file, unless the last load could not read it.
+    WriteResult rewriteBlocklist(std::string_view bytes);
+    // The counters follow the table after every change made while running.
+    void showTableCounters();
+    // The record of the user's own entries, which an update carries over.
+    void rememberUserEntry(const std::string& line);
+    void forgetUserEntry(const std::string& line);
+    void reportUserEntriesFailure(const WriteResult& saved);
 
     struct Parts;
     std::unique_ptr<Parts> parts_;

@@ -195,5 +195,33 @@ TEST_F(LinkStart, AFailedRewriteIsNotReportedAsAdded) {
     EXPECT_NE(host.exitStatus, 0);
 }
 
+TEST_F(LinkStart, SaysAddedOnlyWhenAnEntryWasStoredAndOtherwiseWhyNot) {
+    struct Case {
+        const char* link;
+        const char* said;  // in the last message
+        bool rewritten;
+    } cases[] = {
+        {"bwdat://x@1.2.3.9:1.2.3.4",
+         "Nothing was added to the blocklist.\r\n\r\nx:1.2.3.9-1.2.3.4: not a valid", false},
+        {"bwdat://x@126.0.0.0:128.0.0.0", "x:126.0.0.0-128.0.0.0: localhost", false},
+        {"bwdat://old@10.0.0.1", "old:10.0.0.1: already listed", false},
+        {"bwdat://a%20b@1.2.3.4/x@1.2.3.9:1.2.3.4", "Not added:\r\nx:1.2.3.9-1.2.3.4: not a valid",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        host.messages.clear();
+        dir.write("Moatlist.P2P", "old:10.0.0.1\r\n");
+        program.load(c.link);
+        ASSERT_FALSE(host.messages.empty());
+        EXPECT_NE(host.messages.back().text.find(c.said), std::string::npos)
+            << host.messages.back().text;
+        EXPECT_EQ(dir.read("Moatlist.P2P") != "old:10.0.0.1\r\n", c.rewritten);
+    }
+    // The decoded name is what reached the file, and the record of the user's own entries.
+    EXPECT_EQ(dir.read("Moatlist.P2P"), "a b:1.2.3.4\r\nold:10.0.0.1\r\n");
+    EXPECT_EQ(dir.read("BWUserEntries.p2p"), "a b:1.2.3.4\r\n");
+}
+
 }  // namespace
 }  // namespace bw

@@ -24,7 +24,8 @@ public:
 
 class NoNetworkDownloader : public Downloader {
 public:
-    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path&) override {
+    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path&,
+                                    std::uint64_t) override {
         urls.push_back(url);
         return std::make_unique<FailedDownload>();
     }
