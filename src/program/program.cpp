@@ -94,12 +94,19 @@ const BanTable& Program::table() const {
 
 void Program::load(std::string_view commandLineArgument) {
     std::string payload = linkPayload(commandLineArgument);
+    removeLeftoversOfInterruptedSaves();
     if (parts_->services.registerLinkScheme) {
         registerLinkScheme(parts_->regWrite, parts_->services.executable);
     }
     STARTUPLOAD(payload);
     if (parts_->ended)
         return;
+    const std::filesystem::path besideExecutable = parts_->services.executable.parent_path();
+    if (!besideExecutable.empty() && parts_->services.folder != besideExecutable) {
+        parts_->host.appendLog("Bastionwatch keeps its files in " +
+                               parts_->services.folder.string() + ", not beside the program in " +
+                               besideExecutable.string() + ".\r\n\r\n");
+    }
     parts_->state.trayToolTip = std::string(kWindowCaption);
     parts_->host.stateChanged();
 }
@@ -329,6 +336,16 @@ WriteResult Program::rewriteBlocklist(std::string_view bytes) {
                            "), and writing it now would replace the entries it holds"};
     }
     return writeFileAtomically(p.file(kBlocklistFileName), bytes);
+}
+
+void Program::removeLeftoversOfInterruptedSaves() {
+    const std::filesystem::path& folder = parts_->services.folder;
+    for (std::string_view name : {kBlocklistFileName, kSettingsFileName, kUserEntriesFileName})
+        removeStaleTemporaryFiles(folder, name);
+    std::filesystem::path download = parts_->file(kBlocklistFileName);
+    download += ".download";
+    std::error_code ignored;
+    std::filesystem::remove(download, ignored);
 }
 
 void Program::showTableCounters() {

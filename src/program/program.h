@@ -83,6 +83,8 @@ private:
     void addLinkEntriesAndEnd(std::string_view payload);
     // Replaces the blocklist file, unless the last load could not read it.
     WriteResult rewriteBlocklist(std::string_view bytes);
+    // A save killed halfway leaves its temporary file; the next start removes it.
+    void removeLeftoversOfInterruptedSaves();
     // The counters follow the table after every change made while running.
     void showTableCounters();
     // The record of the user's own entries, which an update carries over.

@@ -223,5 +223,30 @@ TEST_F(LinkStart, SaysAddedOnlyWhenAnEntryWasStoredAndOtherwiseWhyNot) {
     EXPECT_EQ(dir.read("BWUserEntries.p2p"), "a b:1.2.3.4\r\n");
 }
 
+TEST_F(StartupLoad, LeftoversOfInterruptedSavesAreRemoved) {
+    const char* leftovers[] = {".Moatlist.P2P.k2Lm9q", ".BW2Config.p2p.Zz0a1b",
+                               ".BWUserEntries.p2p.abcdef", "Moatlist.P2P.download"};
+    for (const char* name : leftovers) dir.write(name, std::string(1000, 'x'));
+    dir.write("notes.txt", "kept");
+    startWith("a:1.2.3.4\r\n");
+    for (const char* name : leftovers)
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("notes.txt")));
+    EXPECT_EQ(program.table().size(), 1u);
+}
+
+TEST_F(StartupLoad, SaysOnceWhereItKeepsItsFilesWhenThatIsNotBesideTheProgram) {
+    test::TempDir elsewhere;
+    ProgramServices moved = services();
+    moved.executable = elsewhere.path() / "bastionwatch";
+    Program relocated(host, moved);
+    relocated.load("");
+    const std::string said = "Bastionwatch keeps its files in " + dir.path().string() +
+                             ", not beside the program in " + elsewhere.path().string() + ".";
+    EXPECT_NE(host.log.find(said), std::string::npos) << host.log;
+    program.load("");  // beside the program: nothing said
+    EXPECT_EQ(host.log.find("keeps its files"), std::string::npos) << host.log;
+}
+
 }  // namespace
 }  // namespace bw
