@@ -510,7 +510,11 @@ void MainWindow::showVisibility(bool visible, unsigned request) {
     if (!started_)
         return;
     if (visible) {
+        // Also when it is shown already, behind other windows or minimised.
+        setWindowState(windowState() & ~Qt::WindowMinimized);
         show();
+        raise();
+        activateWindow();
     } else {
         hideToTray();
     }

@@ -7,16 +7,24 @@
 #include "console_host.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/instance_channel.h"
 #include "platform/launcher.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/tcp_table.h"
+#include "program/later_start.h"
 #include "program/program.h"
 
 int main(int argc, char** argv) {
     using namespace bw;
     ConsoleHost::installStopSignals();
+    const std::filesystem::path folder = programFolder();
+    InstanceClaim claim = claimProgramFolder(folder);
+    if (claim.otherCopyRuns)
+        return deferToRunningCopy(folder, argc > 1 ? argv[1] : "", false, stdout, stderr);
+    if (!claim.channel)
+        std::fprintf(stderr, "Links cannot be handed to this copy: %s\n", claim.error.c_str());
 
     auto tcpTable = makeSystemTcpTable();
     auto clock = makeSystemClock();
@@ -33,10 +41,11 @@ int main(int argc, char** argv) {
                               .registry = *registry,
                               .launcher = *launcher,
                               .priority = *priority,
-                              .folder = programFolder(),
+                              .folder = folder,
                               .executable = executablePath(),
                               .updateServer = BW_UPDATE_SERVER,
                               .registerLinkScheme = false,
+                              .instanceChannel = claim.channel.get(),
                           });
     host.attach(program);
     program.load(argc > 1 ? argv[1] : "");

@@ -1,6 +1,7 @@
 #include "program/program.h"
 
 #include "base/product.h"
+#include "base/running_mark.h"
 #include "blocklist/ban_editor.h"
 #include "blocklist/blocklist_reader.h"
 #include "blocklist/blocklist_writer.h"
@@ -17,6 +18,7 @@
 #include "maintenance/user_entries.h"
 #include "platform/atomic_file.h"
 #include "platform/folder_file.h"
+#include "platform/instance_channel.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
 #include "program/launching.h"
@@ -59,6 +61,7 @@ struct Program::Parts {
     // when it was. Writing the table over such a file would replace entries the
     // program never saw, so no rewrite happens then.
     std::string blocklistUnread;
+    bool servingLaterStarts = false;
 };
 
 namespace {
@@ -169,10 +172,8 @@ void Program::STARTUPLOAD(std::string_view payload) {
         addLinkEntriesAndEnd(payload);
 }
 
-void Program::addLinkEntriesAndEnd(std::string_view payload) {
-    Parts& p = *parts_;
-    std::vector<std::string> added;
-    std::string notAdded;  // one line per piece that was not stored, and why
+Program::LinkAdds Program::addLinkEntries(std::string_view payload) {
+    LinkAdds result;
     std::size_t begin = 0;
     for (;;) {
         std::size_t slash = payload.find('/', begin);
@@ -181,9 +182,9 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
             std::string line = linkSegmentToLine(piece);
             AddOutcome outcome = ADDBANRANGE(line);
             if (outcome == AddOutcome::Added) {
-                added.push_back(line);
+                result.added.push_back(line);
             } else {
-                notAdded += line + ": " + std::string(whyNotAdded(outcome)) + "\r\n";
+                result.notAdded += line + ": " + std::string(whyNotAdded(outcome)) + "\r\n";
             }
         }
         UPDATELIST();
@@ -192,6 +193,12 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
         begin = slash + 1;
     }
     showTableCounters();
+    return result;
+}
+
+void Program::addLinkEntriesAndEnd(std::string_view payload) {
+    Parts& p = *parts_;
+    auto [added, notAdded] = addLinkEntries(payload);
     const std::filesystem::path blocklist = p.file(kBlocklistFileName);
     WriteResult saved = added.empty() ? WriteResult{} : rewriteBlocklist(formatStoredOnly(p.table));
     if (saved) {
@@ -225,6 +232,55 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
 
 void Program::guardTimerFired() {
     parts_->schedule.guardTick();
+    serveLaterStarts();
+}
+
+void Program::serveLaterStarts() {
+    Parts& p = *parts_;
+    // A message box below keeps the guard timer running, and with it this.
+    if (!p.services.instanceChannel || p.servingLaterStarts || p.ended)
+        return;
+    RunningMark mark(p.servingLaterStarts);
+    std::vector<Message> toShow;
+    p.services.instanceChannel->serve(
+        [&](std::string_view request) { return answerLaterStart(request, toShow); });
+    // Shown once the later start has its answer, so it does not wait on the user.
+    for (const Message& message : toShow) p.host.showMessage(message);
+}
+
+std::string Program::answerLaterStart(std::string_view request, std::vector<Message>& toShow) {
+    Parts& p = *parts_;
+    if (request == kShowWindowRequest) {
+        p.state.windowVisible = true;
+        ++p.state.visibilityRequests;
+        p.host.stateChanged();
+        return "Bastionwatch is already running; its window was brought to the front.";
+    }
+    const std::string payload = linkPayload(request);
+    if (payload.empty() ||
+        request.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+        return "Refused: the running copy of Bastionwatch takes only a bwdat:// link with "
+               "entries.";
+    }
+    auto [added, notAdded] = addLinkEntries(payload);
+    std::string text;
+    MessageIcon icon = MessageIcon::Information;
+    if (added.empty()) {
+        text = "Nothing was added to the blocklist.\r\n\r\n" + notAdded;
+        icon = MessageIcon::Exclamation;
+    } else if (WriteResult saved = rewriteBlocklist(formatEverySlot(p.table)); !saved) {
+        text = "Added range(s) to the running guard, but the blocklist " +
+               p.file(kBlocklistFileName).string() + " could not be saved: " + saved.error +
+               ". They are active until Bastionwatch ends.";
+        icon = MessageIcon::Exclamation;
+    } else {
+        for (const std::string& line : added) rememberUserEntry(line);
+        text = "Added range(s) to blocklist. They are guarded against now.";
+        if (!notAdded.empty())
+            text += "\r\n\r\nNot added:\r\n" + notAdded;
+    }
+    toShow.push_back({text, icon, MessageButtons::Ok, "Bastionwatch Update"});
+    return text;
 }
 void Program::sliderClicked(int position) {
     parts_->schedule.sliderClicked(position);

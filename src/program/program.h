@@ -24,6 +24,10 @@ class Downloader;
 class Registry;
 class Launcher;
 class Priority;
+class InstanceChannel;
+
+// What a later start without a link asks of the window that runs.
+inline constexpr std::string_view kShowWindowRequest = "show the window";
 
 // The outside world as the program sees it. All references outlive the Program.
 struct ProgramServices {
@@ -37,6 +41,8 @@ struct ProgramServices {
     std::filesystem::path executable;  // for the link scheme's launch command
     std::string updateServer;          // base address, ends with "/"
     bool registerLinkScheme = true;    // the console runner leaves the desktop alone
+    // Where later starts hand their links over; none when this copy holds no claim.
+    InstanceChannel* instanceChannel = nullptr;
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };
@@ -80,7 +86,16 @@ public:
     void SAVELIST();
 
 private:
+    struct LinkAdds {
+        std::vector<std::string> added;
+        std::string notAdded;  // one line per piece that was not stored, and why
+    };
+    LinkAdds addLinkEntries(std::string_view payload);
     void addLinkEntriesAndEnd(std::string_view payload);
+    // Requests of later starts: a link whose entries join the live table, or
+    // kShowWindowRequest. Anything else is refused.
+    void serveLaterStarts();
+    std::string answerLaterStart(std::string_view request, std::vector<Message>& toShow);
     // Replaces the blocklist file, unless the last load could not read it.
     WriteResult rewriteBlocklist(std::string_view bytes);
     // A save killed halfway leaves its temporary file; the next start removes it.

@@ -248,5 +248,38 @@ TEST_F(StartupLoad, SaysOnceWhereItKeepsItsFilesWhenThatIsNotBesideTheProgram) {
     EXPECT_EQ(host.log.find("keeps its files"), std::string::npos) << host.log;
 }
 
+// A later start hands its request to this copy, which holds the folder.
+TEST_F(StartupLoad, LaterStartsHandTheirLinksToTheRunningCopy) {
+    startWith("old:10.0.0.1\r\n");
+    struct Case {
+        const char* request;
+        const char* answer;  // its beginning
+        std::size_t entries;
+    } cases[] = {
+        {"bwdat://x@1.2.3.4:1.2.3.9", "Added range(s) to blocklist.", 2},
+        {"BWDAT://x@1.2.3.4:1.2.3.9", "Nothing was added", 2},  // already listed
+        {"rm -rf /", "Refused", 2},
+        {"bwdat://", "Refused", 2},
+        {"show the window", "Bastionwatch is already running", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        laterStarts.answers.clear();
+        host.messages.clear();
+        laterStarts.waiting = {c.request};
+        program.guardTimerFired();
+        ASSERT_EQ(laterStarts.answers.size(), 1u);
+        EXPECT_EQ(laterStarts.answers[0].rfind(c.answer, 0), 0u) << laterStarts.answers[0];
+        EXPECT_EQ(program.table().size(), c.entries);
+    }
+    // The entries work at once, were saved, and the user was told without a restart.
+    EXPECT_NE(dir.read("Moatlist.P2P").find("x:1.2.3.4-1.2.3.9\r\n"), std::string::npos);
+    EXPECT_EQ(dir.read("BWUserEntries.p2p"), "x:1.2.3.4-1.2.3.9\r\n");
+    EXPECT_EQ(program.state().counters.ranges, "2");
+    EXPECT_GE(program.state().visibilityRequests, 2u);
+    EXPECT_TRUE(program.state().windowVisible);
+    EXPECT_EQ(host.exitStatus, -1);
+}
+
 }  // namespace
 }  // namespace bw

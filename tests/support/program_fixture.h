@@ -7,6 +7,7 @@
 #include "platform/priority.h"
 #include "program/program.h"
 #include "support/fake_clock.h"
+#include "support/fake_instance_channel.h"
 #include "support/fake_launcher.h"
 #include "support/fake_registry.h"
 #include "support/fake_tcp_table.h"
@@ -49,7 +50,8 @@ struct FakeServices {
                                .priority = priority,
                                .folder = dir.path(),
                                .executable = dir.path() / "bastionwatch",
-                               .updateServer = "http://127.0.0.1:9/"};
+                               .updateServer = "http://127.0.0.1:9/",
+                               .instanceChannel = &laterStarts};
     }
 
     TempDir dir;
@@ -59,6 +61,7 @@ struct FakeServices {
     FakeRegistry registry;
     FakeLauncher launcher;
     CountingPriority priority;
+    FakeInstanceChannel laterStarts;
 };
 
 // A Program over fakes, shown through a recording host.
