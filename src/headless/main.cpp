@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console_host.h"
+#include "console_options.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/instance_channel.h"
@@ -18,11 +19,14 @@
 
 int main(int argc, char** argv) {
     using namespace bw;
+    const ConsoleOptions options = parseConsoleOptions(argc, argv);
+    if (options.action != ConsoleOptions::Action::Guard)
+        return reportWithoutGuarding(options, stdout, stderr);
     ConsoleHost::installStopSignals();
     const std::filesystem::path folder = programFolder();
     InstanceClaim claim = claimProgramFolder(folder);
     if (claim.otherCopyRuns)
-        return deferToRunningCopy(folder, argc > 1 ? argv[1] : "", false, stdout, stderr);
+        return deferToRunningCopy(folder, options.link, false, stdout, stderr);
     if (!claim.channel)
         std::fprintf(stderr, "Links cannot be handed to this copy: %s\n", claim.error.c_str());
 
@@ -48,6 +52,6 @@ int main(int argc, char** argv) {
                               .instanceChannel = claim.channel.get(),
                           });
     host.attach(program);
-    program.load(argc > 1 ? argv[1] : "");
+    program.load(options.link);
     host.run();
 }

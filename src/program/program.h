@@ -15,6 +15,7 @@
 #include "blocklist/ban_editor.h"
 #include "blocklist/ban_table.h"
 #include "platform/atomic_file.h"
+#include "platform/program_folder.h"
 
 namespace bw {
 
@@ -41,6 +42,8 @@ struct ProgramServices {
     std::filesystem::path executable;  // for the link scheme's launch command
     std::string updateServer;          // base address, ends with "/"
     bool registerLinkScheme = true;    // the console runner leaves the desktop alone
+    // Named to a user who starts without a blocklist.
+    std::filesystem::path exampleBlocklist = bw::exampleBlocklist();
     // Where later starts hand their links over; none when this copy holds no claim.
     InstanceChannel* instanceChannel = nullptr;
 };
