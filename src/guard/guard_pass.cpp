@@ -64,6 +64,8 @@ void GuardPass::reportRefusal(const TcpRow& row, const std::string& address, con
     if (std::any_of(refused_.begin(), refused_.end(), same))
         return;
     refused_.push_back(row);
+    if (state_.options.fullLog)
+        log_.logTeardownRefusedFile(address, entry.name, reason);
     log_.logTeardownRefused(address, entry.name, reason);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -9,7 +10,8 @@ namespace bw {
 
 struct DownloadResult {
     bool ok = false;
-    std::string error;  // why it failed, when !ok
+    std::string error;      // why it failed, when !ok
+    bool tooLarge = false;  // stopped because the body passed its limit
 };
 
 // One download under way. The owner polls finished() (for instance from
@@ -30,8 +32,15 @@ public:
     // ok only for a successful HTTP status with the whole body written and
     // flushed to disk; after a failure the target holds whatever had arrived,
     // and the caller discards it.
+    // A body longer than maxBytes stops the download with a failure (tooLarge).
     virtual std::unique_ptr<Download> start(const std::string& url,
-                                            const std::filesystem::path& target) = 0;
+                                            const std::filesystem::path& target,
+                                            std::uint64_t maxBytes) = 0;
+    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target) {
+        return start(url, target, kNoSizeLimit);
+    }
+
+    static constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;
 };
 
 struct DownloadLimits {

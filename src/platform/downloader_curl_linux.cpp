@@ -3,9 +3,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/downloader.h"
@@ -21,8 +23,9 @@ void initialiseCurlOnce() {
 
 class CurlDownload : public Download {
 public:
-    CurlDownload(std::string url, std::filesystem::path target, DownloadLimits limits)
-        : url_(std::move(url)), target_(std::move(target)), limits_(limits) {
+    CurlDownload(std::string url, std::filesystem::path target, DownloadLimits limits,
+                 std::uint64_t maxBytes)
+        : url_(std::move(url)), target_(std::move(target)), limits_(limits), maxBytes_(maxBytes) {
         worker_ = std::thread([this] { finish(run()); });
     }
 
@@ -40,8 +43,14 @@ public:
 
 private:
     static std::size_t write(char* data, std::size_t size, std::size_t count, void* self) {
-        std::FILE* file = static_cast<CurlDownload*>(self)->file_;
-        return std::fwrite(data, size, count, file) * size;
+        auto* download = static_cast<CurlDownload*>(self);
+        const std::uint64_t bytes = static_cast<std::uint64_t>(size) * count;
+        if (bytes > download->maxBytes_ - download->received_) {
+            download->tooLarge_ = true;
+            return 0;  // stops the transfer
+        }
+        download->received_ += bytes;
+        return std::fwrite(data, size, count, download->file_) * size;
     }
 
     static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -79,10 +88,16 @@ private:
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlDownload::progress);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        if (maxBytes_ <= static_cast<std::uint64_t>(INT64_MAX)) {
+            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes_));
+        }
         CURLcode code = curl_easy_perform(curl);
         curl_easy_cleanup(curl);
         if (code == CURLE_OK)
             return {true, {}};
+        if (tooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
+            return {false, "the file is larger than " + std::to_string(maxBytes_) + " bytes", true};
+        }
         return {false, error[0] ? std::string(error) : std::string(curl_easy_strerror(code))};
     }
 
@@ -111,6 +126,9 @@ private:
     const std::string url_;
     const std::filesystem::path target_;
     const DownloadLimits limits_;
+    const std::uint64_t maxBytes_;
+    std::uint64_t received_ = 0;  // worker thread only
+    bool tooLarge_ = false;       // worker thread only
     std::FILE* file_ = nullptr;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};
@@ -123,9 +141,9 @@ class CurlDownloader : public Downloader {
 public:
     explicit CurlDownloader(DownloadLimits limits) : limits_(limits) {}
 
-    std::unique_ptr<Download> start(const std::string& url,
-                                    const std::filesystem::path& target) override {
-        return std::make_unique<CurlDownload>(url, target, limits_);
+    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target,
+                                    std::uint64_t maxBytes) override {
+        return std::make_unique<CurlDownload>(url, target, limits_, maxBytes);
     }
 
 private:
