@@ -60,7 +60,35 @@ static __always_inline int blocking_on(void) {
     return s && s->blocking;
 }
 
-// Bounded binary search for the last interval starting at or below the address.
+struct search {
+    void* table;
+    __u32 address;
+    __u32 low;  // the first slot starting above the address lies in [low, high]
+    __u32 high;
+    int failed;
+};
+
+// One halving; bpf_loop runs it, so the verifier checks it once instead of
+// walking every path of an unrolled search.
+static long search_step(__u32 index, void* context) {
+    struct search* s = context;
+    if (s->low >= s->high)
+        return 1;
+    __u32 middle = s->low + (s->high - s->low) / 2;
+    struct bw_interval* slot = bpf_map_lookup_elem(s->table, &middle);
+    if (!slot) {
+        s->failed = 1;
+        return 1;
+    }
+    if (slot->first <= s->address)
+        s->low = middle + 1;
+    else
+        s->high = middle;
+    return 0;
+}
+
+// Bounded binary search for the last interval starting at or below the
+// address, in the table as it was when the search began.
 static __always_inline int banned(__u32 address) {
     __u32 zero = 0;
     void* table = bpf_map_lookup_elem(&bw_tables, &zero);
@@ -72,20 +100,11 @@ static __always_inline int banned(__u32 address) {
     __u32 count = head->first;
     if (count > BW_MAX_INTERVALS)
         count = BW_MAX_INTERVALS;
-    __u32 low = 1, high = count + 1;  // the first slot starting above it lies in [low, high]
-    for (int step = 0; step < BW_SEARCH_STEPS && low < high; step++) {
-        __u32 middle = low + (high - low) / 2;
-        struct bw_interval* slot = bpf_map_lookup_elem(table, &middle);
-        if (!slot)
-            return 0;
-        if (slot->first <= address)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    if (low < 2)
+    struct search s = {.table = table, .address = address, .low = 1, .high = count + 1};
+    bpf_loop(BW_SEARCH_STEPS, search_step, &s, 0);
+    if (s.failed || s.low < 2)
         return 0;
-    __u32 found = low - 1;
+    __u32 found = s.low - 1;
     struct bw_interval* slot = bpf_map_lookup_elem(table, &found);
     return slot && address >= slot->first && address <= slot->last;
 }
