@@ -50,6 +50,8 @@ public:
     virtual std::uint64_t takeRefusals(std::vector<KernelRefusal>& out) = 0;
     // Closes a connection that was opened before its address was banned.
     virtual TeardownResult teardown(const TcpRow& row) = 0;
+    // Becomes readable when refusals wait to be taken; -1 before start.
+    virtual int refusalDescriptor() const = 0;
 };
 
 // The guard in this process: needs CAP_BPF and CAP_NET_ADMIN.

@@ -137,6 +137,8 @@ public:
 
     TeardownResult teardown(const TcpRow& row) override { return tcp_->teardown(row); }
 
+    int refusalDescriptor() const override { return events_ ? ring_buffer__epoll_fd(events_) : -1; }
+
 private:
     bool load(std::string& whyNot) {
         skeleton_ = kernel_guard_bpf__open();

@@ -48,6 +48,8 @@ public:
         return {true, {}};
     }
 
+    int refusalDescriptor() const override { return -1; }
+
     std::string whyNot;
     bool running = false;
     int starts = 0;
