@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev libgl-dev
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang-format clang-tidy
+  clang llvm libbpf-dev bpftool
   iproute2 xdg-utils file libcap2-bin
   xvfb xauth
 )

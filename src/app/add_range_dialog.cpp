@@ -31,22 +31,24 @@ AddRangeDialog::AddRangeDialog(const TwipScale& scale, QWidget* parent)
         setFont(parent->font());  // a window of its own does not inherit it
     setWindowTitle(QStringLiteral("Add New IP Range"));
     setFixedSize(scale.px(3195), scale.px(2595));
-    QLineEdit* text1 = addField(scale, 0, QStringLiteral("Text1"), QStringLiteral("Profile Name"),
-                                QStringLiteral("Evil Corporation"));
-    QLineEdit* text2 = addField(scale, 720, QStringLiteral("Text2"),
-                                QStringLiteral("Start of IP Range"), QStringLiteral("1.1.1.1"));
-    QLineEdit* text3 = addField(scale, 1440, QStringLiteral("Text3"),
-                                QStringLiteral("End of IP Range"), QStringLiteral("2.2.2.2"));
-    QWidget* panel4 = panel(this, scale, 2160, 435);
-    command1_ = new QPushButton(QStringLiteral("Add This Range"), panel4);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    command1_->setFont(boldFont(command1_->font()));
-    command1_->setGeometry(scale.rect(0, 0, 3135, 375));
-    setTabOrder(text1, text2);
-    setTabOrder(text2, text3);
-    setTabOrder(text3, command1_);
-    connect(command1_, &QPushButton::clicked, this, [this, text1, text2, text3] {
-        emit addRequested(text1->text(), text2->text(), text3->text());
+    QLineEdit* profileField =
+        addField(scale, 0, QStringLiteral("Text1"), QStringLiteral("Profile Name"),
+                 QStringLiteral("Evil Corporation"));
+    QLineEdit* startField =
+        addField(scale, 720, QStringLiteral("Text2"), QStringLiteral("Start of IP Range"),
+                 QStringLiteral("1.1.1.1"));
+    QLineEdit* endField = addField(scale, 1440, QStringLiteral("Text3"),
+                                   QStringLiteral("End of IP Range"), QStringLiteral("2.2.2.2"));
+    QWidget* buttonPanel = panel(this, scale, 2160, 435);
+    addButton_ = new QPushButton(QStringLiteral("Add This Range"), buttonPanel);
+    addButton_->setObjectName(QStringLiteral("Command1"));
+    addButton_->setFont(boldFont(addButton_->font()));
+    addButton_->setGeometry(scale.rect(0, 0, 3135, 375));
+    setTabOrder(profileField, startField);
+    setTabOrder(startField, endField);
+    setTabOrder(endField, addButton_);
+    connect(addButton_, &QPushButton::clicked, this, [this, profileField, startField, endField] {
+        emit addRequested(profileField->text(), startField->text(), endField->text());
     });
 }
 
@@ -63,7 +65,7 @@ QLineEdit* AddRangeDialog::addField(const TwipScale& scale, int panelTop, const 
 }
 
 void AddRangeDialog::setAddEnabled(bool enabled) {
-    command1_->setEnabled(enabled);
+    addButton_->setEnabled(enabled);
 }
 
 }  // namespace bw

@@ -26,7 +26,7 @@ private:
     QLineEdit* addField(const TwipScale& scale, int panelTop, const QString& objectName,
                         const QString& caption, const QString& text);
 
-    QPushButton* command1_ = nullptr;
+    QPushButton* addButton_ = nullptr;
 };
 
 }  // namespace bw

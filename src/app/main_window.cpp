@@ -23,7 +23,7 @@
 #include "app/qt_text.h"
 #include "app/tray_backend.h"
 #include "app/window_commands.h"
-#include "shell/program_files.h"
+#include "base/product.h"
 
 namespace bw {
 
@@ -84,25 +84,25 @@ MainWindow::MainWindow(bool trayAvailable)
     buildRangesView(central);
     buildStatusView(central);  // created last, so it lies above the ranges view
 
-    picture8_ = new QLabel(this);
-    picture8_->setObjectName(QStringLiteral("Picture8"));
-    picture8_->setPixmap(picture(":/images/guard-on.png"));
-    picture8_->hide();
-    picture10_ = new QLabel(this);
-    picture10_->setObjectName(QStringLiteral("Picture10"));
-    picture10_->setPixmap(picture(":/images/guard-off.png"));
-    picture10_->hide();
+    guardOnImage_ = new QLabel(this);
+    guardOnImage_->setObjectName(QStringLiteral("Picture8"));
+    guardOnImage_->setPixmap(picture(":/images/guard-on.png"));
+    guardOnImage_->hide();
+    guardOffImage_ = new QLabel(this);
+    guardOffImage_->setObjectName(QStringLiteral("Picture10"));
+    guardOffImage_->setPixmap(picture(":/images/guard-off.png"));
+    guardOffImage_->hide();
 
-    tmr1_ = new QTimer(this);
-    tmr1_->setObjectName(QStringLiteral("tmr1"));
-    tmr1_->setTimerType(Qt::PreciseTimer);
-    tmr1_->setInterval(100);
+    guardTimer_ = new QTimer(this);
+    guardTimer_->setObjectName(QStringLiteral("tmr1"));
+    guardTimer_->setTimerType(Qt::PreciseTimer);
+    guardTimer_->setInterval(100);
 
-    tray_ = new TrayBackend_Qt(*this, programIcon);
+    tray_ = new TrayBackendQt(*this, programIcon);
     ShellIconEvents& events = *this;
     shellIcon_ = std::make_unique<ShellIcon>(*tray_, events, reinterpret_cast<WindowHandle>(this));
     tray_->attach(*shellIcon_);
-    shellIcon_->setIcon(TrayBackend_Qt::kProgramIcon);
+    shellIcon_->setIcon(TrayBackendQt::kProgramIcon);
     shellIcon_->setVisible(true);
 
     connectWidgets();
@@ -202,116 +202,117 @@ QCheckBox* MainWindow::checkBox(QWidget* parent, const char* name, const QString
 }
 
 void MainWindow::buildStatusView(QWidget* central) {
-    picture4_ = panel(central, "Picture4", layout_.picture4);
-    picture9_ = label(picture4_, "Picture9", QString(), {60, 60, 1815, 735});
-    picture9_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    statusView_ = panel(central, "Picture4", layout_.statusView);
+    banner_ = label(statusView_, "Picture9", QString(), {60, 60, 1815, 735});
+    banner_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    QWidget* picture7 = panel(picture4_, "Picture7", {1920, 60, 2175, 735});
-    QPalette counters = picture7->palette();
+    QWidget* countersPanel = panel(statusView_, "Picture7", {1920, 60, 2175, 735});
+    QPalette counters = countersPanel->palette();
     counters.setColor(QPalette::Window, counters.color(QPalette::Base));
     counters.setColor(QPalette::WindowText, counters.color(QPalette::Text));
-    picture7->setPalette(counters);
-    picture7->setAutoFillBackground(true);
-    label(picture7, "Label4", QStringLiteral("Addresses:"), {60, 0, 855, 255});
-    label(picture7, "Label3", QStringLiteral("Ranges:"), {60, 240, 855, 255});
-    label(picture7, "Label5", QStringLiteral("Blocked:"), {60, 480, 735, 255});
+    countersPanel->setPalette(counters);
+    countersPanel->setAutoFillBackground(true);
+    label(countersPanel, "Label4", QStringLiteral("Addresses:"), {60, 0, 855, 255});
+    label(countersPanel, "Label3", QStringLiteral("Ranges:"), {60, 240, 855, 255});
+    label(countersPanel, "Label5", QStringLiteral("Blocked:"), {60, 480, 735, 255});
     const char* counterNames[] = {"Label6_0", "Label6_1", "Label6_2"};
     const double counterTops[] = {240, 0, 480};  // ranges, addresses, blocked
     for (int i = 0; i < 3; ++i) {
-        label6_[i] =
-            label(picture7, counterNames[i], QStringLiteral("0"), {900, counterTops[i], 1155, 255});
-        label6_[i]->setFont(boldFont(label6_[i]->font()));
-        label6_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        counterLabels_[i] = label(countersPanel, counterNames[i], QStringLiteral("0"),
+                                  {900, counterTops[i], 1155, 255});
+        counterLabels_[i]->setFont(boldFont(counterLabels_[i]->font()));
+        counterLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     }
 
-    picture2_ = panel(picture4_, "Picture2", layout_.picture2);
-    check2_ = checkBox(picture2_, "Check2", QStringLiteral("Block banned IPs."), true,
-                       {60, 0, 1695, 255});
-    picture11_ = panel(picture4_, "Picture11", layout_.picture11);
-    check1_ =
-        checkBox(picture11_, "Check1", QStringLiteral("Lanch Minimzed"), false, {60, 0, 1575, 255});
-    picture5_ = panel(picture4_, "Picture5", layout_.picture5);
-    check3_ =
-        checkBox(picture5_, "Check3", QStringLiteral("Full Conn. Log"), true, {60, 0, 1635, 255});
+    blockingPanel_ = panel(statusView_, "Picture2", layout_.blockingPanel);
+    blockingBox_ = checkBox(blockingPanel_, "Check2", QStringLiteral("Block banned IPs."), true,
+                            {60, 0, 1695, 255});
+    startHiddenPanel_ = panel(statusView_, "Picture11", layout_.startHiddenPanel);
+    startHiddenBox_ = checkBox(startHiddenPanel_, "Check1", QStringLiteral("Lanch Minimzed"), false,
+                               {60, 0, 1575, 255});
+    fullLogPanel_ = panel(statusView_, "Picture5", layout_.fullLogPanel);
+    fullLogBox_ = checkBox(fullLogPanel_, "Check3", QStringLiteral("Full Conn. Log"), true,
+                           {60, 0, 1635, 255});
 
-    QWidget* picture6 = panel(picture4_, "Picture6", {60, 840, 4035, 315});
-    slider1_ = new QSlider(Qt::Horizontal, picture6);
-    slider1_->setObjectName(QStringLiteral("Slider1"));
-    slider1_->setRange(0, 100);
-    slider1_->setValue(90);
-    slider1_->setSingleStep(1);
-    slider1_->setPageStep(5);
-    slider1_->setGeometry(scale_.rect(0, 0, 2535, 225));
-    label(picture6, "Label1", QStringLiteral("Aggression:"), {2580, 30, 855, 255});
-    label2_ = label(picture6, "Label2", QStringLiteral("90%"), {3420, 30, 555, 255});
-    label2_->setFont(boldFont(label2_->font()));
-    label2_->setAlignment(Qt::AlignCenter);
+    QWidget* aggressionPanel = panel(statusView_, "Picture6", {60, 840, 4035, 315});
+    aggressionSlider_ = new QSlider(Qt::Horizontal, aggressionPanel);
+    aggressionSlider_->setObjectName(QStringLiteral("Slider1"));
+    aggressionSlider_->setRange(0, 100);
+    aggressionSlider_->setValue(90);
+    aggressionSlider_->setSingleStep(1);
+    aggressionSlider_->setPageStep(5);
+    aggressionSlider_->setGeometry(scale_.rect(0, 0, 2535, 225));
+    label(aggressionPanel, "Label1", QStringLiteral("Aggression:"), {2580, 30, 855, 255});
+    aggressionLabel_ =
+        label(aggressionPanel, "Label2", QStringLiteral("90%"), {3420, 30, 555, 255});
+    aggressionLabel_->setFont(boldFont(aggressionLabel_->font()));
+    aggressionLabel_->setAlignment(Qt::AlignCenter);
 
-    text2_ = new QPlainTextEdit(picture4_);
-    text2_->setObjectName(QStringLiteral("Text2"));
-    text2_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    text2_->setMaximumBlockCount(kLogLines);
+    logView_ = new QPlainTextEdit(statusView_);
+    logView_->setObjectName(QStringLiteral("Text2"));
+    logView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    logView_->setMaximumBlockCount(kLogLines);
 }
 
 void MainWindow::buildRangesView(QWidget* central) {
-    picture3_ = panel(central, "Picture3", layout_.picture3);
-    picture1_ = panel(picture3_, "Picture1", layout_.picture1);
-    command1_ = new QPushButton(QStringLiteral("Add New Range/Address"), picture1_);
-    command1_->setObjectName(QStringLiteral("Command1"));
-    command2_ = new QPushButton(QStringLiteral("Remove Range/Address"), picture1_);
-    command2_->setObjectName(QStringLiteral("Command2"));
-    list1_ = new BanListView(picture3_);
-    list1_->setObjectName(QStringLiteral("List1"));
+    rangesView_ = panel(central, "Picture3", layout_.rangesView);
+    buttonBar_ = panel(rangesView_, "Picture1", layout_.buttonBar);
+    addButton_ = new QPushButton(QStringLiteral("Add New Range/Address"), buttonBar_);
+    addButton_->setObjectName(QStringLiteral("Command1"));
+    removeButton_ = new QPushButton(QStringLiteral("Remove Range/Address"), buttonBar_);
+    removeButton_->setObjectName(QStringLiteral("Command2"));
+    banList_ = new BanListView(rangesView_);
+    banList_->setObjectName(QStringLiteral("List1"));
     model_ = new BanListModel(this);
-    list1_->setModel(model_);
+    banList_->setModel(model_);
 }
 
 void MainWindow::connectWidgets() {
-    connect(tmr1_, &QTimer::timeout, this, &MainWindow::guardTick);
-    connect(slider1_, &QSlider::valueChanged, this, [this](int value) {
-        if (!applyingState_ && !slider1_->isSliderDown() && commands_)
+    connect(guardTimer_, &QTimer::timeout, this, &MainWindow::guardTick);
+    connect(aggressionSlider_, &QSlider::valueChanged, this, [this](int value) {
+        if (!applyingState_ && !aggressionSlider_->isSliderDown() && commands_)
             commands_->sliderClicked(value);
     });
-    connect(slider1_, &QSlider::sliderReleased, this, [this] {
+    connect(aggressionSlider_, &QSlider::sliderReleased, this, [this] {
         if (commands_)
-            commands_->sliderClicked(slider1_->value());
+            commands_->sliderClicked(aggressionSlider_->value());
     });
-    connect(check1_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(startHiddenBox_, &QCheckBox::clicked, this, [this](bool on) {
         if (commands_)
-            commands_->check1Clicked(on);
+            commands_->startHiddenClicked(on);
     });
-    connect(check2_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(blockingBox_, &QCheckBox::clicked, this, [this](bool on) {
         if (commands_)
-            commands_->check2Clicked(on);
+            commands_->blockingClicked(on);
     });
-    connect(check3_, &QCheckBox::clicked, this, [this](bool on) {
+    connect(fullLogBox_, &QCheckBox::clicked, this, [this](bool on) {
         if (commands_)
-            commands_->check3Clicked(on);
+            commands_->fullLogClicked(on);
     });
-    connect(command1_, &QPushButton::clicked, this, &MainWindow::openAddDialog);
-    connect(command2_, &QPushButton::clicked, this, &MainWindow::removeSelected);
-    connect(list1_, &BanListView::filesDropped, this, [this](const QStringList& paths) {
+    connect(addButton_, &QPushButton::clicked, this, &MainWindow::openAddDialog);
+    connect(removeButton_, &QPushButton::clicked, this, &MainWindow::removeSelected);
+    connect(banList_, &BanListView::filesDropped, this, [this](const QStringList& paths) {
         std::vector<std::string> files;
         for (const QString& p : paths) files.push_back(bytesFromText(p));
         if (commands_)
             commands_->filesDropped(files);
     });
-    connect(tray_, &TrayBackend_Qt::restoreRequested, this, &MainWindow::restoreFromTray);
+    connect(tray_, &TrayBackendQt::restoreRequested, this, &MainWindow::restoreFromTray);
 }
 
 // ---- layout and views ----------------------------------------------------
 
 void MainWindow::placeLayout() {
-    picture4_->setGeometry(scale_.rect(layout_.picture4));
-    picture3_->setGeometry(scale_.rect(layout_.picture3));
-    text2_->setGeometry(scale_.rect(layout_.text2));
-    picture2_->setGeometry(scale_.rect(layout_.picture2));
-    picture5_->setGeometry(scale_.rect(layout_.picture5));
-    picture11_->setGeometry(scale_.rect(layout_.picture11));
-    list1_->setGeometry(scale_.rect(layout_.list1));
-    picture1_->setGeometry(scale_.rect(layout_.picture1));
-    command1_->setGeometry(scale_.rect(layout_.command1));
-    command2_->setGeometry(scale_.rect(layout_.command2));
+    statusView_->setGeometry(scale_.rect(layout_.statusView));
+    rangesView_->setGeometry(scale_.rect(layout_.rangesView));
+    logView_->setGeometry(scale_.rect(layout_.logView));
+    blockingPanel_->setGeometry(scale_.rect(layout_.blockingPanel));
+    fullLogPanel_->setGeometry(scale_.rect(layout_.fullLogPanel));
+    startHiddenPanel_->setGeometry(scale_.rect(layout_.startHiddenPanel));
+    banList_->setGeometry(scale_.rect(layout_.banList));
+    buttonBar_->setGeometry(scale_.rect(layout_.buttonBar));
+    addButton_->setGeometry(scale_.rect(layout_.addButton));
+    removeButton_->setGeometry(scale_.rect(layout_.removeButton));
 }
 
 void MainWindow::applyOuterSize(double widthTwips, double heightTwips) {
@@ -327,13 +328,13 @@ void MainWindow::applyOuterFrame() {
 }
 
 void MainWindow::showStatusView() {
-    picture3_->hide();
-    picture4_->show();
+    rangesView_->hide();
+    statusView_->show();
 }
 
 void MainWindow::showRangesView() {
-    picture3_->show();
-    picture4_->hide();
+    rangesView_->show();
+    statusView_->hide();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
@@ -371,8 +372,8 @@ void MainWindow::restoreFromTray() {
     activateWindow();
 }
 
-void MainWindow::DblClick(int Button) {
-    if (Button == 1)
+void MainWindow::dblClick(int button) {
+    if (button == 1)
         restoreFromTray();
 }
 
@@ -386,12 +387,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 // ---- commands ------------------------------------------------------------
 
 void MainWindow::openAddDialog() {
-    if (!form1_ || !form1_->isVisible()) {
-        if (form1_)
-            form1_->deleteLater();  // closed: the next one starts afresh
-        form1_ = new AddRangeDialog(scale_, this);
-        QPointer<AddRangeDialog> dialog = form1_;
-        connect(form1_, &AddRangeDialog::addRequested, this,
+    if (!addRangeDialog_ || !addRangeDialog_->isVisible()) {
+        if (addRangeDialog_)
+            addRangeDialog_->deleteLater();  // closed: the next one starts afresh
+        addRangeDialog_ = new AddRangeDialog(scale_, this);
+        QPointer<AddRangeDialog> dialog = addRangeDialog_;
+        connect(addRangeDialog_, &AddRangeDialog::addRequested, this,
                 [this, dialog](const QString& profile, const QString& start, const QString& end) {
                     dialog->setAddEnabled(false);
                     addFromDialog(profile, start, end);
@@ -399,13 +400,13 @@ void MainWindow::openAddDialog() {
                         dialog->close();
                 });
     }
-    form1_->show();
-    form1_->raise();
-    form1_->activateWindow();
+    addRangeDialog_->show();
+    addRangeDialog_->raise();
+    addRangeDialog_->activateWindow();
 }
 
 AddRangeDialog* MainWindow::addDialog() const {
-    return form1_;
+    return addRangeDialog_;
 }
 
 void MainWindow::addFromDialog(const QString& profile, const QString& start, const QString& end) {
@@ -416,7 +417,7 @@ void MainWindow::addFromDialog(const QString& profile, const QString& start, con
 void MainWindow::removeSelected() {
     if (!commands_)
         return;
-    const QModelIndexList rows = list1_->selectionModel()->selectedIndexes();
+    const QModelIndexList rows = banList_->selectionModel()->selectedIndexes();
     if (rows.isEmpty())
         return;
     commands_->removeEntry(model_->entryAt(rows.first().row()));
@@ -442,18 +443,18 @@ void MainWindow::showMessage(const Message& message) {
 }
 
 void MainWindow::clearLog() {
-    text2_->clear();
+    logView_->clear();
 }
 
 void MainWindow::appendLog(std::string_view text) {
-    text2_->moveCursor(QTextCursor::End);
-    text2_->insertPlainText(logText(text));
-    text2_->moveCursor(QTextCursor::End);
+    logView_->moveCursor(QTextCursor::End);
+    logView_->insertPlainText(logText(text));
+    logView_->moveCursor(QTextCursor::End);
 }
 
 void MainWindow::banListReset() {
     model_->reset();
-    list1_->clearSelection();
+    banList_->clearSelection();
 }
 
 void MainWindow::stateChanged() {
@@ -461,43 +462,43 @@ void MainWindow::stateChanged() {
         return;
     const ProgramState& s = commands_->state();
     applyingState_ = true;
-    label6_[0]->setText(textFromBytes(s.counters.ranges));
-    label6_[1]->setText(textFromBytes(s.counters.addresses));
-    label6_[2]->setText(QString::number(s.counters.blocked));
-    check1_->setChecked(s.options.startHidden);
-    check2_->setChecked(s.options.blocking);
-    check3_->setChecked(s.options.fullLog);
-    if (!slider1_->isSliderDown())
-        slider1_->setValue(s.options.aggression);
-    label2_->setText(textFromBytes(s.options.aggressionText));
+    counterLabels_[0]->setText(textFromBytes(s.counters.ranges));
+    counterLabels_[1]->setText(textFromBytes(s.counters.addresses));
+    counterLabels_[2]->setText(QString::number(s.counters.blocked));
+    startHiddenBox_->setChecked(s.options.startHidden);
+    blockingBox_->setChecked(s.options.blocking);
+    fullLogBox_->setChecked(s.options.fullLog);
+    if (!aggressionSlider_->isSliderDown())
+        aggressionSlider_->setValue(s.options.aggression);
+    aggressionLabel_->setText(textFromBytes(s.options.aggressionText));
     applyingState_ = false;
     showBanner(s.bannerShown, s.guardOnBanner);
     showTimer(s.timer.enabled, s.timer.intervalMs);
-    if (shellIcon_->ToolTipText() != s.trayToolTip)
+    if (shellIcon_->toolTipText() != s.trayToolTip)
         shellIcon_->setToolTipText(s.trayToolTip);
-    if (shellIcon_->Visible() != s.trayVisible)
+    if (shellIcon_->visible() != s.trayVisible)
         shellIcon_->setVisible(s.trayVisible);
     showVisibility(s.windowVisible, s.visibilityRequests);
 }
 
 void MainWindow::showBanner(bool shown, bool guardOn) {
     if (!shown) {
-        if (!picture9_->pixmap().isNull())
-            picture9_->clear();
+        if (!banner_->pixmap().isNull())
+            banner_->clear();
         return;
     }
-    const QPixmap image = (guardOn ? picture8_ : picture10_)->pixmap();
-    if (picture9_->pixmap().cacheKey() != image.cacheKey())
-        picture9_->setPixmap(image);
+    const QPixmap image = (guardOn ? guardOnImage_ : guardOffImage_)->pixmap();
+    if (banner_->pixmap().cacheKey() != image.cacheKey())
+        banner_->setPixmap(image);
 }
 
 void MainWindow::showTimer(bool enabled, int intervalMs) {
-    if (tmr1_->interval() != intervalMs)
-        tmr1_->setInterval(intervalMs);
-    if (enabled && !tmr1_->isActive())
-        tmr1_->start();
-    if (!enabled && tmr1_->isActive())
-        tmr1_->stop();
+    if (guardTimer_->interval() != intervalMs)
+        guardTimer_->setInterval(intervalMs);
+    if (enabled && !guardTimer_->isActive())
+        guardTimer_->start();
+    if (!enabled && guardTimer_->isActive())
+        guardTimer_->stop();
 }
 
 // The window follows the program's wish each time the program asks anew; in

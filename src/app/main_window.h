@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/twips.h"
-#include "shell/host.h"
-#include "shell/shell_icon.h"
-#include "shell/window_layout.h"
+#include "base/host.h"
+#include "window_logic/shell_icon.h"
+#include "window_logic/window_layout.h"
 
 class QCheckBox;
 class QLabel;
@@ -23,7 +23,7 @@ namespace bw {
 class AddRangeDialog;
 class BanListModel;
 class BanListView;
-class TrayBackend_Qt;
+class TrayBackendQt;
 class WindowCommands;
 
 // frmMain: the program's one window. Its widgets hand what the user does to
@@ -64,7 +64,7 @@ public:
     void restoreFromTray();
 
     ShellIcon& shellIcon() { return *shellIcon_; }
-    TrayBackend_Qt& trayBackend() { return *tray_; }
+    TrayBackendQt& trayBackend() { return *tray_; }
     AddRangeDialog* addDialog() const;
 
     // For tests: the final exit, without ending.
@@ -76,7 +76,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void DblClick(int Button) override;
+    void dblClick(int button) override;
 
     void buildMenus();
     void buildStatusView(QWidget* central);
@@ -105,29 +105,29 @@ private:
     bool applyingState_ = false;
     std::function<void(int)> exitHandler_;
 
-    QWidget* picture4_ = nullptr;
-    QWidget* picture3_ = nullptr;
-    QLabel* picture9_ = nullptr;
-    QLabel* picture8_ = nullptr;
-    QLabel* picture10_ = nullptr;
-    std::array<QLabel*, 3> label6_{};
-    QWidget* picture2_ = nullptr;
-    QWidget* picture5_ = nullptr;
-    QWidget* picture11_ = nullptr;
-    QCheckBox* check1_ = nullptr;
-    QCheckBox* check2_ = nullptr;
-    QCheckBox* check3_ = nullptr;
-    QSlider* slider1_ = nullptr;
-    QLabel* label2_ = nullptr;
-    QPlainTextEdit* text2_ = nullptr;
-    QWidget* picture1_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
-    BanListView* list1_ = nullptr;
+    QWidget* statusView_ = nullptr;
+    QWidget* rangesView_ = nullptr;
+    QLabel* banner_ = nullptr;
+    QLabel* guardOnImage_ = nullptr;
+    QLabel* guardOffImage_ = nullptr;
+    std::array<QLabel*, 3> counterLabels_{};
+    QWidget* blockingPanel_ = nullptr;
+    QWidget* fullLogPanel_ = nullptr;
+    QWidget* startHiddenPanel_ = nullptr;
+    QCheckBox* startHiddenBox_ = nullptr;
+    QCheckBox* blockingBox_ = nullptr;
+    QCheckBox* fullLogBox_ = nullptr;
+    QSlider* aggressionSlider_ = nullptr;
+    QLabel* aggressionLabel_ = nullptr;
+    QPlainTextEdit* logView_ = nullptr;
+    QWidget* buttonBar_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* removeButton_ = nullptr;
+    BanListView* banList_ = nullptr;
     BanListModel* model_ = nullptr;
-    QTimer* tmr1_ = nullptr;
-    QPointer<AddRangeDialog> form1_;
-    TrayBackend_Qt* tray_ = nullptr;
+    QTimer* guardTimer_ = nullptr;
+    QPointer<AddRangeDialog> addRangeDialog_;
+    TrayBackendQt* tray_ = nullptr;
     std::unique_ptr<ShellIcon> shellIcon_;
 };
 

@@ -14,14 +14,14 @@ void ProgramCommands::guardTimerFired() {
 void ProgramCommands::sliderClicked(int position) {
     program_.sliderClicked(position);
 }
-void ProgramCommands::check1Clicked(bool ticked) {
-    program_.check1Clicked(ticked);
+void ProgramCommands::startHiddenClicked(bool ticked) {
+    program_.startHiddenClicked(ticked);
 }
-void ProgramCommands::check2Clicked(bool ticked) {
-    program_.check2Clicked(ticked);
+void ProgramCommands::blockingClicked(bool ticked) {
+    program_.blockingClicked(ticked);
 }
-void ProgramCommands::check3Clicked(bool ticked) {
-    program_.check3Clicked(ticked);
+void ProgramCommands::fullLogClicked(bool ticked) {
+    program_.fullLogClicked(ticked);
 }
 void ProgramCommands::addRange(std::string_view profile, std::string_view start,
                                std::string_view end) {

@@ -7,7 +7,7 @@
 
 namespace bw {
 
-TrayBackend_Qt::TrayBackend_Qt(QWidget& window, const QIcon& programIcon)
+TrayBackendQt::TrayBackendQt(QWidget& window, const QIcon& programIcon)
     : QObject(&window), window_(window), programIcon_(programIcon) {
     menuTimer_.setSingleShot(true);
     menuTimer_.setInterval(ShellIcon::kMenuTimerMs);
@@ -15,10 +15,10 @@ TrayBackend_Qt::TrayBackend_Qt(QWidget& window, const QIcon& programIcon)
         if (icon_)
             icon_->tmrMenuFired();
     });
-    connect(&tray_, &QSystemTrayIcon::activated, this, &TrayBackend_Qt::activated);
+    connect(&tray_, &QSystemTrayIcon::activated, this, &TrayBackendQt::activated);
 }
 
-void TrayBackend_Qt::notify(TrayCommand command, const TrayRecord& record) {
+void TrayBackendQt::notify(TrayCommand command, const TrayRecord& record) {
     if (command == TrayCommand::Delete) {
         tray_.hide();
         return;
@@ -32,7 +32,7 @@ void TrayBackend_Qt::notify(TrayCommand command, const TrayRecord& record) {
 // Qt reports whole clicks; the shell reported their halves. A double click
 // ends with a button-up of its own, which switches the single-click timer
 // that the first click started off again.
-void TrayBackend_Qt::activated(QSystemTrayIcon::ActivationReason reason) {
+void TrayBackendQt::activated(QSystemTrayIcon::ActivationReason reason) {
     if (!icon_)
         return;
     switch (reason) {
@@ -53,7 +53,7 @@ void TrayBackend_Qt::activated(QSystemTrayIcon::ActivationReason reason) {
     }
 }
 
-void TrayBackend_Qt::switchMenuTimer(bool on) {
+void TrayBackendQt::switchMenuTimer(bool on) {
     if (on) {
         menuTimer_.start();
     } else {
@@ -61,7 +61,7 @@ void TrayBackend_Qt::switchMenuTimer(bool on) {
     }
 }
 
-void TrayBackend_Qt::showSystemMenu(WindowHandle /*window*/) {
+void TrayBackendQt::showSystemMenu(WindowHandle /*window*/) {
     if (!menu_) {
         menu_ = new QMenu(&window_);
         menu_->setObjectName(QStringLiteral("SystemMenu"));
@@ -70,7 +70,7 @@ void TrayBackend_Qt::showSystemMenu(WindowHandle /*window*/) {
     menu_->popup(QCursor::pos());
 }
 
-void TrayBackend_Qt::fillSystemMenu() {
+void TrayBackendQt::fillSystemMenu() {
     menu_->clear();
     const bool shown = window_.isVisible() && !window_.isMinimized();
     QAction* restore = menu_->addAction(tr("&Restore"), this, [this] { emit restoreRequested(); });

@@ -7,19 +7,19 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "shell/shell_icon.h"
+#include "window_logic/shell_icon.h"
 
 namespace bw {
 
 // The notification-area icon on this desktop: a QSystemTrayIcon whose
 // activations are handed to the ShellIcon as the shell's mouse messages, and
 // a menu of the window's own commands in place of a system menu.
-class TrayBackend_Qt : public QObject, public TrayBackend {
+class TrayBackendQt : public QObject, public TrayBackend {
     Q_OBJECT
 public:
     static constexpr IconHandle kProgramIcon = 1;
 
-    TrayBackend_Qt(QWidget& window, const QIcon& programIcon);
+    TrayBackendQt(QWidget& window, const QIcon& programIcon);
 
     void attach(ShellIcon& icon) { icon_ = &icon; }
 

@@ -2,7 +2,7 @@
 
 #include <QRect>
 
-#include "shell/window_layout.h"
+#include "window_logic/window_layout.h"
 
 class QScreen;
 

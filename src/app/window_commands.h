@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/program_state.h"
 #include "blocklist/ban_table.h"
-#include "shell/program.h"
-#include "shell/program_state.h"
+#include "program/program.h"
 
 namespace bw {
 
@@ -21,9 +21,9 @@ public:
 
     virtual void guardTimerFired() = 0;
     virtual void sliderClicked(int position) = 0;
-    virtual void check1Clicked(bool ticked) = 0;
-    virtual void check2Clicked(bool ticked) = 0;
-    virtual void check3Clicked(bool ticked) = 0;
+    virtual void startHiddenClicked(bool ticked) = 0;
+    virtual void blockingClicked(bool ticked) = 0;
+    virtual void fullLogClicked(bool ticked) = 0;
     virtual void addRange(std::string_view profile, std::string_view start,
                           std::string_view end) = 0;
     virtual void removeEntry(EntryRef selected) = 0;
@@ -43,9 +43,9 @@ public:
     const BanTable& table() const override;
     void guardTimerFired() override;
     void sliderClicked(int position) override;
-    void check1Clicked(bool ticked) override;
-    void check2Clicked(bool ticked) override;
-    void check3Clicked(bool ticked) override;
+    void startHiddenClicked(bool ticked) override;
+    void blockingClicked(bool ticked) override;
+    void fullLogClicked(bool ticked) override;
     void addRange(std::string_view profile, std::string_view start, std::string_view end) override;
     void removeEntry(EntryRef selected) override;
     void filesDropped(const std::vector<std::string>& paths) override;

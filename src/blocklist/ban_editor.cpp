@@ -43,9 +43,9 @@ bool holdsLineBreakOrNul(std::string_view text) {
 
 }  // namespace
 
-void BanEditor::ADDBANRANGE(std::string_view ORIGINALDATA) {
-    if (!holdsLineBreakOrNul(ORIGINALDATA))
-        addParsed(ORIGINALDATA);
+void BanEditor::ADDBANRANGE(std::string_view originalData) {
+    if (!holdsLineBreakOrNul(originalData))
+        addParsed(originalData);
     UPDATELIST();
 }
 
@@ -81,18 +81,18 @@ void BanEditor::refuseLocalhost() {
     host_.letPendingEventsRun();
 }
 
-bool BanEditor::ADDBAN(std::string_view ListDat, double startrange, double endrange,
+bool BanEditor::ADDBAN(std::string_view listDat, double startrange, double endrange,
                        std::string_view profilename) {
     // A guard pass may run here and sees the table without the new entry.
     host_.letPendingEventsRun();
-    std::optional<int> bucket = editorBucket(ListDat);
+    std::optional<int> bucket = editorBucket(listDat);
     if (!bucket)
         return false;
     for (const BanEntry& e : table_.bucket(*bucket)) {
         if (e.start == startrange && e.end == endrange)
             return true;
     }
-    table_.append(*bucket, {std::string(ListDat), std::string(profilename), startrange, endrange});
+    table_.append(*bucket, {std::string(listDat), std::string(profilename), startrange, endrange});
     UPDATELIST();
     return true;
 }

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
+#include "base/host.h"
 #include "blocklist/ban_table.h"
-#include "shell/host.h"
 
 namespace bw {
 
@@ -21,12 +21,12 @@ public:
     // when it is acceptable; drops it silently otherwise, except for a range
     // spanning 127.0.0.0, which is refused with a message. Text holding a line
     // break or NUL is dropped too: it would turn into several lines on disk.
-    void ADDBANRANGE(std::string_view ORIGINALDATA);
+    void ADDBANRANGE(std::string_view originalData);
 
     // Stores one entry at the end of its bucket unless the bucket already holds
     // the same bounds. Returns false when the text names no bucket (no ":", or
     // the first part after it is not a number from 0 to 255).
-    bool ADDBAN(std::string_view ListDat, double startrange, double endrange,
+    bool ADDBAN(std::string_view listDat, double startrange, double endrange,
                 std::string_view profilename);
 
     void UPDATELIST();

@@ -15,7 +15,7 @@ constexpr double kHighestAddress = 4294967295.0;
 
 // The whole addresses an entry matches: address > start - 1, address < end + 1
 // and address > 0, whatever fractions or out-of-range values the bounds hold.
-bool matchedSpan(const BanEntry& e, AddressInterval& span) {
+bool matchedSpan(const BanEntry& e, AddressSpan& span) {
     double first = std::max(std::floor(e.start - 1) + 1, 1.0);
     double last = std::min(std::ceil(e.end + 1) - 1, kHighestAddress);
     if (!(first <= last))  // also false for NaN bounds
@@ -25,7 +25,7 @@ bool matchedSpan(const BanEntry& e, AddressInterval& span) {
 }
 
 // Keeps the parts of the span outside loopback.
-void addOutsideLoopback(AddressInterval span, std::vector<AddressInterval>& out) {
+void addOutsideLoopback(AddressSpan span, std::vector<AddressSpan>& out) {
     if (span.last < kLoopbackFirst || span.first > kLoopbackLast) {
         out.push_back(span);
         return;
@@ -36,11 +36,11 @@ void addOutsideLoopback(AddressInterval span, std::vector<AddressInterval>& out)
         out.push_back({kLoopbackLast + 1, span.last});
 }
 
-std::vector<AddressInterval> joined(std::vector<AddressInterval> spans) {
+std::vector<AddressSpan> joined(std::vector<AddressSpan> spans) {
     std::sort(spans.begin(), spans.end(),
-              [](const AddressInterval& a, const AddressInterval& b) { return a.first < b.first; });
-    std::vector<AddressInterval> out;
-    for (const AddressInterval& s : spans) {
+              [](const AddressSpan& a, const AddressSpan& b) { return a.first < b.first; });
+    std::vector<AddressSpan> out;
+    for (const AddressSpan& s : spans) {
         if (!out.empty() && std::uint64_t{out.back().last} + 1 >= s.first)
             out.back().last = std::max(out.back().last, s.last);
         else
@@ -51,12 +51,12 @@ std::vector<AddressInterval> joined(std::vector<AddressInterval> spans) {
 
 }  // namespace
 
-std::vector<AddressInterval> kernelIntervals(const BanTable& table) {
-    std::vector<AddressInterval> spans;
+std::vector<AddressSpan> kernelIntervals(const BanTable& table) {
+    std::vector<AddressSpan> spans;
     spans.reserve(table.size() + 1);
     for (int b = 0; b < BanTable::kBuckets; ++b) {
         for (const BanEntry& e : table.bucket(b)) {
-            AddressInterval span;
+            AddressSpan span;
             if (!matchedSpan(e, span))
                 continue;
             if (b == kLoopbackBucket)

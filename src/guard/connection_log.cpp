@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/product.h"
 #include "guard/time_zone.h"
-#include "guard/web_addresses.h"
 
 namespace bw {
 
@@ -36,33 +36,33 @@ std::string joined(std::initializer_list<std::string_view> pieces) {
 ConnectionLog::ConnectionLog(Host& host, const Clock& clock, std::filesystem::path logFile)
     : host_(host), clock_(clock), logFile_(std::move(logFile)) {}
 
-void ConnectionLog::LogFullStep(std::string_view address) {
+void ConnectionLog::logFullStep(std::string_view address) {
     if (!recent_.remember(address))
         return;
     LocalTime t = clock_.now();
     appendToFile(joined({dateText(t), ", ", timeText(t), ", ", address}));
 }
 
-void ConnectionLog::LogRejectFile(std::string_view address, std::string_view name) {
+void ConnectionLog::logRejectFile(std::string_view address, std::string_view name) {
     appendToFile(joined({"Rejected: ", rejection(address, name)}));
 }
 
-void ConnectionLog::LogRejectView(std::string_view address, std::string_view name) {
+void ConnectionLog::logRejectView(std::string_view address, std::string_view name) {
     host_.appendLog(joined({"Connection Rejected: ", rejection(address, name), kLineEnd}));
 }
 
-void ConnectionLog::LogTeardownRefused(std::string_view address, std::string_view name,
+void ConnectionLog::logTeardownRefused(std::string_view address, std::string_view name,
                                        std::string_view reason) {
     host_.appendLog(
         joined({"Could not close connection: ", rejection(address, name), ": ", reason, kLineEnd}));
 }
 
-void ConnectionLog::WriteLogHeader() {
+void ConnectionLog::writeLogHeader() {
     host_.clearLog();
     host_.appendLog(joined({kLogHeaderTitle, kLineEnd}));
     host_.appendLog(joined({kHomePageAddress, " --- ", kForumAddress, kLineEnd, kLineEnd}));
     host_.appendLog(
-        joined({"System Timezone: GMT ", offsetText(TimeZoneMinutes(clock_)), kLineEnd, kLineEnd}));
+        joined({"System Timezone: GMT ", offsetText(timeZoneMinutes(clock_)), kLineEnd, kLineEnd}));
 }
 
 std::string ConnectionLog::rejection(std::string_view address, std::string_view name) const {

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/host.h"
 #include "guard/recent_addresses.h"
 #include "platform/clock.h"
-#include "shell/host.h"
 
 namespace bw {
 
@@ -19,14 +19,14 @@ public:
     ConnectionLog(Host& host, const Clock& clock, std::filesystem::path logFile);
 
     // Records the address in the log file unless it was recorded recently.
-    void LogFullStep(std::string_view address);
-    void LogRejectFile(std::string_view address, std::string_view name);
-    void LogRejectView(std::string_view address, std::string_view name);
+    void logFullStep(std::string_view address);
+    void logRejectFile(std::string_view address, std::string_view name);
+    void logRejectView(std::string_view address, std::string_view name);
     // A banned connection the system would not close: a log view line of its own.
-    void LogTeardownRefused(std::string_view address, std::string_view name,
+    void logTeardownRefused(std::string_view address, std::string_view name,
                             std::string_view reason);
     // Empties the log view and writes the start-up header into it.
-    void WriteLogHeader();
+    void writeLogHeader();
 
     const RecentAddresses& recentAddresses() const { return recent_; }
 

@@ -13,18 +13,18 @@ GuardPass::GuardPass(const BanTable& table, TcpTable& tcp, ConnectionLog& log, P
     : table_(table), tcp_(tcp), log_(log), state_(state), host_(host) {}
 
 void GuardPass::RefreshNS() {
-    std::vector<TcpRow> snapshot = ReadConnections(tcp_, true);
+    std::vector<TcpRow> snapshot = readConnections(tcp_, true);
     forgetGone(snapshot);
     for (const TcpRow& row : snapshot) examine(row);
     host_.letPendingEventsRun();
 }
 
 void GuardPass::examine(const TcpRow& row) {
-    std::string address = IPToText(row.remoteAddress);
+    std::string address = ipToText(row.remoteAddress);
     if (address == "0.0.0.0")
         return;
     if (state_.options.fullLog)
-        log_.LogFullStep(address);
+        log_.logFullStep(address);
     std::optional<double> value = IP2LONG(address);
     if (!value)
         return;
@@ -37,7 +37,7 @@ void GuardPass::examine(const TcpRow& row) {
 // and counts the rejection, in table order.
 void GuardPass::reject(const TcpRow& row, const std::string& address,
                        const std::vector<EntryRef>& hits) {
-    TeardownResult result = Teardown(tcp_, row);
+    TeardownResult result = teardown(tcp_, row);
     // Ended by itself since the snapshot (or listed twice by it): nothing was
     // closed and nothing stands in the way.
     if (result.gone)
@@ -50,8 +50,8 @@ void GuardPass::reject(const TcpRow& row, const std::string& address,
     for (EntryRef hit : hits) {
         const BanEntry& entry = table_.at(hit);
         if (state_.options.fullLog)
-            log_.LogRejectFile(address, entry.name);
-        log_.LogRejectView(address, entry.name);
+            log_.logRejectFile(address, entry.name);
+        log_.logRejectView(address, entry.name);
         ++state_.counters.blocked;
         host_.stateChanged();
     }
@@ -64,7 +64,7 @@ void GuardPass::reportRefusal(const TcpRow& row, const std::string& address, con
     if (std::any_of(refused_.begin(), refused_.end(), same))
         return;
     refused_.push_back(row);
-    log_.LogTeardownRefused(address, entry.name, reason);
+    log_.logTeardownRefused(address, entry.name, reason);
 }
 
 void GuardPass::forgetGone(const std::vector<TcpRow>& snapshot) {

@@ -2,11 +2,11 @@
 
 #include <vector>
 
+#include "base/host.h"
+#include "base/program_state.h"
 #include "blocklist/ban_table.h"
 #include "guard/connection_log.h"
 #include "platform/tcp_table.h"
-#include "shell/host.h"
-#include "shell/program_state.h"
 
 namespace bw {
 

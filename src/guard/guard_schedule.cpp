@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "base/running_mark.h"
 #include "blocklist/number_text.h"
 #include "guard/net_stat.h"
-#include "maintenance/running_mark.h"
 
 namespace bw {
 
@@ -15,13 +15,13 @@ int guardIntervalFor(double aggression) {
 GuardSchedule::GuardSchedule(TcpTable& tcp, GuardPass& pass, ProgramState& state, Host& host)
     : tcp_(tcp), pass_(pass), state_(state), host_(host) {}
 
-void GuardSchedule::GuardTick() {
+void GuardSchedule::guardTick() {
     if (ticking_)
         return;
     RunningMark inProgress(ticking_);
     // Content, not the row count: a connection that replaced another between
     // two ticks must be examined too. One pass sees every row.
-    std::vector<TcpRow> rows = ReadConnections(tcp_, true);
+    std::vector<TcpRow> rows = readConnections(tcp_, true);
     if (rows != lastRows_ && !rows.empty())
         pass_.RefreshNS();
     lastRows_ = std::move(rows);
@@ -34,7 +34,7 @@ void GuardSchedule::sliderClicked(int position) {
     host_.stateChanged();
 }
 
-void GuardSchedule::check2Clicked(bool ticked) {
+void GuardSchedule::blockingClicked(bool ticked) {
     state_.options.blocking = ticked;
     state_.guardOnBanner = ticked;
     host_.stateChanged();

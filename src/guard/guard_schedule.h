@@ -2,10 +2,10 @@
 
 #include <vector>
 
+#include "base/host.h"
+#include "base/program_state.h"
 #include "guard/guard_pass.h"
 #include "platform/tcp_table.h"
-#include "shell/host.h"
-#include "shell/program_state.h"
 
 namespace bw {
 
@@ -21,9 +21,9 @@ public:
 
     // Runs one guard pass when the TCP table's content changed since the
     // previous tick. A tick that arrives while one runs is skipped.
-    void GuardTick();
+    void guardTick();
     void sliderClicked(int position);
-    void check2Clicked(bool ticked);
+    void blockingClicked(bool ticked);
 
 private:
     TcpTable& tcp_;

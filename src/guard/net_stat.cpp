@@ -5,11 +5,11 @@
 
 namespace bw {
 
-std::vector<TcpRow> ReadConnections(TcpTable& table, bool sorted) {
+std::vector<TcpRow> readConnections(TcpTable& table, bool sorted) {
     return table.readConnections(sorted);
 }
 
-std::string IPToText(std::uint32_t address) {
+std::string ipToText(std::uint32_t address) {
     unsigned char octets[4];
     std::memcpy(octets, &address, sizeof octets);
     char text[16];
@@ -25,7 +25,7 @@ std::string IPToText(std::uint32_t address) {
     return std::string(text, end);
 }
 
-TeardownResult Teardown(TcpTable& table, const TcpRow& row) {
+TeardownResult teardown(TcpTable& table, const TcpRow& row) {
     return table.teardown(row);
 }
 

@@ -13,13 +13,13 @@ namespace bw {
 inline constexpr std::string_view kUnableToGetIp = "Unable to get IP";
 
 // A snapshot of the machine's IPv4 TCP connections: every row, empty on failure.
-std::vector<TcpRow> ReadConnections(TcpTable& table, bool sorted);
+std::vector<TcpRow> readConnections(TcpTable& table, bool sorted);
 
 // Dotted text of an address field as read (network byte order): the first
 // octet is the lowest-addressed byte, whatever the processor's byte order.
-std::string IPToText(std::uint32_t address);
+std::string ipToText(std::uint32_t address);
 
 // Aborts the row's connection; says whether it was closed, and why not.
-TeardownResult Teardown(TcpTable& table, const TcpRow& row);
+TeardownResult teardown(TcpTable& table, const TcpRow& row);
 
 }  // namespace bw

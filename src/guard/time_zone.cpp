@@ -5,7 +5,7 @@
 
 namespace bw {
 
-std::int16_t TimeZoneMinutes(const Clock& clock) {
+std::int16_t timeZoneMinutes(const Clock& clock) {
     return static_cast<std::int16_t>(clock.utcOffsetMinutes());
 }
 

@@ -8,7 +8,7 @@
 namespace bw {
 
 // The offset of local time from GMT in minutes, east positive.
-std::int16_t TimeZoneMinutes(const Clock& clock);
+std::int16_t timeZoneMinutes(const Clock& clock);
 
 // "+5:30", "-3:30", "+0:00": sign, whole hours, two-digit minutes.
 std::string offsetText(int minutes);

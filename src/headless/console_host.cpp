@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "shell/program.h"
+#include "program/program.h"
 
 namespace bw {
 

@@ -4,7 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "shell/host.h"
+#include "base/host.h"
 
 namespace bw {
 

@@ -12,7 +12,7 @@
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/tcp_table.h"
-#include "shell/program.h"
+#include "program/program.h"
 
 int main(int argc, char** argv) {
     using namespace bw;

@@ -1,8 +1,8 @@
 #include "maintenance/drop_import.h"
 
+#include "base/running_mark.h"
 #include "maintenance/import_fields.h"
 #include "maintenance/number_ignoring_blanks.h"
-#include "maintenance/running_mark.h"
 #include "platform/whole_file.h"
 
 namespace bw {

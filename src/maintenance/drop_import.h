@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/host.h"
+#include "base/host.h"
 
 namespace bw {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/host.h"
 #include "platform/registry.h"
-#include "shell/host.h"
 
 namespace bw {
 

@@ -3,11 +3,11 @@
 #include <fstream>
 #include <optional>
 
+#include "base/product.h"
+#include "base/running_mark.h"
 #include "maintenance/number_ignoring_blanks.h"
-#include "maintenance/running_mark.h"
 #include "platform/folder_file.h"
 #include "platform/whole_file.h"
-#include "shell/program_files.h"
 
 namespace bw {
 

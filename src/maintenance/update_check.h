@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/host.h"
+#include "base/program_state.h"
 #include "platform/downloader.h"
-#include "shell/host.h"
-#include "shell/program_state.h"
 
 namespace bw {
 

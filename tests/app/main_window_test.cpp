@@ -31,9 +31,9 @@ public:
     void sliderClicked(int position) override {
         calls << QStringLiteral("slider %1").arg(position);
     }
-    void check1Clicked(bool on) override { calls << QStringLiteral("check1 %1").arg(on); }
-    void check2Clicked(bool on) override { calls << QStringLiteral("check2 %1").arg(on); }
-    void check3Clicked(bool on) override { calls << QStringLiteral("check3 %1").arg(on); }
+    void startHiddenClicked(bool on) override { calls << QStringLiteral("check1 %1").arg(on); }
+    void blockingClicked(bool on) override { calls << QStringLiteral("check2 %1").arg(on); }
+    void fullLogClicked(bool on) override { calls << QStringLiteral("check3 %1").arg(on); }
     void addRange(std::string_view profile, std::string_view start, std::string_view end) override {
         calls << QStringLiteral("add [%1] [%2] [%3]")
                      .arg(QString::fromStdString(std::string(profile)),
@@ -190,10 +190,10 @@ void MainWindowTest::showsEveryCaptionAndInitialState() {
     QVERIFY(!tmr1->isActive());
     QCOMPARE(tmr1->timerType(), Qt::PreciseTimer);
 
-    QVERIFY(window.shellIcon().Visible());
+    QVERIFY(window.shellIcon().visible());
     QVERIFY(window.shellIcon().iconShown());
-    QVERIFY(window.shellIcon().ToolTipText().empty());
-    QVERIFY(window.shellIcon().SysMenu());
+    QVERIFY(window.shellIcon().toolTipText().empty());
+    QVERIFY(window.shellIcon().sysMenu());
 
     window.show();
     QWidget* status = child<QWidget>(window, "Picture4");
@@ -408,7 +408,7 @@ void MainWindowTest::showsTheProgramState() {
     QCOMPARE(tmr1->interval(), 55);
     QCOMPARE(child<QLabel>(window, "Picture9")->pixmap().cacheKey(),
              child<QLabel>(window, "Picture10")->pixmap().cacheKey());
-    QCOMPARE(window.shellIcon().ToolTipText(), std::string("Bastionwatch v1.99"));
+    QCOMPARE(window.shellIcon().toolTipText(), std::string("Bastionwatch v1.99"));
     QVERIFY(program.calls.isEmpty());  // showing the state is not a user action
 
     s.guardOnBanner = true;

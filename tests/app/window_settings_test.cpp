@@ -87,7 +87,7 @@ void WindowSettingsTest::startsWithTheSettingsAndSavesThemOnClose() {
     QVERIFY(tmr1->isActive());
     QCOMPARE(tmr1->interval(), intervalMs);
     QCOMPARE(child<QLabel>(window, "Label6_0")->text(), QStringLiteral("1"));
-    QCOMPARE(window.shellIcon().ToolTipText(), std::string("Bastionwatch v1.99"));
+    QCOMPARE(window.shellIcon().toolTipText(), std::string("Bastionwatch v1.99"));
     if (!hasFile)
         QCOMPARE(dir.read("BW2Config.p2p"), std::string());
 

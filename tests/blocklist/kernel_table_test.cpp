@@ -8,18 +8,19 @@
 #include <vector>
 
 #include "blocklist/address_codec.h"
+#include "platform/address_interval.h"
 
 namespace bw {
 namespace {
 
-using Intervals = std::vector<AddressInterval>;
+using Intervals = std::vector<AddressSpan>;
 
 double ip(const char* text) {
     return *IP2LONG(text);
 }
 
 bool inIntervals(const Intervals& intervals, double address) {
-    for (const AddressInterval& i : intervals) {
+    for (const AddressSpan& i : intervals) {
         if (address >= i.first && address <= i.last)
             return true;
     }
@@ -51,7 +52,7 @@ std::set<double> boundaryAddresses(const BanTable& table, const Intervals& inter
                 around(e.end);
         }
     }
-    for (const AddressInterval& i : intervals) {
+    for (const AddressSpan& i : intervals) {
         around(i.first);
         around(i.last);
     }
@@ -63,7 +64,9 @@ std::set<double> boundaryAddresses(const BanTable& table, const Intervals& inter
 // an entry for it.
 void expectSameRuleAsLookup(const BanTable& table) {
     Intervals intervals = kernelIntervals(table);
-    ASSERT_TRUE(isKernelTable(intervals));
+    std::vector<AddressInterval> asKernelTable;
+    for (const AddressSpan& s : intervals) asKernelTable.push_back({s.first, s.last});
+    ASSERT_TRUE(isKernelTable(asKernelTable));
     std::vector<EntryRef> hits;
     for (double address : boundaryAddresses(table, intervals)) {
         table.findMatches(address, hits);
@@ -132,7 +135,7 @@ TEST(KernelTable, EmptyTableGivesNoIntervals) {
 
 TEST(KernelTableShape, OnlySortedDisjointIntervalsAreAccepted) {
     struct Case {
-        Intervals intervals;
+        std::vector<AddressInterval> intervals;
         bool accepted;
     } cases[] = {
         {{}, true},

@@ -22,9 +22,9 @@ protected:
 };
 
 TEST_F(ConnectionLogTest, LineFormats) {
-    log.LogFullStep("10.0.0.5");
-    log.LogRejectFile("10.0.0.5", "Example Net");
-    log.LogRejectView("10.0.0.5", "Example Net");
+    log.logFullStep("10.0.0.5");
+    log.logRejectFile("10.0.0.5", "Example Net");
+    log.logRejectView("10.0.0.5", "Example Net");
     EXPECT_EQ(file(),
               "12-05-2026, 21:41:15, 10.0.0.5\r\n"
               "Rejected: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15)\r\n");
@@ -33,12 +33,12 @@ TEST_F(ConnectionLogTest, LineFormats) {
 
 TEST_F(ConnectionLogTest, DateAndTimeFieldsArePadded) {
     clock.time = {987, 1, 2, 3, 4, 5};
-    log.LogRejectView("1.2.3.4", "n");
+    log.logRejectView("1.2.3.4", "n");
     EXPECT_EQ(host.log, "Connection Rejected: 1.2.3.4 - n (01-02-0987 @ 03:04:05)\r\n");
 }
 
 TEST_F(ConnectionLogTest, RefusedTeardownHasALineOfItsOwnInTheViewOnly) {
-    log.LogTeardownRefused("10.0.0.5", "Example Net", "not permitted");
+    log.logTeardownRefused("10.0.0.5", "Example Net", "not permitted");
     EXPECT_EQ(host.log,
               "Could not close connection: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15): "
               "not permitted\r\n");
@@ -48,7 +48,7 @@ TEST_F(ConnectionLogTest, RefusedTeardownHasALineOfItsOwnInTheViewOnly) {
 TEST_F(ConnectionLogTest, HeaderReplacesTheLogView) {
     host.log = "old text\r\n";
     clock.offsetMinutes = -210;
-    log.WriteLogHeader();
+    log.writeLogHeader();
     EXPECT_EQ(host.log,
               "Bastionwatch v1.99b (2.0 pre-release)\r\n"
               "https://www.bastionwatch.example.org --- https://forum.bastionwatch.example.org\r\n"
@@ -59,21 +59,21 @@ TEST_F(ConnectionLogTest, HeaderReplacesTheLogView) {
 }
 
 TEST_F(ConnectionLogTest, SameAddressIsRecordedOnce) {
-    for (int pass = 0; pass < 5; ++pass) log.LogFullStep("10.0.0.5");
+    for (int pass = 0; pass < 5; ++pass) log.logFullStep("10.0.0.5");
     EXPECT_EQ(file(), "12-05-2026, 21:41:15, 10.0.0.5\r\n");
 }
 
 TEST_F(ConnectionLogTest, LinesFollowTheExistingContent) {
     dir.write("connlog.txt", "earlier line\r\n");
-    log.LogFullStep("10.0.0.5");
+    log.logFullStep("10.0.0.5");
     EXPECT_EQ(file(), "earlier line\r\n12-05-2026, 21:41:15, 10.0.0.5\r\n");
 }
 
 TEST_F(ConnectionLogTest, UnwritableFileLosesTheLineButNotTheViewLine) {
     ConnectionLog nowhere(host, clock, dir.file("missing") / "connlog.txt");
-    nowhere.LogFullStep("10.0.0.5");
-    nowhere.LogRejectFile("10.0.0.5", "x");
-    nowhere.LogRejectView("10.0.0.5", "x");
+    nowhere.logFullStep("10.0.0.5");
+    nowhere.logRejectFile("10.0.0.5", "x");
+    nowhere.logRejectView("10.0.0.5", "x");
     EXPECT_EQ(host.log, "Connection Rejected: 10.0.0.5 - x (12-05-2026 @ 21:41:15)\r\n");
     // The lost record is not retried: the address counts as recorded.
     EXPECT_EQ(nowhere.recentAddresses().at(0), "10.0.0.5");
@@ -100,9 +100,9 @@ TEST_F(ConnectionLogTest, AddressIsRecordedAgainAfter257Others) {
     for (auto [others, records] : cases) {
         test::TempDir folder;
         ConnectionLog fresh(host, clock, folder.file("connlog.txt"));
-        fresh.LogFullStep("10.0.0.1");
-        for (int i = 0; i < others; ++i) fresh.LogFullStep(addressNumber(1000 + i));
-        fresh.LogFullStep("10.0.0.1");
+        fresh.logFullStep("10.0.0.1");
+        for (int i = 0; i < others; ++i) fresh.logFullStep(addressNumber(1000 + i));
+        fresh.logFullStep("10.0.0.1");
         EXPECT_EQ(occurrences(folder.read("connlog.txt"), ", 10.0.0.1\r\n"), records)
             << "others: " << others;
     }

@@ -153,8 +153,8 @@ TEST_F(GuardPassTest, MatchesComeFromTheTableLookup) {
     pass.RefreshNS();
 
     ASSERT_EQ(tcp.tornDown.size(), 2u);
-    EXPECT_EQ(IPToText(tcp.tornDown[0].remoteAddress), "20.1.1.1");
-    EXPECT_EQ(IPToText(tcp.tornDown[1].remoteAddress), "21.1.1.1");
+    EXPECT_EQ(ipToText(tcp.tornDown[0].remoteAddress), "20.1.1.1");
+    EXPECT_EQ(ipToText(tcp.tornDown[1].remoteAddress), "21.1.1.1");
 }
 
 TEST_F(GuardPassTest, EveryRowOfALargeTableIsExamined) {

@@ -34,7 +34,7 @@ protected:
     int passes() const { return host.yields; }
     void tickWith(std::vector<TcpRow> rows) {
         tcp.rows = std::move(rows);
-        schedule.GuardTick();
+        schedule.guardTick();
     }
 
     test::TempDir dir;
@@ -106,7 +106,7 @@ TEST_F(GuardScheduleTest, TickArrivingDuringAPassIsSkipped) {
         if (nestedTicks++ > 3)
             return;  // bound the test should skipping fail
         tcp.rows.push_back(connectionTo(ipField(8, 8, 9, nestedTicks), 100 + nestedTicks));
-        schedule.GuardTick();
+        schedule.guardTick();
     };
     tickWith({a});
     EXPECT_EQ(nestedTicks, 1);
@@ -114,7 +114,7 @@ TEST_F(GuardScheduleTest, TickArrivingDuringAPassIsSkipped) {
     EXPECT_EQ(tcp.reads, 2);  // the tick's snapshot and the pass's
 
     host.onYield = nullptr;
-    schedule.GuardTick();  // the row added meanwhile is a change
+    schedule.guardTick();  // the row added meanwhile is a change
     EXPECT_EQ(passes(), 2);
 }
 
@@ -133,7 +133,7 @@ TEST_F(GuardScheduleTest, SliderSetsAggressionLabelAndInterval) {
 TEST_F(GuardScheduleTest, BlockingSwitchSetsTheBannerAndKeepsTheTimer) {
     state.timer.enabled = true;
     state.guardOnBanner = true;
-    schedule.check2Clicked(false);
+    schedule.blockingClicked(false);
     EXPECT_FALSE(state.options.blocking);
     EXPECT_FALSE(state.guardOnBanner);
     EXPECT_TRUE(state.timer.enabled);
@@ -143,7 +143,7 @@ TEST_F(GuardScheduleTest, BlockingSwitchSetsTheBannerAndKeepsTheTimer) {
     EXPECT_EQ(passes(), 1);
     EXPECT_TRUE(tcp.tornDown.empty());
 
-    schedule.check2Clicked(true);
+    schedule.blockingClicked(true);
     EXPECT_TRUE(state.options.blocking);
     EXPECT_TRUE(state.guardOnBanner);
     EXPECT_EQ(host.stateChanges, 2);

@@ -21,7 +21,7 @@ TEST(IPToText, FirstOctetIsTheLowestAddressedByte) {
         {1, 0, 200, 9, "1.0.200.9"},
     };
     for (const TextCase& c : cases) {
-        EXPECT_EQ(IPToText(test::ipField(c.a, c.b, c.c, c.d)), c.text) << c.text;
+        EXPECT_EQ(ipToText(test::ipField(c.a, c.b, c.c, c.d)), c.text) << c.text;
     }
 }
 
@@ -29,22 +29,22 @@ TEST(IPToText, ReadsTheBytesAsStoredWhateverTheProcessor) {
     const unsigned char bytes[4] = {0x0A, 0x01, 0x02, 0x03};
     std::uint32_t field;
     std::memcpy(&field, bytes, sizeof field);
-    EXPECT_EQ(IPToText(field), "10.1.2.3");
+    EXPECT_EQ(ipToText(field), "10.1.2.3");
 }
 
 TEST(NetStat, ReadAndTeardownGoToTheTable) {
     test::FakeTcpTable tcp;
     tcp.rows = {test::connectionTo(test::ipField(10, 0, 0, 9), 2),
                 test::connectionTo(test::ipField(10, 0, 0, 5), 1)};
-    std::vector<TcpRow> sorted = ReadConnections(tcp, true);
+    std::vector<TcpRow> sorted = readConnections(tcp, true);
     ASSERT_EQ(sorted.size(), 2u);
-    EXPECT_EQ(IPToText(sorted[0].remoteAddress), "10.0.0.5");
+    EXPECT_EQ(ipToText(sorted[0].remoteAddress), "10.0.0.5");
 
-    TeardownResult result = Teardown(tcp, sorted[0]);
+    TeardownResult result = teardown(tcp, sorted[0]);
     EXPECT_TRUE(result.closed);
     ASSERT_EQ(tcp.tornDown.size(), 1u);
     EXPECT_EQ(tcp.tornDown[0], sorted[0]);
-    EXPECT_EQ(ReadConnections(tcp, false).size(), 1u);
+    EXPECT_EQ(readConnections(tcp, false).size(), 1u);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ TEST(TimeZoneMinutes, IsTheClocksCurrentOffset) {
     test::FakeClock clock;
     for (int offset : {0, 330, -210, 840, -720}) {
         clock.offsetMinutes = offset;
-        EXPECT_EQ(TimeZoneMinutes(clock), offset);
+        EXPECT_EQ(timeZoneMinutes(clock), offset);
     }
 }
 

@@ -8,20 +8,26 @@
 #include <cstring>
 #include <string>
 
-#include "guard/net_stat.h"
 #include "platform/tcp_table.h"
 #include "support/network_namespace.h"
 
 namespace bw {
 namespace {
 
+// Rows keep addresses in network byte order, as the kernel reports them.
+std::string addressText(std::uint32_t address) {
+    char text[INET_ADDRSTRLEN];
+    in_addr in{address};
+    return inet_ntop(AF_INET, &in, text, sizeof text);
+}
+
 using test::Findings;
 
 // "state local:port remote:port" in the usual notation.
 std::string describe(const TcpRow& r) {
-    return std::to_string(r.state) + " " + IPToText(r.localAddress) + ":" +
+    return std::to_string(r.state) + " " + addressText(r.localAddress) + ":" +
            std::to_string(ntohs(static_cast<std::uint16_t>(r.localPort))) + " " +
-           IPToText(r.remoteAddress) + ":" +
+           addressText(r.remoteAddress) + ":" +
            std::to_string(ntohs(static_cast<std::uint16_t>(r.remotePort)));
 }
 
@@ -154,7 +160,7 @@ TEST(SystemTcpTable, TeardownOfAStaleRowLeavesItsSuccessorAlone) {
         auto table = makeSystemTcpTable();
         std::vector<TcpRow> rows = table->readConnections(false);
         auto it = std::find_if(rows.begin(), rows.end(), [](const TcpRow& r) {
-            return IPToText(r.remoteAddress) == "127.0.0.5";
+            return addressText(r.remoteAddress) == "127.0.0.5";
         });
         if (it == rows.end())
             throw std::runtime_error("no client row");
@@ -181,7 +187,7 @@ TEST(SystemTcpTable, TeardownWithoutNetworkAdministrationIsRefusedWithTheReason)
         std::vector<TcpRow> rows = table->readConnections(false);
         f.set("rows", static_cast<long long>(rows.size()));
         for (const TcpRow& r : rows) {
-            if (IPToText(r.remoteAddress) != "127.0.0.5")
+            if (addressText(r.remoteAddress) != "127.0.0.5")
                 continue;
             TeardownResult result = table->teardown(r);
             f.set("closed", result.closed ? "yes" : "no");
@@ -214,7 +220,7 @@ TEST(SystemTcpTable, TeardownOfRowsInClosingStates) {
         auto closingRows = [&] {
             std::vector<TcpRow> rows = table->readConnections(true);
             std::erase_if(rows, [](const TcpRow& r) {
-                return IPToText(r.remoteAddress) != "127.0.0.5" ||
+                return addressText(r.remoteAddress) != "127.0.0.5" ||
                        (r.state != kTcpTimeWait && r.state != kTcpCloseWait);
             });
             return rows;

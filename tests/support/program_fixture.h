@@ -5,7 +5,7 @@
 
 #include "platform/downloader.h"
 #include "platform/priority.h"
-#include "shell/program.h"
+#include "program/program.h"
 #include "support/fake_clock.h"
 #include "support/fake_launcher.h"
 #include "support/fake_registry.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/host.h"
+#include "base/host.h"
 
 namespace bw::test {
 

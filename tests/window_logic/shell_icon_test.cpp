@@ -1,4 +1,4 @@
-#include "shell/shell_icon.h"
+#include "window_logic/shell_icon.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +19,12 @@ struct Recorder : TrayBackend, ShellIconEvents {
         log.push_back("menu " + std::to_string(window));
     }
     void switchMenuTimer(bool on) override { log.push_back(on ? "timer on" : "timer off"); }
-    void MouseMove() override { log.push_back("MouseMove"); }
-    void MouseDown(int b) override { log.push_back("MouseDown(" + std::to_string(b) + ")"); }
-    void MouseUp(int b) override { log.push_back("MouseUp(" + std::to_string(b) + ")"); }
-    void DblClick(int b) override { log.push_back("DblClick(" + std::to_string(b) + ")"); }
-    void Click(int b) override { log.push_back("Click(" + std::to_string(b) + ")"); }
-    void SingleClick(int b) override { log.push_back("SingleClick(" + std::to_string(b) + ")"); }
+    void mouseMove() override { log.push_back("MouseMove"); }
+    void mouseDown(int b) override { log.push_back("MouseDown(" + std::to_string(b) + ")"); }
+    void mouseUp(int b) override { log.push_back("MouseUp(" + std::to_string(b) + ")"); }
+    void dblClick(int b) override { log.push_back("DblClick(" + std::to_string(b) + ")"); }
+    void click(int b) override { log.push_back("Click(" + std::to_string(b) + ")"); }
+    void singleClick(int b) override { log.push_back("SingleClick(" + std::to_string(b) + ")"); }
 
     std::vector<std::string> log;
 };
@@ -98,7 +98,7 @@ TEST(ShellIcon, AddsOnceAndDeletesOnlyWhatIsThere) {
         EXPECT_EQ(r.log, Log{});  // not registered: only the stored values change
         icon.setVisible(true);
         icon.setVisible(true);
-        EXPECT_TRUE(icon.Visible());
+        EXPECT_TRUE(icon.visible());
         EXPECT_EQ(r.log, Log{"add 'Bastionwatch v1.99' 5"});
         icon.setToolTipText("new tip");
         icon.setIcon(6);
@@ -117,8 +117,8 @@ TEST(ShellIcon, AddsOnceAndDeletesOnlyWhatIsThere) {
 TEST(ShellIcon, ShowsTheHostsMenuUnlessToldAnotherWindow) {
     Recorder r;
     ShellIcon icon(r, r, kHost);
-    icon.ShowSysMenu(0);
-    icon.ShowSysMenu(9);
+    icon.showSysMenu(0);
+    icon.showSysMenu(9);
     EXPECT_EQ(r.log, (Log{"menu 77", "menu 9"}));
 }
 
@@ -132,7 +132,7 @@ TEST(ShellIcon, CutsTheTipToItsField) {
     Recorder r;
     ShellIcon icon(r, r, kHost);
     icon.setToolTipText(tip63 + "xyz");
-    EXPECT_EQ(icon.ToolTipText(), tip63 + "xyz");
+    EXPECT_EQ(icon.toolTipText(), tip63 + "xyz");
     EXPECT_EQ(icon.record().tip, tip63);
 }
 

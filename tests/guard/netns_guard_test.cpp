@@ -28,7 +28,7 @@ constexpr int kOtherConnections = 120;
 // Clients to 127.0.0.5 and 127.0.0.6 among many other connections, the
 // entry x:127.0.0.5 banned and blocking on; one tick of the guard.
 struct GuardScenario {
-    explicit GuardScenario(const std::filesystem::path& folder) : folder(folder) {
+    explicit GuardScenario(const std::filesystem::path& programFolder) : folder(programFolder) {
         ban.append(127, {"x:127.0.0.5", "x", *IP2LONG("127.0.0.5"), *IP2LONG("127.0.0.5")});
     }
 
@@ -50,7 +50,7 @@ struct GuardScenario {
 
     void tick(Findings& f) {
         f.set("rows", static_cast<long long>(tcp->readConnections(false).size()));
-        schedule.GuardTick();
+        schedule.guardTick();
         f.set("log", host.log);
         f.set("blocked", static_cast<long long>(state.counters.blocked));
     }
@@ -109,7 +109,7 @@ TEST(GuardInPrivateNetwork, WithoutNetworkAdministrationTheRefusalIsSaidOnce) {
         // A further change makes the next tick pass again: the stuck
         // connection is tried again but not reported again.
         int extra = test::connectFrom("127.0.0.3", "127.0.0.1", kPort);
-        s.schedule.GuardTick();
+        s.schedule.guardTick();
         f.set("extra", extra >= 0 ? "yes" : "no");
         f.set("logAfterRetry", s.host.log);
         f.set("blockedAfterRetry", static_cast<long long>(s.state.counters.blocked));

@@ -1,4 +1,4 @@
-#include "shell/launching.h"
+#include "program/launching.h"
 
 #include <string>
 
@@ -6,7 +6,7 @@
 
 namespace bw {
 
-void ShellDocument(Launcher& launcher, Host& host, std::string_view /*operation*/,
+void shellDocument(Launcher& launcher, Host& host, std::string_view /*operation*/,
                    std::string_view target, int /*parameters*/, int /*directory*/, int /*show*/) {
     const std::string what(target);
     if (launcher.open(what) != LaunchOutcome::NoAssociation)
@@ -16,8 +16,8 @@ void ShellDocument(Launcher& launcher, Host& host, std::string_view /*operation*
     launcher.openWith(what);
 }
 
-void ShellOpen(Launcher& launcher, Host& host, std::string_view target) {
-    ShellDocument(launcher, host, "Open", target, 0, 0, 1);
+void shellOpen(Launcher& launcher, Host& host, std::string_view target) {
+    shellDocument(launcher, host, "Open", target, 0, 0, 1);
 }
 
 }  // namespace bw

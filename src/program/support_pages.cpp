@@ -1,6 +1,6 @@
-#include "shell/support_pages.h"
+#include "program/support_pages.h"
 
-#include "guard/web_addresses.h"
+#include "base/product.h"
 
 namespace bw {
 

@@ -68,7 +68,7 @@ TEST_F(ProgramCommands, AFailedSaveKeepsTheEntryAndSaysWhy) {
 
 TEST_F(ProgramCommands, UnloadSavesTheSettingsAndEnds) {
     program.sliderClicked(75);
-    program.check1Clicked(true);
+    program.startHiddenClicked(true);
     program.unload();
     EXPECT_EQ(dir.read("BW2Config.p2p"), "1\r\n75%\r\n\r\n");
     EXPECT_EQ(host.exitStatus, 0);

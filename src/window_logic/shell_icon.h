@@ -34,12 +34,12 @@ public:
 class ShellIconEvents {
 public:
     virtual ~ShellIconEvents() = default;
-    virtual void MouseMove() {}
-    virtual void MouseDown(int /*Button*/) {}
-    virtual void MouseUp(int /*Button*/) {}
-    virtual void DblClick(int /*Button*/) {}
-    virtual void Click(int /*Button*/) {}
-    virtual void SingleClick(int /*Button*/) {}
+    virtual void mouseMove() {}
+    virtual void mouseDown(int /*Button*/) {}
+    virtual void mouseUp(int /*Button*/) {}
+    virtual void dblClick(int /*Button*/) {}
+    virtual void click(int /*Button*/) {}
+    virtual void singleClick(int /*Button*/) {}
 };
 
 // The icon in the notification area: keeps its tip and picture current there,
@@ -62,38 +62,38 @@ public:
     ShellIcon(const ShellIcon&) = delete;
     ShellIcon& operator=(const ShellIcon&) = delete;
 
-    const std::string& ToolTipText() const { return TipText; }
-    void setToolTipText(const std::string& New_ToolTipText);
-    IconHandle Icon() const { return face; }
-    void setIcon(IconHandle New_Icon);
-    bool Visible() const { return WantVisible; }
-    void setVisible(bool New_Visible);
-    bool SysMenu() const { return ShowMenu; }
-    void setSysMenu(bool New_SysMenu) { ShowMenu = New_SysMenu; }
+    const std::string& toolTipText() const { return tipText_; }
+    void setToolTipText(const std::string& newToolTipText);
+    IconHandle icon() const { return face_; }
+    void setIcon(IconHandle newIcon);
+    bool visible() const { return wantVisible_; }
+    void setVisible(bool newVisible);
+    bool sysMenu() const { return showMenu_; }
+    void setSysMenu(bool newSysMenu) { showMenu_ = newSysMenu; }
 
-    void ShowSysMenu(WindowHandle hWnd);
+    void showSysMenu(WindowHandle hWnd);
 
     // The shell's callback: one of its mouse messages (512..518).
     void mouseMessage(int value);
     void tmrMenuFired();
 
-    bool iconShown() const { return IconShown; }
+    bool iconShown() const { return iconShown_; }
     bool menuTimerOn() const { return menuTimerOn_; }
     const TrayRecord& record() const { return record_; }
 
 private:
-    void SetTrayIcon(bool show);
+    void setTrayIcon(bool show);
     void switchMenuTimer(bool on);
 
     TrayBackend& backend_;
     ShellIconEvents& events_;
     WindowHandle hostWindow_;
     TrayRecord record_;
-    std::string TipText;
-    IconHandle face = 0;
-    bool WantVisible = false;
-    bool ShowMenu = true;
-    bool IconShown = false;
+    std::string tipText_;
+    IconHandle face_ = 0;
+    bool wantVisible_ = false;
+    bool showMenu_ = true;
+    bool iconShown_ = false;
     bool menuTimerOn_ = false;
 };
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "shell/program.h"
+#include "program/program.h"
 
 namespace bw {
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/product.h"
+#include "base/program_state.h"
 #include "platform/atomic_file.h"
-#include "shell/program_files.h"
-#include "shell/program_state.h"
 
 namespace bw {
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "shell/host.h"
+#include "base/host.h"
 
 namespace bw {
 
@@ -14,10 +14,10 @@ inline constexpr std::string_view kNoDefaultApplication = "Couldn't load the def
 // has none for it, says so and offers the desktop's application chooser. Only
 // the verb "Open" exists on this platform, and the parameters, directory and
 // show command have nothing to act on; every other failure is silent.
-void ShellDocument(Launcher& launcher, Host& host, std::string_view operation,
+void shellDocument(Launcher& launcher, Host& host, std::string_view operation,
                    std::string_view target, int parameters, int directory, int show);
 
 // ShellDocument("Open", target, 0, 0, 1): a web address in the browser.
-void ShellOpen(Launcher& launcher, Host& host, std::string_view target);
+void shellOpen(Launcher& launcher, Host& host, std::string_view target);
 
 }  // namespace bw

@@ -1,4 +1,4 @@
-#include "shell/shell_icon.h"
+#include "window_logic/shell_icon.h"
 
 namespace bw {
 
@@ -14,72 +14,72 @@ ShellIcon::ShellIcon(TrayBackend& backend, ShellIconEvents& events, WindowHandle
     : backend_(backend), events_(events), hostWindow_(hostWindow) {}
 
 ShellIcon::~ShellIcon() {
-    if (IconShown)
-        SetTrayIcon(false);
+    if (iconShown_)
+        setTrayIcon(false);
 }
 
-void ShellIcon::setToolTipText(const std::string& New_ToolTipText) {
-    TipText = New_ToolTipText;
-    record_.tip = tipField(TipText);
-    if (IconShown)
+void ShellIcon::setToolTipText(const std::string& newToolTipText) {
+    tipText_ = newToolTipText;
+    record_.tip = tipField(tipText_);
+    if (iconShown_)
         backend_.notify(TrayCommand::Modify, record_);
 }
 
-void ShellIcon::setIcon(IconHandle New_Icon) {
-    face = New_Icon;
-    record_.icon = face;
-    if (IconShown)
+void ShellIcon::setIcon(IconHandle newIcon) {
+    face_ = newIcon;
+    record_.icon = face_;
+    if (iconShown_)
         backend_.notify(TrayCommand::Modify, record_);
 }
 
-void ShellIcon::setVisible(bool New_Visible) {
-    WantVisible = New_Visible;
-    SetTrayIcon(WantVisible);
+void ShellIcon::setVisible(bool newVisible) {
+    wantVisible_ = newVisible;
+    setTrayIcon(wantVisible_);
 }
 
-void ShellIcon::SetTrayIcon(bool show) {
-    if (show && !IconShown) {
+void ShellIcon::setTrayIcon(bool show) {
+    if (show && !iconShown_) {
         backend_.notify(TrayCommand::Add, record_);
-        IconShown = true;
-    } else if (!show && IconShown) {
+        iconShown_ = true;
+    } else if (!show && iconShown_) {
         backend_.notify(TrayCommand::Delete, record_);
-        IconShown = false;
+        iconShown_ = false;
     }
 }
 
-void ShellIcon::ShowSysMenu(WindowHandle hWnd) {
+void ShellIcon::showSysMenu(WindowHandle hWnd) {
     backend_.showSystemMenu(hWnd == 0 ? hostWindow_ : hWnd);
 }
 
 void ShellIcon::mouseMessage(int value) {
     switch (value) {
         case kMouseMove:
-            events_.MouseMove();
+            events_.mouseMove();
             break;
         case kLeftDown:
-            events_.MouseDown(1);
+            events_.mouseDown(1);
             break;
         case kLeftUp:
-            events_.MouseUp(1);
-            events_.Click(1);
+            events_.mouseUp(1);
+            events_.click(1);
             switchMenuTimer(!menuTimerOn_);
             break;
         case kLeftDoubleClick:
-            events_.DblClick(1);
+            events_.dblClick(1);
             break;
         case kRightDown:
-            events_.MouseDown(2);
+            events_.mouseDown(2);
             break;
         case kRightUp:
-            if (ShowMenu) {
-                ShowSysMenu(0);
+            if (showMenu_) {
+                showSysMenu(0);
             } else {
-                events_.MouseUp(2);
-                events_.Click(2);
+                events_.mouseUp(2);
+                events_.click(2);
             }
             break;
         case kRightDoubleClick:
-            events_.DblClick(2);
+            events_.dblClick(2);
             break;
         default:
             break;
@@ -91,7 +91,7 @@ void ShellIcon::tmrMenuFired() {
     if (!menuTimerOn_)
         return;
     switchMenuTimer(false);
-    events_.SingleClick(1);
+    events_.singleClick(1);
 }
 
 void ShellIcon::switchMenuTimer(bool on) {

@@ -13,16 +13,16 @@ struct TwipBox {
 
 // The main window's widgets that follow the window's size.
 struct WindowLayout {
-    TwipBox picture4;  // status view
-    TwipBox picture3;  // ranges view
-    TwipBox text2;     // log box
-    TwipBox picture2;  // option panels
-    TwipBox picture5;
-    TwipBox picture11;
-    TwipBox list1;
-    TwipBox picture1;  // button bar
-    TwipBox command1;
-    TwipBox command2;
+    TwipBox statusView;     // status view
+    TwipBox rangesView;     // ranges view
+    TwipBox logView;        // log box
+    TwipBox blockingPanel;  // option panels
+    TwipBox fullLogPanel;
+    TwipBox startHiddenPanel;
+    TwipBox banList;
+    TwipBox buttonBar;  // button bar
+    TwipBox addButton;
+    TwipBox removeButton;
     friend bool operator==(const WindowLayout&, const WindowLayout&) = default;
 };
 

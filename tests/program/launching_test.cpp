@@ -1,4 +1,4 @@
-#include "shell/launching.h"
+#include "program/launching.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ TEST(ShellDocument, OpensTheTargetAndStaysQuietUnlessNothingIsAssociated) {
         test::FakeLauncher launcher;
         launcher.outcome = c.outcome;
         test::RecordingHost host;
-        ShellDocument(launcher, host, "Open", "/p/connlog.txt", 0, 0, 1);
+        shellDocument(launcher, host, "Open", "/p/connlog.txt", 0, 0, 1);
         EXPECT_EQ(launcher.calls, c.calls);
         EXPECT_EQ(host.messages.size(), c.messages);
     }
@@ -35,7 +35,7 @@ TEST(ShellDocument, TellsTheUserBeforeOfferingTheChooser) {
     test::RecordingHost host;
     std::size_t callsWhenShown = 0;
     host.onMessage = [&](const Message&) { callsWhenShown = launcher.calls.size(); };
-    ShellDocument(launcher, host, "Open", "/p/connlog.txt", 0, 0, 1);
+    shellDocument(launcher, host, "Open", "/p/connlog.txt", 0, 0, 1);
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].text, "Couldn't load the default application");
     EXPECT_EQ(host.messages[0].icon, MessageIcon::None);
@@ -47,7 +47,7 @@ TEST(ShellDocument, TellsTheUserBeforeOfferingTheChooser) {
 TEST(ShellOpen, OpensTheAddress) {
     test::FakeLauncher launcher;
     test::RecordingHost host;
-    ShellOpen(launcher, host, "https://forum.example.org/");
+    shellOpen(launcher, host, "https://forum.example.org/");
     EXPECT_EQ(launcher.calls, std::vector<std::string>{"open https://forum.example.org/"});
     EXPECT_TRUE(host.messages.empty());
 }

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/host.h"
+#include "base/program_state.h"
 #include "blocklist/ban_table.h"
-#include "shell/host.h"
-#include "shell/program_state.h"
 
 namespace bw {
 
@@ -56,9 +56,9 @@ public:
     // Widgets.
     void guardTimerFired();
     void sliderClicked(int position);
-    void check1Clicked(bool ticked);
-    void check2Clicked(bool ticked);
-    void check3Clicked(bool ticked);
+    void startHiddenClicked(bool ticked);
+    void blockingClicked(bool ticked);
+    void fullLogClicked(bool ticked);
     void addRange(std::string_view profile, std::string_view start, std::string_view end);
     void removeEntry(EntryRef selected);
     void filesDropped(const std::vector<std::string>& paths);
@@ -69,7 +69,7 @@ public:
     void unload();
 
     // The core operations, public for the window and for tests.
-    void ADDBANRANGE(std::string_view ORIGINALDATA);
+    void ADDBANRANGE(std::string_view originalData);
     void UPDATELIST();
     void RefreshNS();
     void LOADSETTINGS();

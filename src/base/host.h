@@ -4,10 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace bw {
+#include "base/product.h"
 
-// The title a message box shows when it is given none of its own.
-inline constexpr std::string_view kApplicationTitle = "Bastionwatch";
+namespace bw {
 
 enum class MessageIcon { None, Information, Exclamation };
 enum class MessageButtons { Ok };

@@ -1,5 +1,6 @@
-#include "shell/program.h"
+#include "program/program.h"
 
+#include "base/product.h"
 #include "blocklist/ban_editor.h"
 #include "blocklist/blocklist_reader.h"
 #include "blocklist/blocklist_writer.h"
@@ -17,10 +18,9 @@
 #include "platform/folder_file.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
-#include "shell/launching.h"
-#include "shell/program_files.h"
-#include "shell/settings.h"
-#include "shell/support_pages.h"
+#include "program/launching.h"
+#include "program/settings.h"
+#include "program/support_pages.h"
 
 namespace bw {
 
@@ -94,7 +94,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
     p.table.clear();
     // The list follows the table at once: it never shows entries the guard no longer has.
     UPDATELIST();
-    p.log.WriteLogHeader();
+    p.log.writeLogHeader();
     // The banner tells the truth about blocking, also when a reload finds it switched off.
     p.state.bannerShown = true;
     p.state.guardOnBanner = p.state.options.blocking;
@@ -160,21 +160,21 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
 }
 
 void Program::guardTimerFired() {
-    parts_->schedule.GuardTick();
+    parts_->schedule.guardTick();
 }
 void Program::sliderClicked(int position) {
     parts_->schedule.sliderClicked(position);
 }
-void Program::check2Clicked(bool ticked) {
-    parts_->schedule.check2Clicked(ticked);
+void Program::blockingClicked(bool ticked) {
+    parts_->schedule.blockingClicked(ticked);
 }
 
-void Program::check1Clicked(bool ticked) {
+void Program::startHiddenClicked(bool ticked) {
     parts_->state.options.startHidden = ticked;
     parts_->host.stateChanged();
 }
 
-void Program::check3Clicked(bool ticked) {
+void Program::fullLogClicked(bool ticked) {
     parts_->state.options.fullLog = ticked;
     parts_->host.stateChanged();
 }
@@ -205,12 +205,12 @@ void Program::checkForUpdates() {
 
 void Program::viewConnectionLog() {
     Parts& p = *parts_;
-    ShellDocument(p.services.launcher, p.host, "Open", p.file(kConnectionLogFileName).string(), 0,
+    shellDocument(p.services.launcher, p.host, "Open", p.file(kConnectionLogFileName).string(), 0,
                   0, 1);
 }
 
 void Program::openSupportPage(SupportPage page) {
-    ShellOpen(parts_->services.launcher, parts_->host, supportPageAddress(page));
+    shellOpen(parts_->services.launcher, parts_->host, supportPageAddress(page));
 }
 
 void Program::unload() {
@@ -219,8 +219,8 @@ void Program::unload() {
     parts_->host.exitNow(0);
 }
 
-void Program::ADDBANRANGE(std::string_view ORIGINALDATA) {
-    parts_->editor.ADDBANRANGE(ORIGINALDATA);
+void Program::ADDBANRANGE(std::string_view originalData) {
+    parts_->editor.ADDBANRANGE(originalData);
 }
 void Program::UPDATELIST() {
     parts_->editor.UPDATELIST();
