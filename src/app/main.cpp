@@ -9,6 +9,7 @@
 #include "app/window_commands.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/kernel_guard.h"
 #include "platform/launcher.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
@@ -21,7 +22,10 @@ int main(int argc, char** argv) {
     // The window hides to the tray; only closing it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    auto tcpTable = bw::makeSystemTcpTable();
+    // The window holds no capabilities (Qt takes plugin paths from the
+    // environment): the bastionwatch-kernel helper blocks and closes for it.
+    auto kernelGuard = bw::makeHelperKernelGuard(bw::executablePath());
+    auto tcpTable = bw::makeTcpTableClosingThrough(*kernelGuard);
     auto clock = bw::makeSystemClock();
     auto downloader = bw::makeCurlDownloader();
     auto registry = bw::makeDesktopRegistry();
@@ -33,6 +37,8 @@ int main(int argc, char** argv) {
         *tcpTable,       *clock,    *downloader,         *registry,
         *launcher,       *priority, bw::programFolder(), bw::executablePath(),
         BW_UPDATE_SERVER};
+    services.kernelGuard = kernelGuard.get();
+    services.canCloseConnections = bw::canCloseConnections();
     bw::Program program(window, services);
     bw::ProgramCommands commands(program);
     window.attach(commands);

@@ -7,6 +7,7 @@
 #include "console_host.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/kernel_guard.h"
 #include "platform/launcher.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
@@ -19,6 +20,8 @@ int main(int argc, char** argv) {
     ConsoleHost::installStopSignals();
 
     auto tcpTable = makeSystemTcpTable();
+    // No Qt here, so the console guard may hold CAP_BPF and CAP_NET_ADMIN itself.
+    auto kernelGuard = makeInProcessKernelGuard();
     auto clock = makeSystemClock();
     auto downloader = makeCurlDownloader();
     auto registry = makeDesktopRegistry();
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
                               .executable = executablePath(),
                               .updateServer = BW_UPDATE_SERVER,
                               .registerLinkScheme = false,
+                              .kernelGuard = kernelGuard.get(),
+                              .canCloseConnections = canCloseConnections(),
                           });
     host.attach(program);
     program.load(argc > 1 ? argv[1] : "");

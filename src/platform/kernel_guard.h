@@ -62,6 +62,13 @@ std::unique_ptr<KernelGuard> makeInProcessKernelGuard();
 // libexec folder.
 std::unique_ptr<KernelGuard> makeHelperKernelGuard(const std::filesystem::path& executable);
 
+// Whether this process may close other programs' connections (CAP_NET_ADMIN).
+bool canCloseConnections();
+
+// The machine's TCP table, whose teardowns go through the guard while it runs
+// (the helper holds the right to close connections), else to the system.
+std::unique_ptr<TcpTable> makeTcpTableClosingThrough(KernelGuard& guard);
+
 // The mount point of the cgroup v2 hierarchy, read from /proc/self/mountinfo text.
 std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinfo);
 

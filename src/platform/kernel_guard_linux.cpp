@@ -79,6 +79,21 @@ void silentLibbpf() {
     libbpf_set_print([](libbpf_print_level, const char*, va_list) { return 0; });
 }
 
+class TcpTableClosingThrough : public TcpTable {
+public:
+    explicit TcpTableClosingThrough(KernelGuard& guard) : guard_(guard) {}
+    std::vector<TcpRow> readConnections(bool sorted) override {
+        return system_->readConnections(sorted);
+    }
+    TeardownResult teardown(const TcpRow& row) override {
+        return guard_.refusalDescriptor() >= 0 ? guard_.teardown(row) : system_->teardown(row);
+    }
+
+private:
+    KernelGuard& guard_;
+    std::unique_ptr<TcpTable> system_ = makeSystemTcpTable();
+};
+
 class InProcessKernelGuard : public KernelGuard {
 public:
     ~InProcessKernelGuard() override { stop(); }
@@ -270,6 +285,16 @@ private:
 
 std::unique_ptr<KernelGuard> makeInProcessKernelGuard() {
     return std::make_unique<InProcessKernelGuard>();
+}
+
+bool canCloseConnections() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    return syscall(SYS_capget, &header, data) == 0 && hasCapability(data, CAP_NET_ADMIN);
+}
+
+std::unique_ptr<TcpTable> makeTcpTableClosingThrough(KernelGuard& guard) {
+    return std::make_unique<TcpTableClosingThrough>(guard);
 }
 
 std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinfo) {

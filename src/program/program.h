@@ -22,6 +22,7 @@ class Downloader;
 class Registry;
 class Launcher;
 class Priority;
+class KernelGuard;
 
 // The outside world as the program sees it. All references outlive the Program.
 struct ProgramServices {
@@ -35,6 +36,11 @@ struct ProgramServices {
     std::filesystem::path executable;  // for the link scheme's launch command
     std::string updateServer;          // base address, ends with "/"
     bool registerLinkScheme = true;    // the console runner leaves the desktop alone
+    // Refuses banned connections in the kernel; null, or failing to start: the
+    // polling guard does the work.
+    KernelGuard* kernelGuard = nullptr;
+    // Whether the polling guard may close connections (CAP_NET_ADMIN, or a helper that can).
+    bool canCloseConnections = true;
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };
@@ -78,6 +84,9 @@ public:
 
 private:
     void addLinkEntriesAndEnd(std::string_view payload);
+    // The kernel's table follows the ban table; connections opened before the
+    // change are swept once.
+    void afterTableChange();
 
     struct Parts;
     std::unique_ptr<Parts> parts_;

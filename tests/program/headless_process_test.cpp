@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/child_cgroup.h"
 #include "support/temp_dir.h"
 
 namespace bw {
@@ -104,8 +105,13 @@ protected:
         fs::copy_file(BW_HEADLESS_EXECUTABLE, program);
         // Documentation addresses only: nothing real is ever closed by this test.
         dir.write("Moatlist.P2P", "TEST-NET-1:192.0.2.0-192.0.2.255\r\n");
+        // Run as root, the console guard loads the kernel guard: into a cgroup
+        // made for the test, never the machine's root one.
+        if (!cgroup.ok())
+            setenv("BASTIONWATCH_CGROUP", "/nonexistent/bastionwatch-test-cgroup", 1);
     }
     test::TempDir dir;
+    test::ChildCgroup cgroup{false};
     fs::path program;
 };
 

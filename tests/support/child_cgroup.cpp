@@ -39,7 +39,7 @@ std::filesystem::path ownCgroup(const std::filesystem::path& mount) {
 
 }  // namespace
 
-ChildCgroup::ChildCgroup() {
+ChildCgroup::ChildCgroup(bool enter) {
     auto mount = cgroup2MountPoint(readText("/proc/self/mountinfo"));
     if (!mount) {
         problem_ = "no cgroup v2 mount";
@@ -55,18 +55,20 @@ ChildCgroup::ChildCgroup() {
         path_.clear();
         return;
     }
-    if (!movePidInto(path_)) {
+    setenv("BASTIONWATCH_CGROUP", path_.c_str(), 1);
+    if (enter && !movePidInto(path_)) {
         problem_ = "cannot move into " + path_.string();
         return;
     }
-    setenv("BASTIONWATCH_CGROUP", path_.c_str(), 1);
+    entered_ = enter;
 }
 
 ChildCgroup::~ChildCgroup() {
     if (path_.empty())
         return;
     unsetenv("BASTIONWATCH_CGROUP");
-    movePidInto(home_);
+    if (entered_)
+        movePidInto(home_);
     rmdir(path_.c_str());
 }
 

@@ -5,13 +5,14 @@
 
 namespace bw::test {
 
-// A cgroup v2 folder made for one test under the cgroup2 mount, with the
-// calling process moved into it and BASTIONWATCH_CGROUP naming it, so a kernel
-// guard started now attaches there and never to the machine's root cgroup.
-// Gone again at the end of its scope: the process moves back first.
+// A cgroup v2 folder made for one test under the cgroup2 mount, with
+// BASTIONWATCH_CGROUP naming it, so a kernel guard started now (or by a child
+// process) attaches there and never to the machine's root cgroup. With enter,
+// the calling process moves into it too. Gone again at the end of its scope:
+// the process moves back first.
 class ChildCgroup {
 public:
-    ChildCgroup();
+    explicit ChildCgroup(bool enter = true);
     ~ChildCgroup();
     ChildCgroup(const ChildCgroup&) = delete;
     ChildCgroup& operator=(const ChildCgroup&) = delete;
@@ -24,6 +25,7 @@ private:
     std::filesystem::path path_;
     std::filesystem::path home_;  // the cgroup the process came from
     std::string problem_;
+    bool entered_ = false;
 };
 
 // Why this kernel takes no cgroup programs at all (empty when it does): the
