@@ -206,6 +206,8 @@ double idleShare(const std::string& list, const char* cgroup, int seconds, std::
     fs::copy_file(BW_HEADLESS_EXECUTABLE, folder / "bastionwatch-headless",
                   fs::copy_options::overwrite_existing);
     std::ofstream(folder / "Moatlist.P2P", std::ios::binary) << list;
+    // The default aggression of 90 applied, as after any saved start: a 15 ms timer.
+    std::ofstream(folder / "BW2Config.p2p", std::ios::binary) << "0\r\n90%\r\n\r\n";
     int out[2];
     if (pipe(out) != 0)
         return -1;

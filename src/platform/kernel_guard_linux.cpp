@@ -27,7 +27,7 @@ namespace bw {
 
 namespace {
 
-static_assert(sizeof(bw_interval) == sizeof(AddressInterval));
+static_assert(sizeof(KernelInterval) == sizeof(AddressInterval));
 static_assert(BW_MAX_INTERVALS == kMaxKernelIntervals);
 
 constexpr const char* kCgroupVariable = "BASTIONWATCH_CGROUP";
@@ -136,7 +136,7 @@ public:
         if (!skeleton_)
             return false;
         std::uint32_t slot = 0;
-        bw_settings settings{on ? 1u : 0u};
+        KernelSettings settings{on ? 1u : 0u};
         return bpf_map_update_elem(bpf_map__fd(skeleton_->maps.bw_settings), &slot, &settings,
                                    BPF_ANY) == 0;
     }
@@ -207,9 +207,11 @@ private:
     // the count, the intervals follow.
     int fillNewTable(std::span<const AddressInterval> intervals) {
         const auto slots = static_cast<std::uint32_t>(intervals.size() + 1);
-        LIBBPF_OPTS(bpf_map_create_opts, options, .map_flags = BPF_F_INNER_MAP);
+        bpf_map_create_opts options{};
+        options.sz = sizeof options;
+        options.map_flags = BPF_F_INNER_MAP;
         int table = bpf_map_create(BPF_MAP_TYPE_ARRAY, "bw_intervals", sizeof(std::uint32_t),
-                                   sizeof(bw_interval), slots, &options);
+                                   sizeof(KernelInterval), slots, &options);
         if (table < 0)
             return -1;
         keys_.resize(slots);
@@ -229,9 +231,9 @@ private:
 
     static int onEvent(void* context, void* data, std::size_t size) {
         auto* self = static_cast<InProcessKernelGuard*>(context);
-        if (size < sizeof(bw_refusal) || !self->taking_)
+        if (size < sizeof(KernelRefusalEvent) || !self->taking_)
             return 0;
-        bw_refusal event;
+        KernelRefusalEvent event;
         std::memcpy(&event, data, sizeof event);
         KernelRefusal r;
         r.address = event.address;
@@ -277,7 +279,7 @@ private:
     std::vector<KernelRefusal>* taking_ = nullptr;
     std::uint64_t reportedLost_ = 0;
     std::vector<std::uint32_t> keys_;
-    std::vector<bw_interval> values_;
+    std::vector<KernelInterval> values_;
     std::unique_ptr<TcpTable> tcp_ = makeSystemTcpTable();
 };
 

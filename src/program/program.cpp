@@ -153,6 +153,9 @@ void Program::STARTUPLOAD(std::string_view payload) {
     } else if (!content.bytes.empty()) {
         LoadTotals totals = loadBlocklist(content.bytes, p.table);
         content.bytes = std::string();
+        // Refused in the kernel before the report says the list is loaded.
+        p.kernel.tableChanged();
+        p.kernel.syncTable();
         p.host.appendLog(loadReport(totals));
         showCounters(p.state, totals);
         p.host.stateChanged();

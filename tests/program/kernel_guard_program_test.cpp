@@ -80,7 +80,7 @@ TEST(KernelGuardProgram, TheLogViewSaysWhichGuardRunsAndWhy) {
 TEST(KernelGuardProgram, TheKernelTableFollowsEveryChangeOfTheBanTable) {
     KernelProgram k;
     Program& program = k.start();
-    ASSERT_EQ(k.kernel.tables.size(), 1u);
+    ASSERT_FALSE(k.kernel.tables.empty());
     EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A0000FF}}));
 
     program.addRange("Other", "20.0.0.1", "20.0.0.9");

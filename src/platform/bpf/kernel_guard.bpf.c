@@ -23,7 +23,7 @@ struct interval_table {
     __uint(map_flags, BPF_F_INNER_MAP);
     __uint(max_entries, 1);
     __uint(key_size, sizeof(__u32));
-    __uint(value_size, sizeof(struct bw_interval));
+    __uint(value_size, sizeof(struct KernelInterval));
 };
 
 // One slot, replaced whole: a lookup sees the old table or the new one, never a mix.
@@ -38,7 +38,7 @@ struct {
     __uint(type, BPF_MAP_TYPE_ARRAY);
     __uint(max_entries, 1);
     __type(key, __u32);
-    __type(value, struct bw_settings);
+    __type(value, struct KernelSettings);
 } bw_settings SEC(".maps");
 
 struct {
@@ -56,7 +56,7 @@ struct {
 
 static __always_inline int blocking_on(void) {
     __u32 zero = 0;
-    struct bw_settings* s = bpf_map_lookup_elem(&bw_settings, &zero);
+    struct KernelSettings* s = bpf_map_lookup_elem(&bw_settings, &zero);
     return s && s->blocking;
 }
 
@@ -75,7 +75,7 @@ static long search_step(__u32 index, void* context) {
     if (s->low >= s->high)
         return 1;
     __u32 middle = s->low + (s->high - s->low) / 2;
-    struct bw_interval* slot = bpf_map_lookup_elem(s->table, &middle);
+    struct KernelInterval* slot = bpf_map_lookup_elem(s->table, &middle);
     if (!slot) {
         s->failed = 1;
         return 1;
@@ -94,7 +94,7 @@ static __always_inline int banned(__u32 address) {
     void* table = bpf_map_lookup_elem(&bw_tables, &zero);
     if (!table)
         return 0;
-    struct bw_interval* head = bpf_map_lookup_elem(table, &zero);
+    struct KernelInterval* head = bpf_map_lookup_elem(table, &zero);
     if (!head)
         return 0;
     __u32 count = head->first;
@@ -105,13 +105,13 @@ static __always_inline int banned(__u32 address) {
     if (s.failed || s.low < 2)
         return 0;
     __u32 found = s.low - 1;
-    struct bw_interval* slot = bpf_map_lookup_elem(table, &found);
+    struct KernelInterval* slot = bpf_map_lookup_elem(table, &found);
     return slot && address >= slot->first && address <= slot->last;
 }
 
 static __always_inline void report(__u32 address, __u16 port, __u8 protocol, __u8 direction,
                                    int from_process) {
-    struct bw_refusal* e = bpf_ringbuf_reserve(&bw_events, sizeof(*e), 0);
+    struct KernelRefusalEvent* e = bpf_ringbuf_reserve(&bw_events, sizeof(*e), 0);
     if (!e) {
         __u32 zero = 0;
         __u64* lost = bpf_map_lookup_elem(&bw_lost, &zero);

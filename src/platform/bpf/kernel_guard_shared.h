@@ -8,7 +8,7 @@
 
 // Slot 0 of an interval table holds the count in `first`; intervals follow
 // from slot 1, sorted and disjoint, bounds inclusive, addresses in host order.
-struct bw_interval {
+struct KernelInterval {
     __u32 first;
     __u32 last;
 };
@@ -18,7 +18,7 @@ struct bw_interval {
 #define BW_MAX_INTERVALS ((1u << 21) - 1)
 #define BW_SEARCH_STEPS 22
 
-struct bw_settings {
+struct KernelSettings {
     __u32 blocking;  // 0: everything passes
 };
 
@@ -27,7 +27,7 @@ struct bw_settings {
 
 #define BW_COMMAND_SIZE 16
 
-struct bw_refusal {
+struct KernelRefusalEvent {
     __u32 address;  // IPv4, host order
     __u32 pid;      // 0 for packets coming in
     __u16 port;     // the peer's port, host order
