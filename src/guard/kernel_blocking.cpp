@@ -72,6 +72,9 @@ void KernelBlocking::reportRefusals() {
         return;
     refusals_.clear();
     std::uint64_t lost = guard_->takeRefusals(refusals_);
+    // A helper that ended took the kernel guard with it: never go on as if guarded.
+    if (!guard_->running())
+        stopped("the kernel guard has ended");
     LocalTime t = clock_.now();
     Second now{t.year, t.month, t.day, t.hour, t.minute, t.second};
     for (const KernelRefusal& r : refusals_) report(r, now);

@@ -52,6 +52,8 @@ public:
     virtual TeardownResult teardown(const TcpRow& row) = 0;
     // Becomes readable when refusals wait to be taken; -1 before start.
     virtual int refusalDescriptor() const = 0;
+    // False before start and once the guard has ended (its helper gone).
+    virtual bool running() const = 0;
 };
 
 // The guard in this process: needs CAP_BPF and CAP_NET_ADMIN.

@@ -108,6 +108,7 @@ public:
     }
 
     int refusalDescriptor() const override { return started_ ? socket_ : -1; }
+    bool running() const override { return started_; }
 
 private:
     // The helper's environment holds nothing but the cgroup to guard.

@@ -86,7 +86,7 @@ public:
         return system_->readConnections(sorted);
     }
     TeardownResult teardown(const TcpRow& row) override {
-        return guard_.refusalDescriptor() >= 0 ? guard_.teardown(row) : system_->teardown(row);
+        return guard_.running() ? guard_.teardown(row) : system_->teardown(row);
     }
 
 private:
@@ -151,6 +151,8 @@ public:
     }
 
     TeardownResult teardown(const TcpRow& row) override { return tcp_->teardown(row); }
+
+    bool running() const override { return skeleton_ != nullptr; }
 
     int refusalDescriptor() const override { return events_ ? ring_buffer__epoll_fd(events_) : -1; }
 

@@ -168,6 +168,21 @@ TEST(KernelGuardProgram, RetriesOfOneAddressAreReportedOnceASecondAndAllCounted)
     EXPECT_EQ(program.state().counters.blocked, 108u);
 }
 
+TEST(KernelGuardProgram, WhenTheKernelGuardEndsThePollingGuardTakesOverAndSaysSo) {
+    KernelProgram k;
+    Program& program = k.start();
+    k.kernel.guarding = false;
+    program.guardTimerFired();
+    EXPECT_NE(k.host.log.find("Kernel blocking stopped (the kernel guard has ended); polling the "
+                              "connection table instead.\r\n"),
+              std::string::npos)
+        << k.host.log;
+    EXPECT_EQ(program.state().guardMode, GuardMode::Polling);
+    int reads = k.tcp.reads;
+    program.guardTimerFired();
+    EXPECT_GT(k.tcp.reads, reads);
+}
+
 TEST(KernelGuardProgram, AStartThatOnlyAddsALinkAttachesNothing) {
     KernelProgram k;
     k.start("bwdat://x@1.2.3.4:1.2.3.9");

@@ -17,19 +17,19 @@ public:
             reason = whyNot;
             return false;
         }
-        running = true;
+        guarding = true;
         return true;
     }
 
     bool replaceTable(std::span<const AddressInterval> intervals) override {
-        if (!running || !isKernelTable(intervals))
+        if (!guarding || !isKernelTable(intervals))
             return false;
         tables.emplace_back(intervals.begin(), intervals.end());
         return true;
     }
 
     bool setBlocking(bool on) override {
-        if (!running)
+        if (!guarding)
             return false;
         blocking.push_back(on);
         return true;
@@ -49,9 +49,10 @@ public:
     }
 
     int refusalDescriptor() const override { return -1; }
+    bool running() const override { return guarding; }
 
     std::string whyNot;
-    bool running = false;
+    bool guarding = false;  // false again: the guard ended (a helper gone)
     int starts = 0;
     std::vector<std::vector<AddressInterval>> tables;  // every table handed over, in order
     std::vector<bool> blocking;                        // every switch, in order
