@@ -77,6 +77,8 @@ std::string kernelRefusesCgroupPrograms() {
         return "this kernel (or this process) may not load cgroup socket-address programs";
     if (libbpf_probe_bpf_map_type(BPF_MAP_TYPE_RINGBUF, nullptr) != 1)
         return "this kernel has no BPF ring buffer";
+    if (libbpf_probe_bpf_helper(BPF_PROG_TYPE_CGROUP_SOCK_ADDR, BPF_FUNC_loop, nullptr) != 1)
+        return "this kernel has no bpf_loop (Linux 5.17 or later)";
     return {};
 }
 
