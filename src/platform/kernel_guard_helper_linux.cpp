@@ -38,12 +38,7 @@ public:
     explicit HelperKernelGuard(std::filesystem::path executable)
         : executable_(std::move(executable)) {}
 
-    ~HelperKernelGuard() override {
-        if (socket_ >= 0)
-            close(socket_);
-        if (helper_ > 0)
-            waitpid(helper_, nullptr, 0);
-    }
+    ~HelperKernelGuard() override { endHelper(); }
 
     bool start(std::string& whyNot) override {
         if (started_)
@@ -60,11 +55,14 @@ public:
         if (!answer) {
             whyNot = std::string("the helper ") + kHelperName +
                      " ended without an answer (may this user run it?)";
+            endHelper();
             return false;
         }
-        if (!answer->ok)
-            whyNot = answer->reason;
         started_ = answer->ok;
+        if (!started_) {
+            whyNot = answer->reason;
+            endHelper();  // it has nothing to do for us
+        }
         return started_;
     }
 
@@ -111,6 +109,16 @@ public:
     bool running() const override { return started_; }
 
 private:
+    // Closing our end makes the helper detach everything and end.
+    void endHelper() {
+        if (socket_ >= 0)
+            close(socket_);
+        socket_ = -1;
+        if (helper_ > 0)
+            waitpid(helper_, nullptr, 0);
+        helper_ = 0;
+    }
+
     // The helper's environment holds nothing but the cgroup to guard.
     bool spawn(const std::filesystem::path& helper, std::string& whyNot) {
         int ends[2];

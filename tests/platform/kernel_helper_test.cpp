@@ -5,9 +5,11 @@
 #include <bpf/bpf.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -321,6 +323,30 @@ TEST(KernelHelper, EndsWithItsParent) {
     EXPECT_EQ(f.number("banned"), EPERM);
     EXPECT_EQ(f.number("attachedWhileRunning"), 5);
     EXPECT_EQ(f.number("attachedAfter"), 0);
+}
+
+// The helper started without the capabilities (dropped from the bounding set,
+// so not even root's exec regains them) says why and attaches nothing.
+TEST(KernelHelper, WithoutTheCapabilitiesTheHelperSaysWhy) {
+    BW_RUN_IN_CGROUP(run, [](const std::filesystem::path& cgroup, Findings& f) {
+        bool dropped = prctl(PR_CAPBSET_DROP, CAP_BPF, 0, 0, 0) == 0 &&
+                       prctl(PR_CAPBSET_DROP, CAP_SYS_ADMIN, 0, 0, 0) == 0;
+        f.set("dropped", dropped ? "yes" : "no");
+        std::filesystem::path beside =
+            std::filesystem::path(BW_KERNEL_HELPER_EXECUTABLE).parent_path() / "program";
+        auto guard = makeHelperKernelGuard(beside);
+        std::string whyNot;
+        f.set("started", guard->start(whyNot) ? "yes" : "no");
+        f.set("why", whyNot);
+        f.set("running", guard->running() ? "yes" : "no");
+        f.set("attached", attachedPrograms(cgroup));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["dropped"], "yes");
+    EXPECT_EQ(f["started"], "no");
+    EXPECT_EQ(f["why"], "kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities");
+    EXPECT_EQ(f["running"], "no");
+    EXPECT_EQ(f.number("attached"), 0);
 }
 
 }  // namespace
