@@ -12,6 +12,7 @@ packages=(
   clang llvm libbpf-dev bpftool
   iproute2 xdg-utils file libcap2-bin
   xvfb xauth
+  desktop-file-utils appstream systemd dpkg-dev
 )
 packages+=("$@")
 

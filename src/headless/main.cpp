@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console_host.h"
+#include "console_options.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/kernel_guard.h"
@@ -17,6 +18,9 @@
 
 int main(int argc, char** argv) {
     using namespace bw;
+    const ConsoleOptions options = parseConsoleOptions(argc, argv);
+    if (options.action != ConsoleOptions::Action::Guard)
+        return reportWithoutGuarding(options, stdout, stderr);
     ConsoleHost::installStopSignals();
 
     auto tcpTable = makeSystemTcpTable();
@@ -44,6 +48,6 @@ int main(int argc, char** argv) {
                               .canCloseConnections = canCloseConnections(),
                           });
     host.attach(program);
-    program.load(argc > 1 ? argv[1] : "");
+    program.load(options.link);
     host.run();
 }

@@ -13,6 +13,7 @@
 #include "base/host.h"
 #include "base/program_state.h"
 #include "blocklist/ban_table.h"
+#include "platform/program_folder.h"
 
 namespace bw {
 
@@ -41,6 +42,8 @@ struct ProgramServices {
     KernelGuard* kernelGuard = nullptr;
     // Whether the polling guard may close connections (CAP_NET_ADMIN, or a helper that can).
     bool canCloseConnections = true;
+    // Named to a user who starts without a blocklist.
+    std::filesystem::path exampleBlocklist = bw::exampleBlocklist();
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };
