@@ -37,6 +37,7 @@ void BanTable::clear() {
     size_ = 0;
     std::string().swap(fileBytes_);
     std::string().swap(addedText_);
+    std::vector<KeptText>().swap(unreadLines_);
     index_.clear();
     indexedFirstRow_.fill(0);
     recent_.clear();
@@ -47,6 +48,17 @@ std::string_view BanTable::holdFileBytes(std::string bytes) {
     clear();
     fileBytes_ = std::move(bytes);
     return fileBytes_;
+}
+
+void BanTable::keepUnreadLine(std::string_view line) {
+    unreadLines_.push_back({keep(line), static_cast<std::uint32_t>(line.size())});
+}
+
+std::vector<std::string_view> BanTable::unreadLines() const {
+    std::vector<std::string_view> lines;
+    lines.reserve(unreadLines_.size());
+    for (KeptText kept : unreadLines_) lines.push_back(textAt(kept.at, kept.size));
+    return lines;
 }
 
 void BanTable::reserve(const std::array<std::size_t, kBuckets>& entriesPerBucket) {

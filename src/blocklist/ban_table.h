@@ -109,6 +109,11 @@ public:
     // Removes the entry and closes the gap in its bucket.
     void remove(EntryRef ref);
 
+    // A line of the loaded file that is no entry: it bans nothing, but a rewrite
+    // of the file keeps it, so a typo in the user's list is never lost with it.
+    void keepUnreadLine(std::string_view line);
+    std::vector<std::string_view> unreadLines() const;
+
     Bucket bucket(int b) const { return {*this, buckets_[b]}; }
     // Whether the bucket holds an entry with exactly these bounds.
     bool bucketHolds(int bucket, double start, double end) const;
@@ -161,6 +166,11 @@ private:
     std::size_t size_ = 0;
     std::string fileBytes_;
     std::string addedText_;
+    struct KeptText {
+        std::uint32_t at = 0;
+        std::uint32_t size = 0;
+    };
+    std::vector<KeptText> unreadLines_;
 
     // The index covers the table as it was at build time; later appends sit in
     // recent_ until there are too many of them. Removals shift slots, so they

@@ -44,13 +44,13 @@ public:
             return;
         std::size_t colon = line.find(':');
         if (colon == std::string_view::npos) {
-            ++totals_.failed;
+            fail(line);
             return;
         }
         std::string_view rest = line.substr(colon + 1);
         std::optional<ListedRange> range = readRangeField(rest.substr(0, rest.find(':')));
         if (!range) {
-            ++totals_.failed;
+            fail(line);
             return;
         }
         table_.append(range->bucket, {line, line.substr(0, colon), range->start, range->end});
@@ -61,6 +61,11 @@ public:
     const LoadTotals& totals() const { return totals_; }
 
 private:
+    void fail(std::string_view line) {
+        ++totals_.failed;
+        table_.keepUnreadLine(line);
+    }
+
     BanTable& table_;
     LoadTotals totals_;
 };

@@ -12,6 +12,12 @@ std::size_t linesOf(const BanTable::Bucket& bucket) {
     return std::max(BanTable::kNominalSlots, bucket.size());
 }
 
+// Lines the load could not read follow the entries: they ban nothing, and the
+// next load reports them again, but the user's text is not lost.
+void appendUnreadLines(const BanTable& table, std::string& out) {
+    for (std::string_view line : table.unreadLines()) out.append(line).append(kLineEnd);
+}
+
 }  // namespace
 
 std::string formatEverySlot(const BanTable& table) {
@@ -27,6 +33,7 @@ std::string formatEverySlot(const BanTable& table) {
         for (BanEntry e : bucket) out.append(e.text).append(kLineEnd);
         for (std::size_t free = bucket.size(); free < linesOf(bucket); ++free) out.append(kLineEnd);
     }
+    appendUnreadLines(table, out);
     return out;
 }
 
@@ -43,6 +50,7 @@ std::string formatStoredOnly(const BanTable& table) {
                 out.append(e.text).append(kLineEnd);
         }
     }
+    appendUnreadLines(table, out);
     return out;
 }
 

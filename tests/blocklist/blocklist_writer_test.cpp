@@ -37,6 +37,26 @@ TEST(FormatEverySlot, PutsEachEntryOnTheLineOfItsSlot) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto l) { return !l.empty(); }), 3);
 }
 
+// A line the load cannot read bans nothing, but the user typed it: a rewrite
+// keeps it, and the next load reports it again.
+TEST(FormatEverySlot, KeepsTheLinesTheLoadCouldNotRead) {
+    const std::string file =
+        "good:1.2.3.4-1.2.3.9\r\nTypo:200.1.2,3-200.1.2.9\r\nno colon here\r\n";
+    for (auto format : {formatEverySlot, formatStoredOnly}) {
+        BanTable table;
+        ASSERT_EQ(loadBlocklist(file, table).failed, 2u);
+        table.append(9, entry("added:9.9.9.9"));
+        const std::string rewritten = format(table);
+        EXPECT_NE(rewritten.find("\r\nTypo:200.1.2,3-200.1.2.9\r\nno colon here\r\n"),
+                  std::string::npos);
+        BanTable reloaded;
+        LoadTotals again = loadBlocklist(rewritten, reloaded);
+        EXPECT_EQ(again.failed, 2u);
+        EXPECT_EQ(again.ranges, 2u);
+        EXPECT_EQ(format(reloaded), rewritten);
+    }
+}
+
 TEST(FormatEverySlot, ABucketOverTheNominalSlotsGetsOneLinePerEntry) {
     BanTable table;
     for (std::size_t i = 0; i < 1026; ++i) table.append(7, entry("e:" + std::to_string(i)));
