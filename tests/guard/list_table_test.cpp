@@ -1,0 +1,65 @@
+#include "guard/list_table.h"
+
+#include <gtest/gtest.h>
+
+namespace bw {
+namespace {
+
+constexpr std::uint32_t ip(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return a << 24 | b << 16 | c << 8 | d;
+}
+
+ListRanges blockList(std::string name, std::vector<ListRange> ranges) {
+    return {std::move(name), false, std::move(ranges)};
+}
+
+TEST(ListTableTest, FindsTheEarliestListAndEntryThatBans) {
+    ListTable table({blockList("first", {{ip(1, 0, 0, 0), ip(1, 0, 0, 255), "wide"}}),
+                     blockList("second", {{ip(1, 0, 0, 10), ip(1, 0, 1, 9), "narrow"},
+                                          {ip(9, 9, 9, 9), ip(9, 9, 9, 9), "one"}})});
+    EXPECT_EQ(table.findBlock(ip(1, 0, 0, 10)), (ListHit{"wide", "first"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 0, 255)), (ListHit{"wide", "first"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 1, 0)), (ListHit{"narrow", "second"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 1, 9)), (ListHit{"narrow", "second"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 1, 10)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(0, 255, 255, 255)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(9, 9, 9, 9)), (ListHit{"one", "second"}));
+    EXPECT_EQ(table.findBlock(ip(9, 9, 9, 10)), std::nullopt);
+}
+
+TEST(ListTableTest, AnAllowListCutsItsAddressesOutOfEveryBan) {
+    ListTable table({blockList("public", {{ip(10, 0, 0, 0), ip(11, 0, 0, 0), "too wide"}}),
+                     {"private", true, {{ip(10, 0, 0, 0), ip(10, 255, 255, 255), "10.0.0.0/8"}}}});
+    EXPECT_TRUE(table.allows(ip(10, 1, 2, 3)));
+    EXPECT_EQ(table.findBlock(ip(10, 1, 2, 3)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(10, 255, 255, 255)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(11, 0, 0, 0)), (ListHit{"too wide", "public"}));
+    EXPECT_FALSE(table.allows(ip(11, 0, 0, 0)));
+    EXPECT_EQ(table.bannedSpans(), (std::vector<AddressSpan>{{ip(11, 0, 0, 0), ip(11, 0, 0, 0)}}));
+}
+
+TEST(ListTableTest, ListsNeverBanLoopbackAndReachTheTopAddress) {
+    ListTable table({blockList("all", {{0, 0xFFFFFFFFu, "everything"}})});
+    EXPECT_EQ(table.findBlock(ip(127, 0, 0, 1)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(126, 255, 255, 255)), (ListHit{"everything", "all"}));
+    EXPECT_EQ(table.findBlock(0xFFFFFFFFu), (ListHit{"everything", "all"}));
+    EXPECT_EQ(table.findBlock(0), (ListHit{"everything", "all"}));
+}
+
+TEST(ListTableTest, TheEffectiveBanIsOwnPlusBlockMinusAllow) {
+    ListTable lists(
+        {blockList("b", {{ip(5, 0, 0, 0), ip(5, 0, 0, 9), "x"}}),
+         {"a",
+          true,
+          {{ip(5, 0, 0, 5), ip(5, 0, 0, 5), ""}, {ip(6, 0, 0, 1), ip(6, 0, 0, 1), ""}}}});
+    std::vector<AddressSpan> own{{ip(5, 0, 0, 8), ip(5, 0, 0, 20)},
+                                 {ip(6, 0, 0, 0), ip(6, 0, 0, 3)}};
+    EXPECT_EQ(effectiveBannedSpans(own, lists),
+              (std::vector<AddressSpan>{{ip(5, 0, 0, 0), ip(5, 0, 0, 4)},
+                                        {ip(5, 0, 0, 6), ip(5, 0, 0, 20)},
+                                        {ip(6, 0, 0, 0), ip(6, 0, 0, 0)},
+                                        {ip(6, 0, 0, 2), ip(6, 0, 0, 3)}}));
+}
+
+}  // namespace
+}  // namespace bw
