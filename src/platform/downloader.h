@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -10,6 +11,22 @@ namespace bw {
 struct DownloadResult {
     bool ok = false;
     std::string error;  // why it failed, when !ok
+    // The server answered 304: the copy the request's validators came from is
+    // current, and the target holds nothing.
+    bool notModified = false;
+    // The validators the server sent, for the next conditional request.
+    std::string etag{};
+    std::string lastModified{};
+};
+
+// A download with conditions: the validators of the copy at hand (either may be
+// empty) and the most bytes the body may have (0: no limit of its own).
+struct DownloadRequest {
+    std::string url{};
+    std::filesystem::path target{};
+    std::string ifNoneMatch{};
+    std::string ifModifiedSince{};
+    std::uint64_t maxBytes = 0;
 };
 
 // One download under way. The owner polls finished() (for instance from
@@ -32,6 +49,11 @@ public:
     // and the caller discards it.
     virtual std::unique_ptr<Download> start(const std::string& url,
                                             const std::filesystem::path& target) = 0;
+    // The same with conditions. A downloader that knows none fetches the whole
+    // body, which is always a correct answer to a conditional request.
+    virtual std::unique_ptr<Download> startRequest(const DownloadRequest& request) {
+        return start(request.url, request.target);
+    }
 };
 
 struct DownloadLimits {

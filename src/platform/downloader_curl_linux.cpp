@@ -1,11 +1,14 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "platform/downloader.h"
@@ -19,10 +22,30 @@ void initialiseCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The value of a response header line when it is the named header, else nothing.
+bool headerValue(std::string_view line, std::string_view name, std::string& value) {
+    if (line.size() <= name.size() || line[name.size()] != ':')
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(line[i])) !=
+            std::tolower(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    line.remove_prefix(name.size() + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.remove_suffix(1);
+    value = std::string(line);
+    return true;
+}
+
 class CurlDownload : public Download {
 public:
-    CurlDownload(std::string url, std::filesystem::path target, DownloadLimits limits)
-        : url_(std::move(url)), target_(std::move(target)), limits_(limits) {
+    CurlDownload(DownloadRequest request, DownloadLimits limits)
+        : url_(request.url),
+          target_(request.target),
+          request_(std::move(request)),
+          limits_(limits) {
         worker_ = std::thread([this] { finish(run()); });
     }
 
@@ -40,8 +63,28 @@ public:
 
 private:
     static std::size_t write(char* data, std::size_t size, std::size_t count, void* self) {
-        std::FILE* file = static_cast<CurlDownload*>(self)->file_;
-        return std::fwrite(data, size, count, file) * size;
+        auto* download = static_cast<CurlDownload*>(self);
+        download->received_ += size * count;
+        // A body without a length announced is stopped here once it grows too big.
+        if (download->request_.maxBytes != 0 && download->received_ > download->request_.maxBytes) {
+            download->tooBig_ = true;
+            return 0;
+        }
+        return std::fwrite(data, size, count, download->file_) * size;
+    }
+
+    // Each response of a redirect chain starts with its status line; only the
+    // last response's validators count.
+    static std::size_t header(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* download = static_cast<CurlDownload*>(self);
+        std::string_view line(data, size * count);
+        if (line.starts_with("HTTP/")) {
+            download->etag_.clear();
+            download->lastModified_.clear();
+        }
+        headerValue(line, "ETag", download->etag_) ||
+            headerValue(line, "Last-Modified", download->lastModified_);
+        return size * count;
     }
 
     static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
@@ -54,7 +97,13 @@ private:
             return {false, "cannot write " + target_.string() + ": " + std::strerror(errno)};
         DownloadResult transfer = transferInto();
         DownloadResult saved = closeFile();
-        return transfer.ok ? saved : transfer;
+        if (!transfer.ok)
+            return transfer;
+        if (!saved.ok)
+            return saved;
+        transfer.etag = etag_;
+        transfer.lastModified = lastModified_;
+        return transfer;
     }
 
     DownloadResult transferInto() {
@@ -79,10 +128,35 @@ private:
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlDownload::progress);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CurlDownload::header);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+        if (request_.maxBytes != 0) {
+            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                             static_cast<curl_off_t>(request_.maxBytes));
+        }
+        curl_slist* conditions = nullptr;
+        if (!request_.ifNoneMatch.empty())
+            conditions =
+                curl_slist_append(conditions, ("If-None-Match: " + request_.ifNoneMatch).c_str());
+        if (!request_.ifModifiedSince.empty()) {
+            conditions = curl_slist_append(
+                conditions, ("If-Modified-Since: " + request_.ifModifiedSince).c_str());
+        }
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, conditions);
         CURLcode code = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_cleanup(curl);
-        if (code == CURLE_OK)
-            return {true, {}};
+        curl_slist_free_all(conditions);
+        if (code == CURLE_OK) {
+            DownloadResult done{true, {}};
+            done.notModified = status == 304;
+            return done;
+        }
+        if (tooBig_ || code == CURLE_FILESIZE_EXCEEDED) {
+            return {false,
+                    "the download is larger than " + std::to_string(request_.maxBytes) + " bytes"};
+        }
         return {false, error[0] ? std::string(error) : std::string(curl_easy_strerror(code))};
     }
 
@@ -110,8 +184,13 @@ private:
 
     const std::string url_;
     const std::filesystem::path target_;
+    const DownloadRequest request_;
     const DownloadLimits limits_;
     std::FILE* file_ = nullptr;
+    std::uint64_t received_ = 0;
+    bool tooBig_ = false;
+    std::string etag_;
+    std::string lastModified_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};
     mutable std::mutex mutex_;
@@ -125,7 +204,11 @@ public:
 
     std::unique_ptr<Download> start(const std::string& url,
                                     const std::filesystem::path& target) override {
-        return std::make_unique<CurlDownload>(url, target, limits_);
+        return startRequest(DownloadRequest{.url = url, .target = target});
+    }
+
+    std::unique_ptr<Download> startRequest(const DownloadRequest& request) override {
+        return std::make_unique<CurlDownload>(request, limits_);
     }
 
 private:
