@@ -59,26 +59,34 @@ std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
     return left;
 }
 
-ListTable::ListTable(const std::vector<ListRanges>& lists) {
+ListTable::ListTable(std::vector<std::shared_ptr<const ListRanges>> lists)
+    : lists_(std::move(lists)) {
     std::vector<AddressSpan> allowed;
-    for (const ListRanges& list : lists) {
-        listNames_.push_back(list.listName);
-        entries_.emplace_back();
-        if (list.allow) {
-            for (const ListRange& r : list.ranges) allowed.push_back({r.first, r.last});
+    for (const auto& list : lists_) {
+        if (!list->allow)
             continue;
-        }
-        entries_.back().reserve(list.ranges.size());
-        for (const ListRange& r : list.ranges) entries_.back().push_back(r.entry);
+        for (const ListRange& r : list->ranges) allowed.push_back({r.first, r.last});
     }
     allowed_ = mergeSpans(std::move(allowed));
-    cutIntoPieces(lists);
+    cutIntoPieces();
     removeAllowed();
 }
 
+namespace {
+
+std::vector<std::shared_ptr<const ListRanges>> shared(std::vector<ListRanges> lists) {
+    std::vector<std::shared_ptr<const ListRanges>> out;
+    for (ListRanges& list : lists) out.push_back(std::make_shared<ListRanges>(std::move(list)));
+    return out;
+}
+
+}  // namespace
+
+ListTable::ListTable(std::vector<ListRanges> lists) : ListTable(shared(std::move(lists))) {}
+
 // A sweep over every range bound: between two neighbouring bounds the same
 // ranges are open, and the piece there belongs to the earliest of them.
-void ListTable::cutIntoPieces(const std::vector<ListRanges>& lists) {
+void ListTable::cutIntoPieces() {
     struct Open {
         std::uint32_t first;
         std::uint32_t last;
@@ -86,10 +94,10 @@ void ListTable::cutIntoPieces(const std::vector<ListRanges>& lists) {
     };
     std::vector<Open> starts;
     std::vector<std::uint64_t> bounds;
-    for (std::uint32_t l = 0; l < lists.size(); ++l) {
-        if (lists[l].allow)
+    for (std::uint32_t l = 0; l < lists_.size(); ++l) {
+        if (lists_[l]->allow)
             continue;
-        const std::vector<ListRange>& ranges = lists[l].ranges;
+        const std::vector<ListRange>& ranges = lists_[l]->ranges;
         for (std::uint32_t i = 0; i < ranges.size(); ++i) {
             if (ranges[i].first > ranges[i].last)
                 continue;
@@ -144,8 +152,8 @@ std::optional<ListHit> ListTable::findBlock(std::uint32_t address) const {
     const Piece* piece = spanHolding(pieces_, address);
     if (!piece)
         return std::nullopt;
-    return ListHit{entries_[piece->origin.list][piece->origin.range],
-                   listNames_[piece->origin.list]};
+    const ListRanges& list = *lists_[piece->origin.list];
+    return ListHit{list.ranges[piece->origin.range].entry, list.listName};
 }
 
 bool ListTable::allows(std::uint32_t address) const {

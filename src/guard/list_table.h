@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,7 +48,10 @@ struct AddressSpan {
 class ListTable {
 public:
     ListTable() = default;
-    explicit ListTable(const std::vector<ListRanges>& lists);
+    // Shares the lists' ranges instead of copying them: a rebuild after one list
+    // changed costs the cutting, not a copy of every entry text.
+    explicit ListTable(std::vector<std::shared_ptr<const ListRanges>> lists);
+    explicit ListTable(std::vector<ListRanges> lists);
 
     // The banning entry, or nothing when no block list bans the address or an
     // allow list allows it.
@@ -71,11 +75,10 @@ private:
         Origin origin;
     };
 
-    void cutIntoPieces(const std::vector<ListRanges>& lists);
+    void cutIntoPieces();
     void removeAllowed();
 
-    std::vector<std::string> listNames_;
-    std::vector<std::vector<std::string>> entries_;  // per list, per range
+    std::vector<std::shared_ptr<const ListRanges>> lists_;
     std::vector<Piece> pieces_;
     std::vector<AddressSpan> allowed_;
 };

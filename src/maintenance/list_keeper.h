@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "guard/list_table.h"
+#include "maintenance/list_subscriptions.h"
+#include "platform/clock.h"
+#include "platform/downloader.h"
+
+namespace bw {
+
+// Seconds since 1970 (UTC) of a clock's local time.
+std::int64_t unixSeconds(const Clock& clock);
+// "2026-12-09 10:00 UTC"; "never" for 0.
+std::string formatUtc(std::int64_t seconds);
+
+// The subscribed lists: their file, their cached copies and their updates.
+//
+// Cached copies load first and never wait for the network. An update replaces
+// a list's cached copy only when the new copy passes the list gate; otherwise
+// the last good copy stays in force and the list keeps the error.
+class ListKeeper {
+public:
+    // The largest list taken, compressed or not.
+    static constexpr std::uint64_t kMaxListBytes = 256u << 20;
+    static constexpr std::int64_t kCheckEverySeconds = 3600;
+
+    ListKeeper(Downloader& downloader, const Clock& clock, std::filesystem::path folder);
+    ~ListKeeper();
+    ListKeeper(const ListKeeper&) = delete;
+    ListKeeper& operator=(const ListKeeper&) = delete;
+
+    // Reads the subscriptions file and every cached copy. With no subscriptions
+    // file on a first start, writes the built-in allow list. Empty when all went
+    // well, else why not (a damaged file is then never written over).
+    std::string load(bool firstStart);
+
+    const std::vector<Subscription>& subscriptions() const;
+    // The table of every enabled list as loaded now.
+    ListTable table() const;
+
+    // Each saves the subscriptions file; empty when done, else why not.
+    std::string add(Subscription list);
+    std::string remove(const std::string& name);
+    std::string setEnabled(const std::string& name, bool enabled);
+
+    // Starts updating every due list, or every list with a source.
+    void startUpdates(bool everyList);
+    // Carries finished updates through; true when a list in force changed.
+    bool poll();
+    bool updating() const;
+    // Called often (from the guard's timer): checks for due lists at most once
+    // an hour, then polls.
+    bool tick();
+    // One line per finished update since the last call, for the log.
+    std::vector<std::string> takeReports();
+
+private:
+    struct Entry;
+
+    Entry* find(const std::string& name);
+    std::filesystem::path cachePath(const Subscription& list) const;
+    std::filesystem::path subscriptionsPath() const;
+    void loadCachedCopy(Entry& entry);
+    bool due(const Subscription& list, std::int64_t now) const;
+    void startUpdate(Entry& entry);
+    bool finishDownload(Entry& entry);
+    bool acceptCopy(Entry& entry, std::string bytes, std::int64_t now);
+    void fail(Entry& entry, const std::string& why);
+    std::string save();
+
+    Downloader& downloader_;
+    const Clock& clock_;
+    std::filesystem::path folder_;
+    std::vector<std::unique_ptr<Entry>> lists_;
+    mutable std::vector<Subscription> view_;
+    std::vector<std::string> reports_;
+    std::int64_t lastCheck_ = 0;
+    bool damaged_ = false;
+};
+
+}  // namespace bw
