@@ -1,6 +1,9 @@
 #include "guard/list_table.h"
 
+#include "blocklist/ban_table.h"
+
 #include <algorithm>
+#include <cmath>
 #include <queue>
 #include <tuple>
 
@@ -164,6 +167,29 @@ std::vector<AddressSpan> ListTable::bannedSpans() const {
     std::vector<AddressSpan> spans;
     spans.reserve(pieces_.size());
     for (const Piece& piece : pieces_) spans.push_back({piece.first, piece.last});
+    return mergeSpans(std::move(spans));
+}
+
+std::vector<AddressSpan> banTableSpans(const BanTable& table) {
+    constexpr double kTop = 4294967295.0;
+    std::vector<AddressSpan> spans;
+    for (int b = 0; b < BanTable::kBuckets; ++b) {
+        for (const BanEntry& entry : table.bucket(b)) {
+            // Address 0 never matches; bounds that are not whole numbers match
+            // the whole addresses between them.
+            const double lo = std::max(1.0, std::ceil(entry.start));
+            const double hi = std::min(kTop, std::floor(entry.end));
+            if (!(lo <= hi))
+                continue;
+            AddressSpan span{static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi)};
+            if (b == 127) {
+                spans.push_back(span);
+                continue;
+            }
+            for (const AddressSpan& piece : subtractSpans({span}, {kLoopback}))
+                spans.push_back(piece);
+        }
+    }
     return mergeSpans(std::move(spans));
 }
 

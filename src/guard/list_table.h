@@ -83,6 +83,11 @@ private:
     std::vector<AddressSpan> allowed_;
 };
 
+class BanTable;
+
+// The addresses the own list's table bans, as the table's lookup matches them.
+std::vector<AddressSpan> banTableSpans(const BanTable& table);
+
 // The banned addresses of the own list's ranges together with the lists, minus
 // every allowed address: the union a kernel table is built from.
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
