@@ -184,6 +184,7 @@ std::string ListKeeper::add(Subscription list) {
         return "there is already a list named " + list.name;
     lists_.push_back(std::make_unique<Entry>(Entry{std::move(list), nullptr, nullptr, {}}));
     loadCachedCopy(*lists_.back());
+    changed_ = true;
     return save();
 }
 
@@ -193,6 +194,7 @@ std::string ListKeeper::remove(const std::string& name) {
         return "there is no list named " + name;
     std::filesystem::path copy = cachePath(entry->list);
     std::erase_if(lists_, [&](const auto& e) { return e.get() == entry; });
+    changed_ = true;
     std::string saved = save();
     if (saved.empty()) {
         std::error_code ignored;
@@ -206,6 +208,7 @@ std::string ListKeeper::setEnabled(const std::string& name, bool enabled) {
     if (!entry)
         return "there is no list named " + name;
     entry->list.enabled = enabled;
+    changed_ = true;
     return save();
 }
 
@@ -262,12 +265,11 @@ void ListKeeper::startUpdate(Entry& entry) {
 }
 
 bool ListKeeper::poll() {
-    bool changed = false;
     for (auto& entry : lists_) {
         if (entry->download && entry->download->finished())
-            changed = finishDownload(*entry) || changed;
+            finishDownload(*entry);
     }
-    return changed;
+    return std::exchange(changed_, false);
 }
 
 bool ListKeeper::updating() const {
@@ -285,11 +287,10 @@ std::vector<std::string> ListKeeper::takeReports() {
     return std::exchange(reports_, {});
 }
 
-bool ListKeeper::finishDownload(Entry& entry) {
+void ListKeeper::finishDownload(Entry& entry) {
     DownloadResult result = entry.download->result();
     entry.download.reset();
     const std::int64_t now = unixSeconds(clock_);
-    bool changed = false;
     if (!result.ok) {
         fail(entry, result.error);
     } else if (result.notModified) {
@@ -303,13 +304,11 @@ bool ListKeeper::finishDownload(Entry& entry) {
         } else if (acceptCopy(entry, std::move(bytes.bytes), now)) {
             entry.list.etag = result.etag;
             entry.list.lastModified = result.lastModified;
-            changed = true;
         }
     }
     std::error_code ignored;
     std::filesystem::remove(entry.partial, ignored);
     save();
-    return changed;
 }
 
 bool ListKeeper::acceptCopy(Entry& entry, std::string bytes, std::int64_t now) {
@@ -338,6 +337,7 @@ bool ListKeeper::acceptCopy(Entry& entry, std::string bytes, std::int64_t now) {
     entry.list.lastUpdate = now;
     entry.list.lastError.clear();
     entry.ranges = std::move(ranges);
+    changed_ = true;
     reports_.push_back("List " + entry.list.name + ": " + std::to_string(entry.list.ranges) +
                        " ranges (" + std::string(formatName(parsed.format)) + "), " +
                        std::to_string(parsed.failedLines) + " lines not understood, " +

@@ -50,7 +50,8 @@ public:
 
     // Starts updating every due list, or every list with a source.
     void startUpdates(bool everyList);
-    // Carries finished updates through; true when a list in force changed.
+    // Carries finished updates through; true when a list in force changed since
+    // the last poll (a local file's update is carried through at once).
     bool poll();
     bool updating() const;
     // Called often (from the guard's timer): checks for due lists at most once
@@ -68,7 +69,7 @@ private:
     void loadCachedCopy(Entry& entry);
     bool due(const Subscription& list, std::int64_t now) const;
     void startUpdate(Entry& entry);
-    bool finishDownload(Entry& entry);
+    void finishDownload(Entry& entry);
     bool acceptCopy(Entry& entry, std::string bytes, std::int64_t now);
     void fail(Entry& entry, const std::string& why);
     std::string save();
@@ -80,6 +81,7 @@ private:
     mutable std::vector<Subscription> view_;
     std::vector<std::string> reports_;
     std::int64_t lastCheck_ = 0;
+    bool changed_ = false;
     bool damaged_ = false;
 };
 

@@ -12,6 +12,7 @@
 #include "maintenance/drop_import.h"
 #include "maintenance/link_intake.h"
 #include "maintenance/link_registration.h"
+#include "maintenance/list_keeper.h"
 #include "maintenance/reg_write.h"
 #include "maintenance/update_check.h"
 #include "platform/atomic_file.h"
@@ -36,7 +37,10 @@ struct Program::Parts {
           import(host, [&program](std::string_view line) { program.ADDBANRANGE(line); }),
           updateCheck(
               services.downloader, host, state, services.folder, services.updateServer,
-              [&program] { program.SAVESETTINGS(); }, [&program] { program.STARTUPLOAD(""); }) {}
+              [&program] { program.SAVESETTINGS(); }, [&program] { program.STARTUPLOAD(""); }),
+          lists(services.downloader, services.clock, services.folder) {
+        pass.useLists(&listTable);
+    }
 
     std::filesystem::path file(std::string_view name) const {
         return fileInFolder(services.folder, name);
@@ -53,6 +57,9 @@ struct Program::Parts {
     RegWrite regWrite;
     DropImport import;
     UpdateCheck updateCheck;
+    ListKeeper lists;
+    ListTable listTable;
+    bool listsLoaded = false;
     bool ended = false;
 };
 
@@ -66,6 +73,36 @@ const ProgramState& Program::state() const {
 }
 const BanTable& Program::table() const {
     return parts_->table;
+}
+ListKeeper& Program::lists() {
+    return parts_->lists;
+}
+const ListTable& Program::listTable() const {
+    return parts_->listTable;
+}
+
+void Program::listsChanged() {
+    parts_->listTable = parts_->lists.table();
+}
+
+std::vector<AddressSpan> Program::effectiveBannedRanges() const {
+    return effectiveBannedSpans(banTableSpans(parts_->table), parts_->listTable);
+}
+
+// Once per run: the cached copies load before the first guard pass, and the
+// network is only asked afterwards, in the background.
+void Program::loadLists(bool firstStart) {
+    Parts& p = *parts_;
+    p.listsLoaded = true;
+    std::string problem = p.lists.load(firstStart);
+    if (!problem.empty())
+        p.host.appendLog("Lists: " + problem + ".\r\n");
+    listsChanged();
+}
+
+void Program::reportListUpdates() {
+    for (const std::string& line : parts_->lists.takeReports())
+        parts_->host.appendLog(line + "\r\n");
 }
 
 void Program::load(std::string_view commandLineArgument) {
@@ -103,6 +140,8 @@ void Program::STARTUPLOAD(std::string_view payload) {
     p.host.letPendingEventsRun();
 
     const std::filesystem::path blocklist = p.file(kBlocklistFileName);
+    if (!p.listsLoaded)
+        loadLists(!std::filesystem::exists(blocklist));
     FileBytes content = readOrCreateFile(blocklist);
     if (!content.ok) {
         p.host.appendLog("Could not open the blocklist " + blocklist.string() + ": " +
@@ -120,8 +159,13 @@ void Program::STARTUPLOAD(std::string_view payload) {
     p.state.timer.enabled = true;
     p.host.stateChanged();
     LOADSETTINGS();
-    if (!payload.empty())
+    if (!payload.empty()) {
         addLinkEntriesAndEnd(payload);
+        return;
+    }
+    p.lists.startUpdates(false);
+    if (p.lists.poll())
+        listsChanged();
 }
 
 void Program::addLinkEntriesAndEnd(std::string_view payload) {
@@ -161,6 +205,9 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
 
 void Program::guardTimerFired() {
     parts_->schedule.guardTick();
+    if (parts_->lists.tick())
+        listsChanged();
+    reportListUpdates();
 }
 void Program::sliderClicked(int position) {
     parts_->schedule.sliderClicked(position);

@@ -13,6 +13,7 @@
 #include "base/host.h"
 #include "base/program_state.h"
 #include "blocklist/ban_table.h"
+#include "guard/list_table.h"
 
 namespace bw {
 
@@ -22,6 +23,7 @@ class Downloader;
 class Registry;
 class Launcher;
 class Priority;
+class ListKeeper;
 
 // The outside world as the program sees it. All references outlive the Program.
 struct ProgramServices {
@@ -48,6 +50,15 @@ public:
 
     const ProgramState& state() const;
     const BanTable& table() const;
+
+    // The subscribed lists and the lookup table the guard uses for them.
+    ListKeeper& lists();
+    const ListTable& listTable() const;
+    // Builds the guard's list table again after the lists changed.
+    void listsChanged();
+    // Every address the guard bans: the own list plus every enabled block list,
+    // minus every enabled allow list, merged. What a kernel table is built from.
+    std::vector<AddressSpan> effectiveBannedRanges() const;
 
     // The window's load event: link intake, scheme registration, start-up load, tooltip.
     void load(std::string_view commandLineArgument);
@@ -78,6 +89,8 @@ public:
 
 private:
     void addLinkEntriesAndEnd(std::string_view payload);
+    void loadLists(bool firstStart);
+    void reportListUpdates();
 
     struct Parts;
     std::unique_ptr<Parts> parts_;
