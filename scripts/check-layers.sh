@@ -14,13 +14,14 @@ declare -A allowed=(
   [src/maintenance]="base blocklist guard maintenance platform"
   [src/program]="base blocklist guard maintenance program platform"
   [src/window_logic]="window_logic"
-  [src/headless]="base blocklist guard maintenance program platform"
+  [src/headless]="base blocklist guard maintenance program platform headless"
   [tests/platform]="platform support"
   [tests/blocklist]="base blocklist platform support"
   [tests/guard]="base blocklist guard platform support"
   [tests/maintenance]="base blocklist guard maintenance platform support"
   [tests/program]="base blocklist guard maintenance program platform support"
   [tests/window_logic]="window_logic support"
+  [tests/headless]="base blocklist guard maintenance platform headless support"
   [tests/support]="base platform program support"
 )
 

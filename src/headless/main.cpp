@@ -2,9 +2,11 @@
 // without a desktop. What the window would show goes to standard output.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "console_host.h"
+#include "headless/list_options.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/launcher.h"
@@ -16,6 +18,8 @@
 
 int main(int argc, char** argv) {
     using namespace bw;
+    if (std::optional<int> status = runListOptions(argc, argv))
+        return *status;
     ConsoleHost::installStopSignals();
 
     auto tcpTable = makeSystemTcpTable();

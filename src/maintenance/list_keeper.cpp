@@ -114,6 +114,7 @@ std::string ListKeeper::load(bool firstStart) {
         if (!firstStart)
             return {};
         Subscription builtIn = privateNetworksList();
+        builtIn.lastUpdate = unixSeconds(clock_);
         std::error_code ignored;
         std::filesystem::create_directories(folder_ / kListCacheFolderName, ignored);
         WriteResult copy = writeFileAtomically(cachePath(builtIn), privateNetworksText());
