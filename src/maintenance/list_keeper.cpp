@@ -106,6 +106,7 @@ std::string ListKeeper::load(bool firstStart) {
     lists_.clear();
     damaged_ = false;
     SubscriptionsFile file = readSubscriptions(subscriptionsPath());
+    knownFile_ = file.ok && !file.absent ? formatSubscriptions(file.lists) : std::string();
     if (!file.ok) {
         damaged_ = true;
         return file.error + "; the lists stay off until it is mended";
@@ -218,7 +219,24 @@ std::string ListKeeper::save() {
         return "the subscriptions file " + subscriptionsPath().string() +
                " is damaged and is left as it is";
     WriteResult saved = saveSubscriptions(subscriptionsPath(), subscriptions());
+    if (saved)
+        knownFile_ = formatSubscriptions(subscriptions());
     return saved ? std::string() : saved.error;
+}
+
+// Another copy of the program (the console's list commands, a timer's
+// --update-lists) changed the file: it, and the cached copies it speaks of, are
+// read again. Not while this copy's own updates run: they save the file next.
+void ListKeeper::pickUpOutsideChanges() {
+    if (updating())
+        return;
+    SubscriptionsFile file = readSubscriptions(subscriptionsPath());
+    if (!file.ok || file.absent || formatSubscriptions(file.lists) == knownFile_)
+        return;
+    std::string problem = load(false);
+    changed_ = true;
+    reports_.push_back(problem.empty() ? "Lists: the subscriptions file changed; lists reloaded."
+                                       : "Lists: " + problem + ".");
 }
 
 bool ListKeeper::due(const Subscription& list, std::int64_t now) const {
@@ -279,7 +297,12 @@ bool ListKeeper::updating() const {
 }
 
 bool ListKeeper::tick() {
-    if (unixSeconds(clock_) - lastCheck_ >= kCheckEverySeconds)
+    const std::int64_t now = unixSeconds(clock_);
+    if (now - lastLook_ >= kLookEverySeconds) {
+        lastLook_ = now;
+        pickUpOutsideChanges();
+    }
+    if (now - lastCheck_ >= kCheckEverySeconds)
         startUpdates(false);
     return poll();
 }

@@ -28,6 +28,8 @@ public:
     // The largest list taken, compressed or not.
     static constexpr std::uint64_t kMaxListBytes = 256u << 20;
     static constexpr std::int64_t kCheckEverySeconds = 3600;
+    // How often a running guard looks for changes made by another copy.
+    static constexpr std::int64_t kLookEverySeconds = 10;
 
     ListKeeper(Downloader& downloader, const Clock& clock, std::filesystem::path folder);
     ~ListKeeper();
@@ -54,8 +56,8 @@ public:
     // the last poll (a local file's update is carried through at once).
     bool poll();
     bool updating() const;
-    // Called often (from the guard's timer): checks for due lists at most once
-    // an hour, then polls.
+    // Called often (from the guard's timer): picks up changes of the file made
+    // elsewhere, checks for due lists at most once an hour, then polls.
     bool tick();
     // One line per finished update since the last call, for the log.
     std::vector<std::string> takeReports();
@@ -73,6 +75,7 @@ private:
     bool acceptCopy(Entry& entry, std::string bytes, std::int64_t now);
     void fail(Entry& entry, const std::string& why);
     std::string save();
+    void pickUpOutsideChanges();
 
     Downloader& downloader_;
     const Clock& clock_;
@@ -81,6 +84,8 @@ private:
     mutable std::vector<Subscription> view_;
     std::vector<std::string> reports_;
     std::int64_t lastCheck_ = 0;
+    std::int64_t lastLook_ = 0;
+    std::string knownFile_;  // the file as this copy last read or wrote it
     bool changed_ = false;
     bool damaged_ = false;
 };

@@ -261,3 +261,37 @@ TEST_F(ListKeeperTest, ALocalFileIsASourceTooAndBadEditsAreRefused) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
+    keeper.tick();
+    dir.write("mine.txt", "198.51.100.0/24\n");
+    ListKeeper console{*downloader, clock, dir.path()};
+    ASSERT_EQ(console.load(false), "");
+    Subscription local;
+    local.name = "mine";
+    local.source = dir.file("mine.txt").string();
+    ASSERT_EQ(console.add(local), "");
+    console.startUpdates(true);
+
+    clock.time.second += 5;  // not looked at yet
+    EXPECT_FALSE(keeper.tick());
+    EXPECT_FALSE(banned(ip(198, 51, 100, 1)));
+    clock.time.second += 5;
+    EXPECT_TRUE(keeper.tick());
+    EXPECT_TRUE(banned(ip(198, 51, 100, 1)));
+    EXPECT_EQ(keeper.takeReports().back(),
+              "Lists: the subscriptions file changed; lists reloaded.");
+
+    // Its own saves are no news.
+    ASSERT_EQ(keeper.setEnabled("mine", false), "");
+    keeper.poll();
+    clock.time.second += 10;
+    EXPECT_FALSE(keeper.tick());
+    EXPECT_TRUE(keeper.takeReports().empty());
+}
+
+}  // namespace
+}  // namespace bw
