@@ -87,8 +87,10 @@ std::vector<std::shared_ptr<const ListRanges>> shared(std::vector<ListRanges> li
 
 ListTable::ListTable(std::vector<ListRanges> lists) : ListTable(shared(std::move(lists))) {}
 
-// A sweep over every range bound: between two neighbouring bounds the same
-// ranges are open, and the piece there belongs to the earliest of them.
+// A sweep from range start to range end: at every point where a range opens or
+// closes, the piece from there on belongs to the earliest list's open range.
+// Lists come sorted as a rule, so their starts are merged rather than sorted,
+// and the open sets stay small, so the heaps cost next to nothing.
 void ListTable::cutIntoPieces() {
     struct Open {
         std::uint32_t first;
@@ -96,57 +98,85 @@ void ListTable::cutIntoPieces() {
         Origin origin;
     };
     std::vector<Open> starts;
-    std::vector<std::uint64_t> bounds;
+    std::size_t total = 0;
+    for (const auto& list : lists_) total += list->allow ? 0 : list->ranges.size();
+    starts.reserve(total);
+    auto byFirst = [](const Open& a, const Open& b) { return a.first < b.first; };
     for (std::uint32_t l = 0; l < lists_.size(); ++l) {
         if (lists_[l]->allow)
             continue;
         const std::vector<ListRange>& ranges = lists_[l]->ranges;
+        const auto before = static_cast<std::ptrdiff_t>(starts.size());
         for (std::uint32_t i = 0; i < ranges.size(); ++i) {
-            if (ranges[i].first > ranges[i].last)
-                continue;
-            starts.push_back({ranges[i].first, ranges[i].last, {l, i}});
-            bounds.push_back(ranges[i].first);
-            bounds.push_back(std::uint64_t{ranges[i].last} + 1);
+            if (ranges[i].first <= ranges[i].last)
+                starts.push_back({ranges[i].first, ranges[i].last, {l, i}});
         }
+        const auto middle = starts.begin() + before;
+        if (!std::is_sorted(middle, starts.end(), byFirst))
+            std::stable_sort(middle, starts.end(), byFirst);
+        std::inplace_merge(starts.begin(), middle, starts.end(), byFirst);
     }
-    std::sort(starts.begin(), starts.end(),
-              [](const Open& a, const Open& b) { return a.first < b.first; });
-    std::sort(bounds.begin(), bounds.end());
-    bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
 
-    auto later = [](const Open& a, const Open& b) {
+    auto laterOrigin = [](const Open& a, const Open& b) {
         return std::tie(a.origin.list, a.origin.range) > std::tie(b.origin.list, b.origin.range);
     };
-    std::priority_queue<Open, std::vector<Open>, decltype(later)> open(later);
+    auto laterEnd = [](const Open& a, const Open& b) { return a.last > b.last; };
+    std::priority_queue<Open, std::vector<Open>, decltype(laterOrigin)> owners(laterOrigin);
+    std::priority_queue<Open, std::vector<Open>, decltype(laterEnd)> closing(laterEnd);
+    constexpr std::uint64_t kEnd = std::uint64_t{1} << 32;
     std::size_t next = 0;
-    for (std::size_t b = 0; b + 1 < bounds.size(); ++b) {
-        const std::uint64_t here = bounds[b];
-        while (next < starts.size() && starts[next].first == here) open.push(starts[next++]);
-        while (!open.empty() && open.top().last < here) open.pop();
-        if (open.empty())
-            continue;
-        const Origin origin = open.top().origin;
-        const auto first = static_cast<std::uint32_t>(here);
-        const auto last = static_cast<std::uint32_t>(bounds[b + 1] - 1);
-        if (!pieces_.empty() && pieces_.back().last + std::uint64_t{1} == here &&
-            pieces_.back().origin.list == origin.list &&
-            pieces_.back().origin.range == origin.range) {
-            pieces_.back().last = last;
-        } else {
-            pieces_.push_back({first, last, origin});
+    std::uint64_t here = starts.empty() ? kEnd : starts.front().first;
+    while (here < kEnd) {
+        while (next < starts.size() && starts[next].first == here) {
+            owners.push(starts[next]);
+            closing.push(starts[next]);
+            ++next;
         }
+        while (!closing.empty() && closing.top().last < here) closing.pop();
+        while (!owners.empty() && owners.top().last < here) owners.pop();
+        const std::uint64_t nextStart = next < starts.size() ? starts[next].first : kEnd;
+        if (owners.empty()) {
+            here = nextStart;
+            continue;
+        }
+        const std::uint64_t until = std::min(nextStart, std::uint64_t{closing.top().last} + 1);
+        addPiece(static_cast<std::uint32_t>(here), static_cast<std::uint32_t>(until - 1),
+                 owners.top().origin);
+        here = until;
     }
 }
 
+void ListTable::addPiece(std::uint32_t first, std::uint32_t last, Origin origin) {
+    if (!pieces_.empty() && pieces_.back().last + std::uint64_t{1} == first &&
+        pieces_.back().origin.list == origin.list && pieces_.back().origin.range == origin.range) {
+        pieces_.back().last = last;
+        return;
+    }
+    pieces_.push_back({first, last, origin});
+}
+
+// One pass over the sorted pieces and the sorted cut.
 void ListTable::removeAllowed() {
     std::vector<AddressSpan> cut = allowed_;
     cut.push_back(kLoopback);
     cut = mergeSpans(std::move(cut));
     std::vector<Piece> kept;
     kept.reserve(pieces_.size());
-    for (const Piece& piece : pieces_) {
-        for (const AddressSpan& span : subtractSpans({{piece.first, piece.last}}, cut))
-            kept.push_back({span.first, span.last, piece.origin});
+    auto c = cut.begin();
+    for (Piece piece : pieces_) {
+        while (c != cut.end() && c->last < piece.first) ++c;
+        bool rest = true;
+        for (auto k = c; k != cut.end() && k->first <= piece.last; ++k) {
+            if (k->first > piece.first)
+                kept.push_back({piece.first, k->first - 1, piece.origin});
+            if (k->last >= piece.last) {
+                rest = false;
+                break;
+            }
+            piece.first = k->last + 1;
+        }
+        if (rest)
+            kept.push_back(piece);
     }
     pieces_ = std::move(kept);
 }

@@ -76,6 +76,7 @@ private:
     };
 
     void cutIntoPieces();
+    void addPiece(std::uint32_t first, std::uint32_t last, Origin origin);
     void removeAllowed();
 
     std::vector<std::shared_ptr<const ListRanges>> lists_;

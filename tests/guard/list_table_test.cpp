@@ -84,3 +84,45 @@ TEST(BanTableSpansTest, FollowTheTableLookup) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+// Overlapping, nested and touching ranges in three lists, against a plain search.
+TEST(ListTableTest, AgreesWithAPlainSearchOnOverlappingLists) {
+    std::uint32_t seed = 12345;
+    auto random = [&](std::uint32_t below) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % below;
+    };
+    std::vector<ListRanges> lists(3);
+    for (std::size_t l = 0; l < lists.size(); ++l) {
+        lists[l].listName = "list" + std::to_string(l);
+        lists[l].allow = l == 2;
+        for (int i = 0; i < 60; ++i) {
+            std::uint32_t first = 1000 + random(400);
+            std::uint32_t last = first + random(l == 2 ? 10 : 60);
+            lists[l].ranges.push_back({first, last, std::to_string(i)});
+        }
+    }
+    ListTable table(lists);
+    for (std::uint32_t address = 990; address < 1500; ++address) {
+        std::optional<ListHit> expected;
+        bool allowed = false;
+        for (const ListRange& r : lists[2].ranges)
+            allowed = allowed || (r.first <= address && address <= r.last);
+        for (std::size_t l = 0; l < 2 && !expected && !allowed; ++l) {
+            for (const ListRange& r : lists[l].ranges) {
+                if (r.first <= address && address <= r.last) {
+                    expected = ListHit{r.entry, lists[l].listName};
+                    break;
+                }
+            }
+        }
+        EXPECT_EQ(table.findBlock(address), expected) << address;
+        EXPECT_EQ(table.allows(address), allowed) << address;
+    }
+}
+
+}  // namespace
+}  // namespace bw
