@@ -214,6 +214,33 @@ std::string ListKeeper::setEnabled(const std::string& name, bool enabled) {
     return save();
 }
 
+std::string ListKeeper::edit(const std::string& name, const Subscription& changed) {
+    Entry* entry = find(name);
+    if (!entry)
+        return "there is no list named " + name;
+    if (std::string problem = sourceProblem(changed.source);
+        !problem.empty() && !(changed.source.empty() && entry->list.source.empty())) {
+        return problem;
+    }
+    if (changed.intervalHours < 1)
+        return "the update interval is at least one hour";
+    Subscription& list = entry->list;
+    if (changed.source != list.source) {
+        list.etag.clear();
+        list.lastModified.clear();
+        list.lastUpdate = 0;
+    }
+    list.source = changed.source;
+    list.intervalHours = changed.intervalHours;
+    list.enabled = changed.enabled;
+    if (changed.mode != list.mode) {
+        list.mode = changed.mode;
+        loadCachedCopy(*entry);
+    }
+    changed_ = true;
+    return save();
+}
+
 std::string ListKeeper::save() {
     if (damaged_)
         return "the subscriptions file " + subscriptionsPath().string() +
@@ -294,6 +321,18 @@ bool ListKeeper::poll() {
 bool ListKeeper::updating() const {
     return std::any_of(lists_.begin(), lists_.end(),
                        [](const auto& entry) { return entry->download != nullptr; });
+}
+
+bool ListKeeper::updating(const std::string& name) const {
+    return std::any_of(lists_.begin(), lists_.end(), [&](const auto& entry) {
+        return entry->list.name == name && entry->download != nullptr;
+    });
+}
+
+void ListKeeper::updateNow(const std::string& name) {
+    Entry* entry = find(name);
+    if (entry && !entry->download && !entry->list.source.empty())
+        startUpdate(*entry);
 }
 
 bool ListKeeper::tick() {

@@ -49,6 +49,9 @@ public:
     std::string add(Subscription list);
     std::string remove(const std::string& name);
     std::string setEnabled(const std::string& name, bool enabled);
+    // Changes the source, mode, interval and switch of the named list; a new
+    // source forgets the old one's validators.
+    std::string edit(const std::string& name, const Subscription& changed);
 
     // Starts updating every due list, or every list with a source.
     void startUpdates(bool everyList);
@@ -56,6 +59,9 @@ public:
     // the last poll (a local file's update is carried through at once).
     bool poll();
     bool updating() const;
+    bool updating(const std::string& name) const;
+    // Starts updating the named list now, due or not.
+    void updateNow(const std::string& name);
     // Called often (from the guard's timer): picks up changes of the file made
     // elsewhere, checks for due lists at most once an hour, then polls.
     bool tick();

@@ -295,3 +295,32 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+TEST_F(ListKeeperTest, AnEditChangesModeAndSourceAndUpdateNowFetchesOneList) {
+    server.route("/a", test::HttpReply::ok("A:192.0.2.0-192.0.2.255\n"));
+    server.route("/b", test::HttpReply::ok("B:192.0.2.0-192.0.2.255\n"));
+    ASSERT_EQ(subscribe("a"), "");
+    ASSERT_EQ(subscribe("b"), "");
+    keeper.updateNow("a");
+    EXPECT_TRUE(keeper.updating("a"));
+    EXPECT_FALSE(keeper.updating("b"));
+    finish();
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"/a"}));
+    EXPECT_TRUE(banned(ip(192, 0, 2, 1)));
+
+    Subscription changed = listNamed("a");
+    changed.mode = ListMode::Allow;
+    ASSERT_EQ(keeper.edit("a", changed), "");
+    EXPECT_TRUE(keeper.table().allows(ip(192, 0, 2, 1)));
+    EXPECT_FALSE(banned(ip(192, 0, 2, 1)));
+
+    changed.source = "nonsense";
+    EXPECT_NE(keeper.edit("a", changed), "");
+    EXPECT_EQ(keeper.edit("zzz", changed), "there is no list named zzz");
+}
+
+}  // namespace
+}  // namespace bw
