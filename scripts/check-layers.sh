@@ -21,7 +21,7 @@ declare -A allowed=(
   [tests/maintenance]="base blocklist guard maintenance platform support"
   [tests/program]="base blocklist guard maintenance program platform support"
   [tests/window_logic]="window_logic support"
-  [tests/headless]="base blocklist guard maintenance platform headless support"
+  [tests/headless]="base blocklist guard maintenance program platform headless support"
   [tests/support]="base platform program support"
 )
 

@@ -11,6 +11,7 @@ packages=(
   clang-format clang-tidy
   iproute2 xdg-utils file libcap2-bin
   xvfb xauth
+  desktop-file-utils appstream systemd dpkg-dev
 )
 packages+=("$@")
 

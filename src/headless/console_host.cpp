@@ -12,9 +12,14 @@ namespace bw {
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t reloadRequested = 0;
 
 void requestStop(int) {
     stopRequested = 1;
+}
+
+void requestReload(int) {
+    reloadRequested = 1;
 }
 
 // The log view's CR LF line ends become the terminal's plain line feeds.
@@ -50,11 +55,15 @@ void ConsoleHost::installStopSignals() {
     action.sa_flags = 0;  // no SA_RESTART: the sleep must end when asked to stop
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // SIGHUP would end the guard without saving; a service manager sends it to reload.
+    action.sa_handler = requestReload;
+    sigaction(SIGHUP, &action, nullptr);
     // A signal mask inherited from whoever started us must not make the guard unstoppable.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
     // A reader of our output that went away must not end the guard: the lines are lost instead.
     signal(SIGPIPE, SIG_IGN);
@@ -66,8 +75,24 @@ void ConsoleHost::run() {
         stopIfAsked();
         sleepFor(nextTick_ - std::chrono::steady_clock::now());
         stopIfAsked();
+        reloadIfAsked();
         tickIfDue();
     }
+}
+
+void ConsoleHost::reloadIfAsked() {
+    // Only from the run loop: a reload inside the start-up or inside another
+    // reload would empty the table that is being filled.
+    if (!reloadRequested)
+        return;
+    reloadRequested = 0;
+    appendLog("Reloading the blocklist and the settings (SIGHUP).\r\n");
+    // As after an update, without saving first: the settings file may have been
+    // edited, and the reload is there to read that edit. A stop during the reload
+    // waits for it, as during the start-up, so the old settings are not saved over it.
+    startedUp_ = false;
+    program_->STARTUPLOAD("");
+    startedUp_ = true;
 }
 
 void ConsoleHost::letPendingEventsRun() {

@@ -17,9 +17,11 @@ public:
     ConsoleHost(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
 
     void attach(Program& program) { program_ = &program; }
-    // Ticks the guard until SIGINT or SIGTERM, then saves the settings and ends.
-    // A stop signal that came during the program's load is acted on here.
+    // Ticks the guard until SIGINT or SIGTERM, then saves the settings and ends;
+    // SIGHUP reloads the blocklist and the settings. A stop signal that came
+    // during the program's load is acted on here.
     [[noreturn]] void run();
+    // The stop signals, and SIGHUP for a reload.
     static void installStopSignals();
 
     void letPendingEventsRun() override;
@@ -34,6 +36,7 @@ public:
 private:
     void tickIfDue();
     void stopIfAsked();
+    void reloadIfAsked();
 
     std::FILE* out_;
     std::FILE* err_;

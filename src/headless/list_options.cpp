@@ -178,8 +178,11 @@ std::optional<int> runListOptions(int argc, char** argv) {
     ListOptions options = parseListOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (std::holds_alternative<NotAListCommand>(options))
         return std::nullopt;
-    if (const auto* usage = std::get_if<ListUsageError>(&options))
-        return failWith(std::cerr, usage->reason);
+    // A command line that makes no sense ends as the console options' do.
+    if (const auto* usage = std::get_if<ListUsageError>(&options)) {
+        failWith(std::cerr, usage->reason);
+        return 2;
+    }
     auto clock = makeSystemClock();
     auto downloader = makeCurlDownloader();
     const std::filesystem::path folder = programFolder();

@@ -42,7 +42,8 @@ int runListCommand(const ListCommand& command, ListKeeper& keeper, std::ostream&
                    std::ostream& err, const std::function<void()>& pause);
 
 // The whole of it for main(): with list options in argv, sets up the real
-// services, runs the command and gives the exit status; otherwise nothing.
+// services, runs the command and gives the exit status (2 for a command line
+// that makes no sense); otherwise nothing.
 std::optional<int> runListOptions(int argc, char** argv);
 
 }  // namespace bw

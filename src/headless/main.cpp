@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console_host.h"
+#include "console_options.h"
 #include "headless/list_options.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
     using namespace bw;
     if (std::optional<int> status = runListOptions(argc, argv))
         return *status;
+    const ConsoleOptions options = parseConsoleOptions(argc, argv);
+    if (options.action != ConsoleOptions::Action::Guard)
+        return reportWithoutGuarding(options, stdout, stderr);
     ConsoleHost::installStopSignals();
 
     auto tcpTable = makeSystemTcpTable();
@@ -43,6 +47,6 @@ int main(int argc, char** argv) {
                               .registerLinkScheme = false,
                           });
     host.attach(program);
-    program.load(argc > 1 ? argv[1] : "");
+    program.load(options.link);
     host.run();
 }

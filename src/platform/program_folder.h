@@ -17,4 +17,23 @@ std::filesystem::path programFolder();
 std::filesystem::path chooseProgramFolder(const std::filesystem::path& exeFolder,
                                           const char* xdgDataHome, const char* home);
 
+// Where an installed program, or one told where by BASTIONWATCH_HOME, keeps
+// its files; empty when neither applies (a program run from a build folder),
+// and programFolder() then follows chooseProgramFolder's rule. In order:
+// BASTIONWATCH_HOME when it is set (the window and the console guard alike; the
+// service sets it to its state folder); for an executable in the install
+// prefix's bin folder, $XDG_DATA_HOME/bastionwatch (by default
+// ~/.local/share/bastionwatch).
+std::filesystem::path placedProgramFolder(const std::filesystem::path& exeFolder,
+                                          const std::filesystem::path& installedBinFolder,
+                                          const char* bastionwatchHome, const char* xdgDataHome,
+                                          const char* home);
+
+// The install prefix's bin folder this build was configured for.
+std::filesystem::path installedBinFolder();
+
+// The example blocklist to point a user without a blocklist at: the installed
+// copy for an installed program, the checkout's examples/ for a build.
+std::filesystem::path exampleBlocklist();
+
 }  // namespace bw

@@ -42,7 +42,16 @@ fs::path programFolder() {
         const passwd* account = getpwuid(getuid());
         home = account ? account->pw_dir : nullptr;
     }
-    return chooseProgramFolder(executableFolder(), getenv("XDG_DATA_HOME"), home);
+    const fs::path exeFolder = executableFolder();
+    fs::path placed =
+        placedProgramFolder(exeFolder, installedBinFolder(), getenv("BASTIONWATCH_HOME"),
+                            getenv("XDG_DATA_HOME"), home);
+    if (!placed.empty()) {
+        std::error_code ec;
+        fs::create_directories(placed, ec);  // a failure shows when the blocklist is opened
+        return placed;
+    }
+    return chooseProgramFolder(exeFolder, getenv("XDG_DATA_HOME"), home);
 }
 
 }  // namespace bw

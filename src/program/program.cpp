@@ -124,6 +124,17 @@ void showCounters(ProgramState& state, const LoadTotals& totals) {
     state.counters.addresses = formatPlainNumber(totals.addresses);
 }
 
+// A first start finds no blocklist: where it looked, and how to get one.
+std::string noBlocklistAdvice(const ProgramServices& services,
+                              const std::filesystem::path& blocklist) {
+    return "No blocklist at " + blocklist.string() +
+           ": guarding with an empty list. To get one, copy the example list " +
+           services.exampleBlocklist.string() +
+           " to that name, or subscribe to the update server's list (" + services.updateServer +
+           "moatlist.p2p): Support > Check for blocklist updates in the window fetches it, or "
+           "save it to that name yourself.\r\n\r\n";
+}
+
 }  // namespace
 
 void Program::STARTUPLOAD(std::string_view payload) {
@@ -146,7 +157,9 @@ void Program::STARTUPLOAD(std::string_view payload) {
     if (!content.ok) {
         p.host.appendLog("Could not open the blocklist " + blocklist.string() + ": " +
                          content.error + ". Guarding with an empty blocklist.\r\n\r\n");
-    } else if (!content.bytes.empty()) {
+    } else if (content.bytes.empty()) {
+        p.host.appendLog(noBlocklistAdvice(p.services, blocklist));
+    } else {
         LoadTotals totals = loadBlocklist(content.bytes, p.table);
         content.bytes = std::string();
         p.host.appendLog(loadReport(totals));

@@ -14,6 +14,7 @@
 #include "base/program_state.h"
 #include "blocklist/ban_table.h"
 #include "guard/list_table.h"
+#include "platform/program_folder.h"
 
 namespace bw {
 
@@ -37,6 +38,8 @@ struct ProgramServices {
     std::filesystem::path executable;  // for the link scheme's launch command
     std::string updateServer;          // base address, ends with "/"
     bool registerLinkScheme = true;    // the console runner leaves the desktop alone
+    // Named to a user who starts without a blocklist.
+    std::filesystem::path exampleBlocklist = bw::exampleBlocklist();
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };

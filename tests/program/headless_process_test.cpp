@@ -34,6 +34,9 @@ struct Setup {
     // exec), so the stop arrives before the start-up has even begun.
     bool stopFirst = false;
     int nice = 0;  // the scheduling nice value it inherits
+    // BASTIONWATCH_HOME as the program sees it; unset when empty, so the
+    // folder beside the executable is used whatever the test's environment says.
+    std::string bastionwatchHome = {};
 };
 
 Child start(const fs::path& program, const std::vector<std::string>& arguments, Setup setup = {}) {
@@ -51,6 +54,10 @@ Child start(const fs::path& program, const std::vector<std::string>& arguments, 
             sigprocmask(SIG_BLOCK, &term, nullptr);
             kill(getpid(), SIGTERM);
         }
+        if (setup.bastionwatchHome.empty())
+            unsetenv("BASTIONWATCH_HOME");
+        else
+            setenv("BASTIONWATCH_HOME", setup.bastionwatchHome.c_str(), 1);
         dup2(pipeEnds[1], STDOUT_FILENO);
         dup2(pipeEnds[1], STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -181,6 +188,79 @@ TEST_F(HeadlessProcess, ALinkAddsItsEntriesAndEnds) {
               "x:1.2.3.4-1.2.3.9\r\nTEST-NET-1:192.0.2.0-192.0.2.255\r\n");
     EXPECT_NE(output.find("Bastionwatch Update: Added range(s) to blocklist."), std::string::npos)
         << output;
+}
+
+TEST_F(HeadlessProcess, SighupReloadsTheBlocklistAndTheSettingsAndKeepsGuarding) {
+    Child child = start(program, {});
+    ASSERT_GT(child.pid, 0);
+    std::string output = readUntil(child.out, "Successfully loaded 256 IPs from 1 profiles.");
+    ASSERT_NE(output.find("Successfully loaded 256 IPs"), std::string::npos) << output;
+    dir.write("Moatlist.P2P",
+              "TEST-NET-1:192.0.2.0-192.0.2.255\r\nTEST-NET-2:198.51.100.0-198.51.100.255\r\n");
+    const std::string edited = "0\r\n37\r\n5\r\n";  // as the program writes them back
+    dir.write("BW2Config.p2p", edited);
+
+    kill(child.pid, SIGHUP);
+    output += readUntil(child.out, "Successfully loaded 512 IPs from 2 profiles.");
+    int status = 0;
+    const pid_t ended = waitpid(child.pid, &status, WNOHANG);
+    kill(child.pid, SIGTERM);
+    output += readUntil(child.out, "\x04");
+    close(child.out);
+
+    EXPECT_EQ(ended, 0) << "SIGHUP ended the guard";
+    EXPECT_NE(output.find("Reloading the blocklist and the settings (SIGHUP).\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("Successfully loaded 512 IPs from 2 profiles.\n"), std::string::npos)
+        << output;
+    EXPECT_EQ(exitStatusOf(child.pid), 0);
+    // The settings the reload read are the ones the stop saved.
+    EXPECT_EQ(dir.read("BW2Config.p2p"), edited);
+}
+
+TEST_F(HeadlessProcess, OptionsAreAnsweredWithoutStartingAGuard) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        const char* shown;
+    } cases[] = {
+        {{"--help"}, 0, "Usage: bastionwatch-headless [bwdat://LINK]\n"},
+        {{"--version"}, 0, "Bastionwatch v1.99"},
+        {{"--bogus"}, 2, "bastionwatch-headless: unknown option '--bogus'\nUsage:"},
+        {{"guard"}, 2, "unexpected argument 'guard'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        Child child = start(program, c.arguments);
+        ASSERT_GT(child.pid, 0);
+        std::string output = readUntil(child.out, "\x04");
+        close(child.out);
+        kill(child.pid, SIGKILL);  // only matters when a guard was started after all
+
+        EXPECT_EQ(exitStatusOf(child.pid), c.status) << output;
+        EXPECT_NE(output.find(c.shown), std::string::npos) << output;
+        EXPECT_EQ(output.find("Successfully loaded"), std::string::npos) << output;
+        EXPECT_FALSE(fs::exists(dir.file("BW2Config.p2p")));
+    }
+}
+
+TEST_F(HeadlessProcess, BastionwatchHomeHoldsTheFilesAndAFirstStartSaysHowToGetAList) {
+    const fs::path home = dir.file("home");
+    Child child = start(program, {}, {.stopFirst = true, .bastionwatchHome = home.string()});
+    ASSERT_GT(child.pid, 0);
+    std::string output = readUntil(child.out, "\x04");
+    close(child.out);
+
+    EXPECT_EQ(exitStatusOf(child.pid), 0) << output;
+    EXPECT_NE(output.find("No blocklist at " + (home / "Moatlist.P2P").string() +
+                          ": guarding with an empty list. To get one, copy the example list "),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("examples/Moatlist.P2P to that name"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Successfully loaded"), std::string::npos) << output;
+    EXPECT_TRUE(fs::exists(home / "BW2Config.p2p"));
+    EXPECT_FALSE(fs::exists(dir.file("BW2Config.p2p")));  // nothing beside the executable
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Draws the program icon and the two guard banners into the folder given as
-// the argument. The pictures are ours: a shield over a wall, bright with the
-// guard on and greyed with it off.
+// the first argument, and the icon in the theme's sizes (16.png ... 256.png)
+// into the folder given as the optional second one. The pictures are ours: a
+// shield over a wall, bright with the guard on and greyed with it off.
 
 #include <QFont>
 #include <QGuiApplication>
@@ -41,14 +42,25 @@ void drawShield(QPainter& g, QRectF r, QColor face, QColor edge, QColor mark) {
     g.drawRect(QRectF(r.left() + w, top + w * 0.9, 5 * w, w * 1.1));
 }
 
-QImage icon() {
-    QImage image(32, 32, QImage::Format_ARGB32);
+// Drawn on a 32-pixel grid and scaled, so every size is the same picture.
+QImage icon(int size = 32) {
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter g(&image);
     g.setRenderHint(QPainter::Antialiasing);
-    drawShield(g, QRectF(3, 1.5, 26, 29), QColor(30, 110, 200), QColor(10, 40, 90),
-               QColor(250, 250, 250));
+    const double scale = size / 32.0;
+    drawShield(g, QRectF(3 * scale, 1.5 * scale, 26 * scale, 29 * scale), QColor(30, 110, 200),
+               QColor(10, 40, 90), QColor(250, 250, 250));
     return image;
+}
+
+// The icon theme's sizes, for the application menu (installed as hicolor icons).
+bool saveThemeIcons(const QString& folder) {
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        if (!icon(size).save(folder + QString::number(size) + QStringLiteral(".png")))
+            return false;
+    }
+    return true;
 }
 
 QImage banner(int width, bool on) {
@@ -82,9 +94,11 @@ QImage banner(int width, bool on) {
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s IMAGES_FOLDER\n", argv[0]);
+        std::fprintf(stderr, "usage: %s IMAGES_FOLDER [THEME_ICONS_FOLDER]\n", argv[0]);
         return 2;
     }
+    if (argc > 2 && !saveThemeIcons(QString::fromLocal8Bit(argv[2]) + QLatin1Char('/')))
+        return 1;
     const QString folder = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
     // 1815 x 735 and 1635 x 735 twips at 15 twips to the pixel.
     const bool ok = icon().save(folder + QStringLiteral("bastionwatch.png")) &&

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Checks what `cmake --install` and the Debian package deliver, from a built tree.
+#   install_test.sh CHECK BUILD_DIR PREFIX WITH_WINDOW WITH_KERNEL_HELPER
+# CHECK is one of: files, validate, unit, package. Each check stages its own
+# install, so the checks can run side by side. Exit 77 means skipped, with the
+# reason printed; any other non-zero status is a failure.
+set -euo pipefail
+
+check="$1"
+build="$2"
+prefix="${3#/}"  # relative, as it appears under a staging folder and in the package
+with_window="$4"
+with_kernel="$5"
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+
+# Every file the install must place, relative to the root it lands in.
+expected=(
+  "$prefix/bin/bastionwatch-headless"
+  "$prefix/share/bastionwatch/examples/Moatlist.P2P"
+  "$prefix/lib/systemd/system/bastionwatch-headless.service"
+)
+if [ "$with_window" = 1 ]; then
+  expected+=(
+    "$prefix/bin/bastionwatch"
+    "$prefix/share/applications/org.example.bastionwatch.desktop"
+    "$prefix/share/metainfo/org.example.bastionwatch.metainfo.xml"
+  )
+  for size in 16 22 24 32 48 64 128 256; do
+    expected+=("$prefix/share/icons/hicolor/${size}x${size}/apps/bastionwatch.png")
+  done
+fi
+if [ "$with_kernel" = 1 ]; then
+  expected+=("$prefix/libexec/bastionwatch/bastionwatch-kernel")
+fi
+
+stage() {
+  DESTDIR="$work/stage" cmake --install "$build" >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log" >&2; fail "cmake --install failed"; }
+}
+
+case "$check" in
+files)
+  stage
+  for file in "${expected[@]}"; do
+    [ -f "$work/stage/$file" ] || fail "cmake --install did not place $file"
+    echo "installed: $file"
+  done
+  for exe in bastionwatch-headless bastionwatch; do
+    file="$work/stage/$prefix/bin/$exe"
+    [ ! -e "$file" ] || [ -x "$file" ] || fail "$file is not executable"
+  done
+  if [ "$with_kernel" = 1 ]; then
+    mode="$(stat -c %a "$work/stage/$prefix/libexec/bastionwatch/bastionwatch-kernel")"
+    [ "$mode" = 750 ] || fail "the kernel helper's mode is $mode, not 750"
+  fi
+  desktop="$work/stage/$prefix/share/applications/org.example.bastionwatch.desktop"
+  if [ "$with_window" = 1 ]; then
+    grep -qx 'MimeType=x-scheme-handler/bwdat;' "$desktop" || fail "the menu entry lost the bwdat scheme"
+    grep -qx "Exec=/$prefix/bin/bastionwatch %u" "$desktop" || fail "the menu entry starts the wrong program"
+  fi
+  unit="$work/stage/$prefix/lib/systemd/system/bastionwatch-headless.service"
+  grep -qx "ExecStart=/$prefix/bin/bastionwatch-headless" "$unit" || fail "the unit starts the wrong program"
+  ;;
+
+validate)
+  [ "$with_window" = 1 ] || skip "built without the window, so no menu entry and no metainfo"
+  command -v desktop-file-validate >/dev/null || fail "desktop-file-validate missing (desktop-file-utils)"
+  command -v appstreamcli >/dev/null || fail "appstreamcli missing (appstream)"
+  stage
+  desktop-file-validate "$work/stage/$prefix/share/applications/org.example.bastionwatch.desktop" ||
+    fail "desktop-file-validate refused the menu entry"
+  appstreamcli validate --no-net --pedantic \
+    "$work/stage/$prefix/share/metainfo/org.example.bastionwatch.metainfo.xml" ||
+    fail "appstreamcli refused the metainfo"
+  ;;
+
+unit)
+  command -v systemd-analyze >/dev/null || fail "systemd-analyze missing (systemd)"
+  stage
+  # verify checks that ExecStart= names an executable, so the staged copy stands in
+  # for the installed one; nothing else in the unit changes.
+  installed="/$prefix/bin/bastionwatch-headless"
+  sed "s|^ExecStart=$installed\$|ExecStart=$work/stage$installed|" \
+    "$work/stage/$prefix/lib/systemd/system/bastionwatch-headless.service" \
+    >"$work/bastionwatch-headless.service"
+  grep -q "^ExecStart=$work/stage" "$work/bastionwatch-headless.service" ||
+    fail "the unit's ExecStart= is not $installed"
+  # A unit known to be good first: where that fails, this machine cannot verify units.
+  printf '[Service]\nExecStart=/bin/true\n' >"$work/known-good.service"
+  if ! probe="$(systemd-analyze verify "$work/known-good.service" 2>&1)" || [ -n "$probe" ]; then
+    skip "systemd-analyze cannot verify units here: ${probe:-it failed without a message}"
+  fi
+  out="$(systemd-analyze verify "$work/bastionwatch-headless.service" 2>&1)" ||
+    fail "systemd-analyze verify refused the unit: $out"
+  [ -z "$out" ] || fail "systemd-analyze verify complained: $out"
+  echo "systemd-analyze verify accepts bastionwatch-headless.service"
+  ;;
+
+package)
+  command -v dpkg-deb >/dev/null || fail "dpkg-deb missing"
+  (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out") \
+    >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; fail "cpack failed"; }
+  shopt -s nullglob
+  debs=("$work"/out/bastionwatch_*.deb)
+  [ ${#debs[@]} -eq 1 ] || fail "expected one bastionwatch_*.deb, found ${#debs[@]}"
+  deb="${debs[0]}"
+  info="$(dpkg-deb --info "$deb")"
+  echo "$info"
+  depends="$(dpkg-deb --field "$deb" Depends)"
+  wanted=(libc6 libstdc++6 libcurl4 libcap2-bin passwd)
+  [ "$with_window" = 1 ] && wanted+=(libqt6widgets6 qt6-qpa-plugins)
+  for dependency in "${wanted[@]}"; do
+    [[ ", $depends," == *", $dependency"[\ ,]* ]] || fail "Depends lacks $dependency: $depends"
+  done
+  for script in postinst prerm postrm; do
+    grep -q "^ *[0-9]* bytes, *[0-9]* lines *\* *$script " <<<"$info" ||
+      fail "the package has no executable $script"
+  done
+  dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst >"$work/postinst"
+  grep -q "setcap cap_bpf,cap_net_admin+ep" "$work/postinst" || fail "postinst grants no capabilities"
+  grep -q "bastionwatch-headless\"\$" "$work/postinst" || fail "postinst does not name the console guard"
+  grep -q "/bin/bastionwatch\"" "$work/postinst" && fail "postinst must not grant the window anything"
+  contents="$(dpkg-deb --contents "$deb")"
+  echo "$contents"
+  for file in "${expected[@]}"; do
+    grep -q " \./$file\$" <<<"$contents" || fail "the package lacks $file"
+  done
+  ;;
+
+*)
+  fail "unknown check $check"
+  ;;
+esac
+echo "PASS: $check"
