@@ -129,12 +129,12 @@ void BM_LookupLargestBucket(benchmark::State& state) {
 void BM_LinearScanLargestBucket(benchmark::State& state) {
     static const std::vector<double> addresses =
         randomAddresses(185.0 * 16777216, 186.0 * 16777216 - 1);
-    const std::vector<bw::BanEntry>& bucket = gTable.bucket(185);
+    const bw::BanTable::Bucket bucket = gTable.bucket(185);
     std::size_t i = 0;
     for (auto _ : state) {
         double a = addresses[i];
         std::size_t found = 0;
-        for (const bw::BanEntry& e : bucket) found += a > e.start - 1 && a < e.end + 1 && a > 0;
+        for (bw::BanEntry e : bucket) found += a > e.start - 1 && a < e.end + 1 && a > 0;
         benchmark::DoNotOptimize(found);
         if (++i == addresses.size())
             i = 0;

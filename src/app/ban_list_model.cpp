@@ -7,28 +7,37 @@ namespace bw {
 void BanListModel::setTable(const BanTable* table) {
     beginResetModel();
     table_ = table;
+    rows_ = table_ ? table_->size() : 0;
     endResetModel();
 }
 
 void BanListModel::reset() {
     beginResetModel();
+    rows_ = table_ ? table_->size() : 0;
     endResetModel();
 }
 
 EntryRef BanListModel::entryAt(int row) const {
+    // Rows shown before entries were added may now name other entries.
+    if (!table_ || rows_ != table_->size())
+        return {BanTable::kBuckets, 0};
     return table_->refAtRow(static_cast<std::size_t>(row));
 }
 
 int BanListModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() || !table_)
         return 0;
-    return static_cast<int>(table_->size());
+    return static_cast<int>(rows_);
 }
 
 QVariant BanListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !table_ || !index.isValid() || index.row() >= rowCount())
+    if (role != Qt::DisplayRole || !table_ || !index.isValid() || index.row() >= rowCount() ||
+        static_cast<std::size_t>(index.row()) >= table_->size()) {
         return {};
-    return textFromBytes(table_->at(entryAt(index.row())).text);
+    }
+    // Between an import's refreshes the row may show an entry that moved up to
+    // it; the next refresh puts every row right.
+    return textFromBytes(table_->at(table_->refAtRow(static_cast<std::size_t>(index.row()))).text);
 }
 
 }  // namespace bw

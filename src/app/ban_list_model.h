@@ -7,7 +7,9 @@
 namespace bw {
 
 // The rows of List1: the ban table's lines in table order, read straight
-// from the table when the view asks for them.
+// from the table when the view asks for them. The number of rows is the one of
+// the last reset: an import adds entries between its throttled refreshes, and
+// the view must not see rows it was never told about.
 class BanListModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -23,6 +25,7 @@ public:
 
 private:
     const BanTable* table_ = nullptr;
+    std::size_t rows_ = 0;
 };
 
 }  // namespace bw

@@ -1,18 +1,16 @@
 #include "blocklist/ban_editor.h"
 
-#include <cmath>
 #include <optional>
-#include <string>
 
-#include "blocklist/address_codec.h"
-#include "blocklist/number_text.h"
+#include "blocklist/range_field.h"
 
 namespace bw {
 
 namespace {
 
-constexpr double kLowestRangeStart = 65536;  // a range must start above 0.1.0.0
-constexpr double kLoopbackNet = 2130706432;  // 127.0.0.0
+constexpr double kLowestRangeStart = 65536;   // a range must start above 0.1.0.0
+constexpr double kLoopbackNet = 2130706432;   // 127.0.0.0
+constexpr double kLoopbackLast = 2147483647;  // 127.255.255.255
 
 // The piece of text before the first occurrence of the separator, or all of it.
 std::string_view firstPiece(std::string_view text, char separator) {
@@ -24,17 +22,17 @@ std::string_view afterFirst(std::string_view text, char separator) {
     return at == std::string_view::npos ? std::string_view() : text.substr(at + 1);
 }
 
-// The text after the first ":", up to its first ".", must be a whole number
-// from 0 to 255.
-std::optional<int> editorBucket(std::string_view line) {
+// The range field of a line: the text between its first and second ":".
+std::optional<ListedRange> lineRange(std::string_view line) {
     if (line.find(':') == std::string_view::npos)
         return std::nullopt;
-    std::string_view address = firstPiece(afterFirst(line, ':'), ':');
-    std::optional<double> first = numberFromText(firstPiece(address, '.'));
-    if (!first || !(*first >= 0 && *first < BanTable::kBuckets) || *first != std::floor(*first)) {
-        return std::nullopt;
-    }
-    return static_cast<int>(*first);
+    return readRangeField(firstPiece(afterFirst(line, ':'), ':'));
+}
+
+// Every entry that bans any of 127.0.0.0 to 127.255.255.255 would cut the
+// machine off from its own services.
+bool touchesLoopback(const ListedRange& range) {
+    return range.start <= kLoopbackLast && range.end >= kLoopbackNet;
 }
 
 bool holdsLineBreakOrNul(std::string_view text) {
@@ -46,31 +44,23 @@ bool holdsLineBreakOrNul(std::string_view text) {
 void BanEditor::ADDBANRANGE(std::string_view originalData) {
     if (!holdsLineBreakOrNul(originalData))
         addParsed(originalData);
-    UPDATELIST();
+    refreshAfterAdd();
 }
 
-// A conversion that fails leaves its bound at 0: a single address is stored
-// all the same (it matches nothing), a range fails the start test.
 void BanEditor::addParsed(std::string_view line) {
-    std::string_view text = line;
+    std::string_view field = line;
     std::string_view name = kDefaultName;
-    if (text.find(':') != std::string_view::npos) {
-        name = firstPiece(text, ':');
-        text = firstPiece(afterFirst(text, ':'), ':');
+    if (line.find(':') != std::string_view::npos) {
+        name = firstPiece(line, ':');
+        field = firstPiece(afterFirst(line, ':'), ':');
     }
-    if (text.find('-') == std::string_view::npos) {
-        double address = IP2LONG(text).value_or(0);
-        ADDBAN(line, address, address, name);
+    std::optional<ListedRange> range = readRangeField(field);
+    if (!range || (!range->single && !(range->start > kLowestRangeStart)))
         return;
-    }
-    double start = IP2LONG(firstPiece(text, '-')).value_or(0);
-    double end = IP2LONG(firstPiece(afterFirst(text, '-'), '-')).value_or(0);
-    if (!(start > kLowestRangeStart && end >= start))
-        return;
-    if (start < kLoopbackNet && end > kLoopbackNet) {
+    if (touchesLoopback(*range)) {
         refuseLocalhost();
     } else {
-        ADDBAN(line, start, end, name);
+        ADDBAN(line, range->start, range->end, name);
     }
 }
 
@@ -84,21 +74,46 @@ void BanEditor::refuseLocalhost() {
 bool BanEditor::ADDBAN(std::string_view listDat, double startrange, double endrange,
                        std::string_view profilename) {
     // A guard pass may run here and sees the table without the new entry.
-    host_.letPendingEventsRun();
-    std::optional<int> bucket = editorBucket(listDat);
-    if (!bucket)
-        return false;
-    for (const BanEntry& e : table_.bucket(*bucket)) {
-        if (e.start == startrange && e.end == endrange)
-            return true;
+    if (!throttled_) {
+        host_.letPendingEventsRun();
+    } else if (now_() - lastYield_ >= kThrottledYield) {
+        host_.letPendingEventsRun();
+        lastYield_ = now_();
     }
-    table_.append(*bucket, {std::string(listDat), std::string(profilename), startrange, endrange});
-    UPDATELIST();
+    std::optional<ListedRange> range = lineRange(listDat);
+    if (!range)
+        return false;
+    const int bucket = range->bucket;
+    if (table_.bucketHolds(bucket, startrange, endrange))
+        return true;
+    table_.append(bucket, {listDat, profilename, startrange, endrange});
+    refreshAfterAdd();
     return true;
 }
 
 void BanEditor::UPDATELIST() {
     host_.banListReset();
+    refreshWaiting_ = false;
+    if (throttled_)
+        lastRefresh_ = now_();
+}
+
+void BanEditor::refreshAfterAdd() {
+    if (!throttled_ || now_() - lastRefresh_ >= kThrottledRefresh) {
+        UPDATELIST();
+    } else {
+        refreshWaiting_ = true;
+    }
+}
+
+void BanEditor::throttleListRefresh(bool on) {
+    throttled_ = on;
+    if (on) {
+        lastRefresh_ = now_();
+        lastYield_ = std::chrono::steady_clock::time_point{};
+    } else if (refreshWaiting_) {
+        UPDATELIST();
+    }
 }
 
 }  // namespace bw

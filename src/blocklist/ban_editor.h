@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string_view>
 
 #include "base/host.h"
@@ -15,28 +17,53 @@ public:
     static constexpr std::string_view kLocalhostRefusal =
         "Attempted to add localhost (127.0.0.1) - Not allowed!";
 
-    BanEditor(BanTable& table, Host& host) : table_(table), host_(host) {}
+    using TimeSource = std::function<std::chrono::steady_clock::time_point()>;
+    // While refreshes are throttled, adds show the list afresh at most this often,
+    // and let pending events run at most this often: enough for the window to
+    // answer and the guard to tick, without a trip through the event loop per entry.
+    static constexpr std::chrono::milliseconds kThrottledRefresh{100};
+    static constexpr std::chrono::milliseconds kThrottledYield{10};
 
-    // Parses one blocklist line (name:start-end or name:address) and stores it
-    // when it is acceptable; drops it silently otherwise, except for a range
-    // spanning 127.0.0.0, which is refused with a message. Text holding a line
-    // break or NUL is dropped too: it would turn into several lines on disk.
+    BanEditor(BanTable& table, Host& host, TimeSource now = std::chrono::steady_clock::now)
+        : table_(table), host_(host), now_(std::move(now)) {}
+
+    // Parses one blocklist line (name:start-end or name:address) as the file
+    // load reads it (readRangeField) and stores it when it is acceptable; drops
+    // it silently otherwise (a range must also start above 0.1.0.0), except for
+    // an entry that bans any address of 127.0.0.0/8, which is refused with a
+    // message. Text holding a line break or NUL is dropped too: it would turn
+    // into several lines on disk.
     void ADDBANRANGE(std::string_view originalData);
 
     // Stores one entry at the end of its bucket unless the bucket already holds
-    // the same bounds. Returns false when the text names no bucket (no ":", or
-    // the first part after it is not a number from 0 to 255).
+    // the same bounds. The bucket is the first part of the text's start
+    // address; returns false when the text has no ":" or its range field does
+    // not read as a range.
     bool ADDBAN(std::string_view listDat, double startrange, double endrange,
                 std::string_view profilename);
 
+    // Shows the list afresh, always at once.
     void UPDATELIST();
+
+    // A long run of adds (an import) refreshes the list every kThrottledRefresh
+    // instead of after every entry, whose cost grows with the list, and yields
+    // every kThrottledYield; switching the throttle off shows whatever is still
+    // waiting. Other refreshes
+    // (UPDATELIST itself, for a removal or a load) are never held back.
+    void throttleListRefresh(bool on);
 
 private:
     void addParsed(std::string_view line);
     void refuseLocalhost();
+    void refreshAfterAdd();
 
     BanTable& table_;
     Host& host_;
+    TimeSource now_;
+    bool throttled_ = false;
+    bool refreshWaiting_ = false;
+    std::chrono::steady_clock::time_point lastRefresh_{};
+    std::chrono::steady_clock::time_point lastYield_{};
 };
 
 }  // namespace bw

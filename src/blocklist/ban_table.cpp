@@ -7,11 +7,21 @@ namespace bw {
 namespace {
 
 // The matching rule's own bounds: address > start - 1 and address < end + 1.
-double lowBound(const BanEntry& e) {
+template <class E>
+double lowBound(const E& e) {
     return e.start - 1;
 }
-double highBound(const BanEntry& e) {
+template <class E>
+double highBound(const E& e) {
     return e.end + 1;
+}
+
+// Whether the text lies inside the bytes, compared as addresses so that
+// unrelated storage never counts.
+bool liesIn(std::string_view text, std::string_view bytes) {
+    auto first = reinterpret_cast<std::uintptr_t>(text.data());
+    auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
+    return !bytes.empty() && first >= begin && first + text.size() <= begin + bytes.size();
 }
 
 constexpr int kLoopbackBucket = 127;
@@ -23,18 +33,63 @@ bool isLoopback(double address) {
 }  // namespace
 
 void BanTable::clear() {
-    for (auto& b : buckets_) b.clear();
+    for (auto& b : buckets_) std::vector<Slot>().swap(b);
     size_ = 0;
+    std::string().swap(fileBytes_);
+    std::string().swap(addedText_);
     index_.clear();
     indexedFirstRow_.fill(0);
     recent_.clear();
     indexCurrent_ = true;
 }
 
-void BanTable::append(int bucket, BanEntry entry) {
-    buckets_[bucket].push_back(std::move(entry));
+std::string_view BanTable::holdFileBytes(std::string bytes) {
+    clear();
+    fileBytes_ = std::move(bytes);
+    return fileBytes_;
+}
+
+void BanTable::reserve(const std::array<std::size_t, kBuckets>& entriesPerBucket) {
+    for (int b = 0; b < kBuckets; ++b) buckets_[b].reserve(entriesPerBucket[b]);
+}
+
+std::uint32_t BanTable::keep(std::string_view text) {
+    if (liesIn(text, fileBytes_)) {
+        auto offset = static_cast<std::size_t>(text.data() - fileBytes_.data());
+        if (offset + text.size() < kAddedBlock)
+            return static_cast<std::uint32_t>(offset);
+    }
+    auto at = static_cast<std::uint32_t>(addedText_.size());
+    addedText_.append(text);
+    return at | kAddedBlock;
+}
+
+void BanTable::append(int bucket, const BanEntry& entry) {
+    // An entry read from this table may show the added block, which growing moves.
+    if (liesIn(entry.text, addedText_) || liesIn(entry.name, addedText_)) {
+        const std::string text(entry.text);
+        const std::string name(entry.name);
+        append(bucket, {text, name, entry.start, entry.end});
+        return;
+    }
+    Slot slot;
+    slot.start = entry.start;
+    slot.end = entry.end;
+    slot.textAt = keep(entry.text);
+    slot.textSize = static_cast<std::uint32_t>(entry.text.size());
+    slot.nameSize = static_cast<std::uint32_t>(entry.name.size());
+    // A name is nearly always the start of its own line: no second copy then.
+    const std::string_view stored = textAt(slot.textAt, slot.textSize);
+    slot.nameAt =
+        stored.substr(0, entry.name.size()) == entry.name ? slot.textAt : keep(entry.name);
+    buckets_[bucket].push_back(slot);
     ++size_;
     noteAppended({bucket, buckets_[bucket].size() - 1});
+}
+
+bool BanTable::bucketHolds(int bucket, double start, double end) const {
+    return std::any_of(buckets_[bucket].begin(), buckets_[bucket].end(),
+                       [&](const Slot& e) { return e.start == start && e.end == end; });
 }
 
 void BanTable::remove(EntryRef ref) {
@@ -71,7 +126,7 @@ void BanTable::noteAppended(EntryRef ref) {
         forgetIndex();
         return;
     }
-    const BanEntry& e = at(ref);
+    const Slot& e = buckets_[ref.bucket][ref.slot];
     recent_.push_back({lowBound(e), highBound(e), ref});
 }
 
@@ -81,8 +136,7 @@ void BanTable::buildIndex() const {
     std::uint32_t row = 0;
     for (int b = 0; b < kBuckets; ++b) {
         indexedFirstRow_[b] = row;
-        for (const BanEntry& e : buckets_[b])
-            intervals.push_back({lowBound(e), highBound(e), row++});
+        for (const Slot& e : buckets_[b]) intervals.push_back({lowBound(e), highBound(e), row++});
     }
     indexedFirstRow_[kBuckets] = row;
     index_.build(std::move(intervals));

@@ -3,18 +3,21 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "blocklist/range_index.h"
 
 namespace bw {
 
-// One banned range: the blocklist line as received, its profile name and its
-// inclusive bounds as address values.
+// One banned range as the table shows it: the blocklist line as received, its
+// profile name and its inclusive bounds as address values. The texts are views
+// into the table's own storage and stay valid until the table next changes.
 struct BanEntry {
-    std::string text;
-    std::string name;
+    std::string_view text;
+    std::string_view name;
     double start = 0;
     double end = 0;
 };
@@ -30,19 +33,86 @@ struct EntryRef {
 // The in-memory blocklist: 256 buckets keyed by the first part of an entry's
 // start address, each holding its entries in the order they were loaded or
 // added. Buckets grow as needed: nothing handed to the table is ever dropped.
+//
+// A real-world list holds hundreds of thousands of short lines, so the table
+// keeps the loaded file's bytes whole and lets each entry refer to its line
+// there; entries added later keep their text in a second, small block.
 class BanTable {
+    // What a bucket holds per entry: the bounds and where its texts lie.
+    struct Slot {
+        double start = 0;
+        double end = 0;
+        std::uint32_t textAt = 0;  // kAddedBlock set: in the added block
+        std::uint32_t textSize = 0;
+        std::uint32_t nameAt = 0;
+        std::uint32_t nameSize = 0;
+    };
+
 public:
     static constexpr int kBuckets = 256;
     // The slots per bucket of the file layout; buckets may hold more.
     static constexpr std::size_t kNominalSlots = 1025;
 
+    // The entries of one bucket in table order, read as BanEntry values.
+    class Bucket {
+    public:
+        class Iterator {
+        public:
+            using iterator_category = std::forward_iterator_tag;
+            using value_type = BanEntry;
+            using difference_type = std::ptrdiff_t;
+            using pointer = void;
+            using reference = BanEntry;
+
+            Iterator() = default;
+            Iterator(const BanTable* table, const Slot* slot) : table_(table), slot_(slot) {}
+            BanEntry operator*() const { return table_->entryOf(*slot_); }
+            Iterator& operator++() {
+                ++slot_;
+                return *this;
+            }
+            Iterator operator++(int) {
+                Iterator before = *this;
+                ++slot_;
+                return before;
+            }
+            friend bool operator==(const Iterator&, const Iterator&) = default;
+
+        private:
+            const BanTable* table_ = nullptr;
+            const Slot* slot_ = nullptr;
+        };
+
+        Bucket(const BanTable& table, const std::vector<Slot>& bucketSlots)
+            : table_(&table), slots_(&bucketSlots) {}
+        std::size_t size() const { return slots_->size(); }
+        bool empty() const { return slots_->empty(); }
+        BanEntry operator[](std::size_t slot) const { return table_->entryOf((*slots_)[slot]); }
+        Iterator begin() const { return {table_, slots_->data()}; }
+        Iterator end() const { return {table_, slots_->data() + slots_->size()}; }
+
+    private:
+        const BanTable* table_;
+        const std::vector<Slot>* slots_;
+    };
+
     void clear();
-    void append(int bucket, BanEntry entry);
+    // Takes the bytes of a file being loaded; it empties the table first. An
+    // entry appended afterwards whose texts lie inside these bytes refers to
+    // them instead of copying. Returns a view of the bytes as held.
+    std::string_view holdFileBytes(std::string bytes);
+    // Room for this many entries in each bucket, so a load grows nothing.
+    void reserve(const std::array<std::size_t, kBuckets>& entriesPerBucket);
+    // Stores the entry at the end of its bucket; texts that do not lie in the
+    // held file bytes are copied.
+    void append(int bucket, const BanEntry& entry);
     // Removes the entry and closes the gap in its bucket.
     void remove(EntryRef ref);
 
-    const std::vector<BanEntry>& bucket(int b) const { return buckets_[b]; }
-    const BanEntry& at(EntryRef ref) const { return buckets_[ref.bucket][ref.slot]; }
+    Bucket bucket(int b) const { return {*this, buckets_[b]}; }
+    // Whether the bucket holds an entry with exactly these bounds.
+    bool bucketHolds(int bucket, double start, double end) const;
+    BanEntry at(EntryRef ref) const { return entryOf(buckets_[ref.bucket][ref.slot]); }
     std::size_t size() const { return size_; }
 
     // The entry shown at a row of the list (rows follow table order).
@@ -73,8 +143,24 @@ private:
     std::size_t recentLimit() const;
     EntryRef refOfIndexedRow(std::uint32_t row) const;
 
-    std::array<std::vector<BanEntry>, kBuckets> buckets_;
+    // Offsets of the added block carry this bit; each block holds under 2 GiB.
+    static constexpr std::uint32_t kAddedBlock = 0x80000000u;
+
+    BanEntry entryOf(const Slot& slot) const {
+        return {textAt(slot.textAt, slot.textSize), textAt(slot.nameAt, slot.nameSize), slot.start,
+                slot.end};
+    }
+    std::string_view textAt(std::uint32_t at, std::uint32_t size) const {
+        return (at & kAddedBlock) ? std::string_view(addedText_).substr(at & ~kAddedBlock, size)
+                                  : std::string_view(fileBytes_).substr(at, size);
+    }
+    // Where a text is kept: in the file bytes when it lies there, else copied.
+    std::uint32_t keep(std::string_view text);
+
+    std::array<std::vector<Slot>, kBuckets> buckets_;
     std::size_t size_ = 0;
+    std::string fileBytes_;
+    std::string addedText_;
 
     // The index covers the table as it was at build time; later appends sit in
     // recent_ until there are too many of them. Removals shift slots, so they

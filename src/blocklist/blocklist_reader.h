@@ -16,12 +16,12 @@ struct LoadTotals {
 };
 
 // Reads a whole blocklist file into the table, appending each entry to its
-// bucket in file order; the caller has cleared the table. Empty lines count
-// nowhere; a line without ":" counts as failed; every other line counts as a
-// range. A line whose bucket (the leading number of its start address) lies
-// outside 0..255 is not stored and adds no addresses (a single-address line
-// has already counted its one address). A bound that does not convert is 0.
-LoadTotals loadBlocklist(std::string_view bytes, BanTable& table);
+// bucket in file order. The table keeps the bytes and replaces what it held. Empty lines count
+// nowhere. A line without ":", or whose range field does not read as a range
+// (readRangeField), counts as failed and is not stored; every other line is
+// stored and counts as a range and its addresses, so the total of addresses
+// never falls below 0.
+LoadTotals loadBlocklist(std::string bytes, BanTable& table);
 
 // The lines the load adds to the log view, each ended by CR LF: the failed
 // lines (only when there are any), then the load report and an empty line.

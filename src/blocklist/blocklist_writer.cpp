@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 
-std::size_t linesOf(const std::vector<BanEntry>& bucket) {
+std::size_t linesOf(const BanTable::Bucket& bucket) {
     return std::max(BanTable::kNominalSlots, bucket.size());
 }
 
@@ -18,22 +18,27 @@ std::string formatEverySlot(const BanTable& table) {
     std::size_t size = 0;
     for (int b = 0; b < BanTable::kBuckets; ++b) {
         size += linesOf(table.bucket(b)) * kLineEnd.size();
-        for (const BanEntry& e : table.bucket(b)) size += e.text.size();
+        for (BanEntry e : table.bucket(b)) size += e.text.size();
     }
     std::string out;
     out.reserve(size);
     for (int b = 0; b < BanTable::kBuckets; ++b) {
-        const std::vector<BanEntry>& bucket = table.bucket(b);
-        for (const BanEntry& e : bucket) out.append(e.text).append(kLineEnd);
+        const BanTable::Bucket bucket = table.bucket(b);
+        for (BanEntry e : bucket) out.append(e.text).append(kLineEnd);
         for (std::size_t free = bucket.size(); free < linesOf(bucket); ++free) out.append(kLineEnd);
     }
     return out;
 }
 
 std::string formatStoredOnly(const BanTable& table) {
-    std::string out;
+    std::size_t size = 0;
     for (int b = 0; b < BanTable::kBuckets; ++b) {
-        for (const BanEntry& e : table.bucket(b)) {
+        for (BanEntry e : table.bucket(b)) size += e.text.size() + kLineEnd.size();
+    }
+    std::string out;
+    out.reserve(size);
+    for (int b = 0; b < BanTable::kBuckets; ++b) {
+        for (BanEntry e : table.bucket(b)) {
             if (e.text.size() >= 2)
                 out.append(e.text).append(kLineEnd);
         }

@@ -51,7 +51,14 @@ void RangeIndex::build(std::vector<Interval> intervals) {
     if (!std::is_sorted(intervals.begin(), intervals.end(), outerFirst)) {
         std::sort(intervals.begin(), intervals.end(), outerFirst);
     }
-    layOut(intervals, findParents(intervals));
+    // With ends ascending too, no interval holds another: one flat list, and
+    // none of the nesting bookkeeping is needed.
+    auto endsFallBack = [](const Interval& a, const Interval& b) { return !(a.hi < b.hi); };
+    if (std::adjacent_find(intervals.begin(), intervals.end(), endsFallBack) == intervals.end()) {
+        layOutFlat(intervals);
+    } else {
+        layOut(intervals, findParents(intervals));
+    }
     buildDirectory();
 }
 
@@ -72,29 +79,38 @@ void RangeIndex::layOut(const std::vector<Interval>& sorted,
     }
     topEnd_ = count[n];
 
+    if (topEnd_ == n) {
+        layOutFlat(sorted);
+        return;
+    }
     lo_.resize(n);
     hi_.resize(n);
     id_.resize(n);
     children_.assign(n, {0, 0});
-    if (topEnd_ == n) {  // nothing nested: the usual case for published lists
-        for (std::size_t i = 0; i < n; ++i) {
-            lo_[i] = sorted[i].lo;
-            hi_[i] = sorted[i].hi;
-            id_[i] = sorted[i].id;
-        }
-        return;
-    }
-    std::vector<std::uint32_t> placedAt(n);
+    // A node's children come after it in sorted order, so when it is placed its
+    // own list has not started to fill: that list is where its children go.
     for (std::size_t i = 0; i < n; ++i) {
         std::uint32_t at = next[parent[i] == kNoParent ? n : parent[i]]++;
-        placedAt[i] = at;
         lo_[at] = sorted[i].lo;
         hi_[at] = sorted[i].hi;
         id_[at] = sorted[i].id;
+        children_[at] = {next[i], next[i] + count[i]};
     }
+}
+
+// Nothing nested: the usual case for published lists, kept without children.
+void RangeIndex::layOutFlat(const std::vector<Interval>& sorted) {
+    const std::size_t n = sorted.size();
+    lo_.resize(n);
+    hi_.resize(n);
+    id_.resize(n);
+    children_.clear();
+    children_.shrink_to_fit();
+    topEnd_ = static_cast<std::uint32_t>(n);
     for (std::size_t i = 0; i < n; ++i) {
-        std::uint32_t end = next[i];
-        children_[placedAt[i]] = {end - count[i], end};
+        lo_[i] = sorted[i].lo;
+        hi_[i] = sorted[i].hi;
+        id_[i] = sorted[i].id;
     }
 }
 
@@ -134,7 +150,7 @@ void RangeIndex::stab(double x, std::vector<std::uint32_t>& ids) const {
         // node that starts before x holds it.
         for (std::uint32_t i = first; i < list.second && lo_[i] < x; ++i) {
             ids.push_back(id_[i]);
-            if (children_[i].first != children_[i].second)
+            if (!children_.empty() && children_[i].first != children_[i].second)
                 pending_.push_back(children_[i]);
         }
         if (pending_.empty())

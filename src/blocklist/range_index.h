@@ -31,6 +31,7 @@ private:
     using List = std::pair<std::uint32_t, std::uint32_t>;  // [begin, end) of nodes
 
     void layOut(const std::vector<Interval>& sorted, const std::vector<std::uint32_t>& parent);
+    void layOutFlat(const std::vector<Interval>& sorted);
     void buildDirectory();
     std::uint32_t firstEndingAfter(List list, double x) const;
     std::uint32_t firstTopEndingAfter(double x) const;
@@ -40,7 +41,7 @@ private:
     std::vector<double> lo_;
     std::vector<double> hi_;
     std::vector<std::uint32_t> id_;
-    std::vector<List> children_;
+    std::vector<List> children_;  // empty when nothing is nested
     std::uint32_t topEnd_ = 0;
     // For each 65 536-address block of 0..2^32: the first top-level node whose hi
     // lies above the block's first address. Narrows the top-level search.

@@ -86,8 +86,8 @@ void GuardPass::reject(const TcpRow& row, const std::string& address,
 }
 
 // Said once per connection: later passes try again without repeating it.
-void GuardPass::reportRefusal(const TcpRow& row, const std::string& address,
-                              const std::string& name, const std::string& reason) {
+void GuardPass::reportRefusal(const TcpRow& row, const std::string& address, std::string_view name,
+                              const std::string& reason) {
     auto same = [&](const TcpRow& r) { return sameConnection(r, row); };
     if (std::any_of(refused_.begin(), refused_.end(), same))
         return;

@@ -29,7 +29,7 @@ private:
     void examine(const TcpRow& row);
     void reject(const TcpRow& row, const std::string& address, const std::vector<EntryRef>& hits);
     void rejectFromList(const TcpRow& row, const std::string& address, const ListHit& hit);
-    void reportRefusal(const TcpRow& row, const std::string& address, const std::string& name,
+    void reportRefusal(const TcpRow& row, const std::string& address, std::string_view name,
                        const std::string& reason);
     // Forgets refused connections that are no longer in the snapshot.
     void forgetGone(const std::vector<TcpRow>& snapshot);

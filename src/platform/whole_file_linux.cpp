@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +20,11 @@ FileBytes failure(int err) {
 
 FileBytes readAll(int fd) {
     FileBytes result;
+    // Room for the whole file at once: growing by doubling would copy a large
+    // blocklist several times over and touch twice its size in memory.
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+        result.bytes.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[1 << 16];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -160,8 +160,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
     } else if (content.bytes.empty()) {
         p.host.appendLog(noBlocklistAdvice(p.services, blocklist));
     } else {
-        LoadTotals totals = loadBlocklist(content.bytes, p.table);
-        content.bytes = std::string();
+        LoadTotals totals = loadBlocklist(std::move(content.bytes), p.table);
         p.host.appendLog(loadReport(totals));
         showCounters(p.state, totals);
         p.host.stateChanged();
@@ -256,7 +255,14 @@ void Program::removeEntry(EntryRef selected) {
 }
 
 void Program::filesDropped(const std::vector<std::string>& paths) {
-    parts_->import.filesDropped(paths);
+    Parts& p = *parts_;
+    if (p.import.running()) {
+        p.import.filesDropped(paths);  // refused; the running import keeps the throttle
+        return;
+    }
+    p.editor.throttleListRefresh(true);
+    p.import.filesDropped(paths);
+    p.editor.throttleListRefresh(false);
 }
 
 void Program::checkForUpdates() {

@@ -92,6 +92,7 @@ private slots:
     void followsTheProgramsWishToHide();
     void widgetsReachTheProgram();
     void removesOnlyASelectedRow();
+    void rowsStayThoseOfTheLastRefreshWhileEntriesArrive();
     void logBoxAppendsAndKeepsItsCapacity();
     void messageBoxShowsTextTitleIconAndOk_data();
     void messageBoxShowsTextTitleIconAndOk();
@@ -479,6 +480,30 @@ void MainWindowTest::removesOnlyASelectedRow() {
     QCOMPARE(program.calls, QStringList{QStringLiteral("remove 10/1")});
     window.banListReset();
     QVERIFY(!list->selectionModel()->hasSelection());
+}
+
+// Between an import's throttled refreshes the table grows under the list: the
+// list keeps the rows it was told of, draws them, and removes nothing it cannot
+// name for sure.
+void MainWindowTest::rowsStayThoseOfTheLastRefreshWhileEntriesArrive() {
+    MainWindow window(true);
+    FakeCommands program;
+    program.banTable.append(10, {"b:10.0.0.1", "b", 167772161, 167772161});
+    window.attach(program);
+    window.showRangesView();
+    window.banListReset();
+    QListView* list = child<QListView>(window, "List1");
+    list->selectionModel()->select(list->model()->index(0, 0), QItemSelectionModel::Select);
+    program.banTable.append(1, {"a:1.0.0.1", "a", 16777217, 16777217});
+    program.banTable.append(11, {"c:11.0.0.1", "c", 184549377, 184549377});
+    QCOMPARE(list->model()->rowCount(), 1);
+    QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("a:1.0.0.1"));
+    list->grab();  // draws every row it knows
+    child<QPushButton>(window, "Command2")->click();
+    QCOMPARE(program.calls, QStringList{QStringLiteral("remove 256/0")});
+    window.banListReset();
+    QCOMPARE(list->model()->rowCount(), 3);
+    QCOMPARE(list->model()->index(2, 0).data().toString(), QStringLiteral("c:11.0.0.1"));
 }
 
 void MainWindowTest::logBoxAppendsAndKeepsItsCapacity() {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "blocklist/blocklist_reader.h"
+#include "blocklist/blocklist_writer.h"
 #include "support/recording_host.h"
 
 namespace bw {
@@ -37,24 +40,39 @@ TEST_F(EditorFixture, AddBanRangeStoresOnlyAcceptableText) {
         {"x:0.0.0.1-0.0.0.9", -1, 0, 0, ""},
         {"x:0.1.0.0-0.1.0.5", -1, 0, 0, ""},
         {"x:0.1.0.1-0.1.0.5", 0, 65537, 65541, "x"},
-        // Ranges reaching over 127.0.0.0 are refused; those starting at it are not.
+        // Every entry that bans an address of 127.0.0.0/8 is refused, the single form too.
         {"x:126.0.0.0-128.0.0.0", -1, 0, 0, "", true},
         {"x:126.255.255.255-127.0.0.1", -1, 0, 0, "", true},
-        {"x:126.255.255.255-127.0.0.0", 126, 2130706431, 2130706432, "x"},
-        {"x:127.0.0.0-127.255.255.255", 127, 2130706432, 2147483647, "x"},
-        {"x:127.0.0.1-127.0.0.1", 127, 2130706433, 2130706433, "x"},
-        // Single addresses are not tested; one that does not convert has bounds 0.
-        {"x:127.0.0.1", 127, 2130706433, 2130706433, "x"},
+        {"x:126.255.255.255-127.0.0.0", -1, 0, 0, "", true},
+        {"x:127.0.0.0-127.255.255.255", -1, 0, 0, "", true},
+        {"x:127.0.0.1-127.0.0.1", -1, 0, 0, "", true},
+        {"x:127.255.255.255-128.0.0.1", -1, 0, 0, "", true},
+        {"x:127.0.0.1", -1, 0, 0, "", true},
+        {"x: 127.0.0.1 ", -1, 0, 0, "", true},
+        {"x:126.0.0.0-126.255.255.255", 126, 2113929216, 2130706431, "x"},
+        {"x:128.0.0.0-128.0.0.1", 128, 2147483648.0, 2147483649.0, "x"},
+        {"x:126.255.255.255", 126, 2130706431, 2130706431, "x"},
+        // Single addresses need no start above 0.1.0.0.
         {"x:0.0.0.5", 0, 5, 5, "x"},
         {"x: 10.0.0.1", 10, 167772161, 167772161, "x"},
-        {"x:+5.0.0.0", 5, 83886080, 83886080, "x"},
-        {"x:5.a.b.c", 5, 0, 0, "x"},
-        {"x:1.2.3", 1, 0, 0, "x"},
-        // Ranges whose bounds do not convert.
+        {"x:\t10.0.0.1-10.0.0.2\t", 10, 167772161, 167772162, "x"},
+        {"x:1 0.0.0.1", 10, 167772161, 167772161, "x"},  // spaces go, as in the file
+        {"x:001.2.3.4", 1, 16909060, 16909060, "x"},
+        // An address is exactly four parts of one to three digits, each at most
+        // 255; anything else is no address, so nothing is stored.
+        {"x:+5.0.0.0", -1, 0, 0, ""},
+        {"x:5.a.b.c", -1, 0, 0, ""},
+        {"x:1.2.3", -1, 0, 0, ""},
+        {"b:2E1.1", -1, 0, 0, ""},
+        {"x:1.2.3.300", -1, 0, 0, ""},
+        {"x:1.2.3.4.5", -1, 0, 0, ""},
+        {"x:1.2.3.1234", -1, 0, 0, ""},
+        {"x:1..3.4", -1, 0, 0, ""},
+        {"Typo:200.1.2,3-200.1.2.9", -1, 0, 0, ""},
+        {"x:200.1.2.3-200.1.2.x", -1, 0, 0, ""},
         {"x:1.2.3.4-", -1, 0, 0, ""},
         {"x:-1.0.0.0", -1, 0, 0, ""},
         {"x:a.b.c.d-1.2.3.4", -1, 0, 0, ""},
-        // The bucket must be a number from 0 to 255 after the first ":".
         {"x:256.0.0.1", -1, 0, 0, ""},
         {"x:abc", -1, 0, 0, ""},
         {"x:10abc.0.0.1", -1, 0, 0, ""},
@@ -86,6 +104,29 @@ TEST_F(EditorFixture, AddBanRangeStoresOnlyAcceptableText) {
         EXPECT_EQ(e.name, c.name);
         EXPECT_EQ(e.start, c.start);
         EXPECT_EQ(e.end, c.end);
+    }
+}
+
+// The add dialog, links and the import all add through ADDBANRANGE: what they
+// store must read back the same from the rewritten file, and what they refuse
+// must not load either.
+TEST_F(EditorFixture, AnAddedLineReadsTheSameAfterAReload) {
+    for (const char* line :
+         {"b:2E1.1", "x:1.2.3.300", "Typo:200.1.2,3-200.1.2.9", "x:+5.0.0.0", "x:1 0.0.0.1",
+          "x: 20.1.1.1 - 20.1.1.9", "x:5.0.0.1", "x:1.2.3.9-1.2.3.4"}) {
+        SCOPED_TRACE(line);
+        table.clear();
+        editor.ADDBANRANGE(line);
+        BanTable reloaded;
+        LoadTotals totals = loadBlocklist(std::string(line), reloaded);
+        ASSERT_EQ(reloaded.size(), table.size());
+        EXPECT_EQ(totals.failed, 1u - table.size());
+        if (table.size() == 1) {
+            EXPECT_EQ(reloaded.refAtRow(0), table.refAtRow(0));
+            EXPECT_EQ(reloaded.at(reloaded.refAtRow(0)).start, table.at(table.refAtRow(0)).start);
+            EXPECT_EQ(reloaded.at(reloaded.refAtRow(0)).end, table.at(table.refAtRow(0)).end);
+            EXPECT_EQ(formatStoredOnly(reloaded), formatStoredOnly(table));
+        }
     }
 }
 
@@ -129,11 +170,13 @@ TEST_F(EditorFixture, AddBanReportsWhetherTheTextNamedABucket) {
     EXPECT_TRUE(editor.ADDBAN("n:9.0.0.1", 1, 2, "n"));  // duplicate: not a failure
     EXPECT_FALSE(editor.ADDBAN("9.0.0.1", 1, 2, "n"));
     EXPECT_FALSE(editor.ADDBAN("n:-1.0.0.1", 1, 2, "n"));
-    EXPECT_FALSE(editor.ADDBAN("n:256", 1, 2, "n"));
-    EXPECT_TRUE(editor.ADDBAN("n:255", 3, 4, "n"));
-    EXPECT_TRUE(editor.ADDBAN("n:0", 3, 4, "n"));
+    EXPECT_FALSE(editor.ADDBAN("n:256.0.0.1", 1, 2, "n"));
+    EXPECT_FALSE(editor.ADDBAN("n:255", 3, 4, "n"));
+    EXPECT_TRUE(editor.ADDBAN("n:255.0.0.1-255.0.0.9", 3, 4, "n"));
+    EXPECT_TRUE(editor.ADDBAN("n:0.0.0.1", 3, 4, "n"));
     EXPECT_EQ(table.size(), 3u);
-    EXPECT_EQ(host.yields, 7);
+    EXPECT_EQ(table.bucket(255).size(), 1u);
+    EXPECT_EQ(host.yields, 8);
 }
 
 TEST_F(EditorFixture, NewEntryFollowsItsBucketAndPrecedesHigherBuckets) {
@@ -153,6 +196,57 @@ TEST_F(EditorFixture, AnAddedRangeIsMatchedAtOnce) {
     editor.ADDBANRANGE("x:10.0.0.0-10.0.0.255");
     table.findMatches(167772165, matches);
     EXPECT_EQ(matches, (std::vector<EntryRef>{{10, 0}}));
+}
+
+// The table's size each time the list was shown afresh.
+struct ResetSizesHost : test::RecordingHost {
+    const BanTable* table = nullptr;
+    std::vector<std::size_t> sizes;
+    void banListReset() override {
+        RecordingHost::banListReset();
+        sizes.push_back(table->size());
+    }
+};
+
+TEST(BanEditorThrottle, AnImportShowsTheListEveryHundredMillisecondsAndAtItsEnd) {
+    using namespace std::chrono_literals;
+    BanTable table;
+    ResetSizesHost host;
+    host.table = &table;
+    std::chrono::steady_clock::time_point now{};
+    BanEditor editor(table, host, [&] { return now; });
+
+    editor.throttleListRefresh(true);
+    for (int i = 1; i <= 50; ++i) {
+        editor.ADDBANRANGE("x:10.0.0." + std::to_string(i));
+        now += 10ms;
+    }
+    // 50 entries over 500 ms: one refresh per 100 ms instead of two per entry.
+    EXPECT_EQ(host.sizes, (std::vector<std::size_t>{11, 21, 31, 41}));
+    editor.throttleListRefresh(false);
+    EXPECT_EQ(host.sizes.back(), 50u) << "the last entries are shown when the import ends";
+
+    // Entries that arrive within 10 ms of each other share one yield.
+    editor.throttleListRefresh(true);
+    host.yields = 0;
+    for (int i = 1; i <= 20; ++i) {
+        editor.ADDBANRANGE("y:11.0.0." + std::to_string(i));
+        now += 1ms;
+    }
+    EXPECT_EQ(host.yields, 2);
+    editor.throttleListRefresh(false);
+    EXPECT_EQ(host.sizes.back(), 70u);
+
+    // Without the throttle every add shows the list, and so does a removal's refresh.
+    host.sizes.clear();
+    editor.ADDBANRANGE("x:10.0.0.51");
+    EXPECT_EQ(host.sizes, (std::vector<std::size_t>{71, 71}));
+    editor.throttleListRefresh(true);
+    editor.UPDATELIST();
+    EXPECT_EQ(host.sizes.size(), 3u);
+    editor.throttleListRefresh(false);
+    EXPECT_EQ(host.sizes.size(), 3u) << "nothing was waiting";
+    EXPECT_EQ(host.yields, 3) << "every add yields again";
 }
 
 }  // namespace

@@ -181,5 +181,23 @@ TEST(BanTable, RemoveClosesTheGapAndKeepsOrder) {
     EXPECT_EQ(matches(table, 1.5), (Refs{{5, 0}, {5, 1}}));
 }
 
+// Entries refer to the loaded file's bytes or own their text; either way an
+// entry copied from the table itself keeps its text when the table grows.
+TEST(BanTableStorage, TextsSurviveGrowthAndCopiesOfTheTablesOwnEntries) {
+    BanTable table;
+    std::string_view held = table.holdFileBytes("a:1.0.0.1\r\nb:1.0.0.2");
+    table.append(1, {held.substr(0, 9), held.substr(0, 1), 16777217, 16777217});
+    table.append(2, {"c:2.0.0.1", "other name", 33554433, 33554433});
+    for (int i = 0; i < 200; ++i) table.append(3, table.at({2, 0}));
+    EXPECT_EQ(table.at({1, 0}).text, "a:1.0.0.1");
+    EXPECT_EQ(table.at({1, 0}).name, "a");
+    EXPECT_EQ(table.at({2, 0}).name, "other name");
+    ASSERT_EQ(table.bucket(3).size(), 200u);
+    for (BanEntry e : table.bucket(3)) {
+        EXPECT_EQ(e.text, "c:2.0.0.1");
+        EXPECT_EQ(e.name, "other name");
+    }
+}
+
 }  // namespace
 }  // namespace bw

@@ -11,8 +11,8 @@
 namespace bw {
 namespace {
 
-BanEntry entry(std::string text) {
-    return {std::move(text), "n", 1, 2};
+BanEntry entry(std::string_view text) {
+    return {text, "n", 1, 2};
 }
 
 TEST(FormatEverySlot, AnEmptyTableGivesTheFullLayoutOfEmptyLines) {

@@ -23,8 +23,8 @@ constexpr const char* kExampleNetLine =
 class GuardPassTest : public ::testing::Test {
 protected:
     void ban(const std::string& name, const std::string& start, const std::string& end) {
-        BanEntry entry{name + ":" + start + "-" + end, name, *IP2LONG(start), *IP2LONG(end)};
-        table.append(std::stoi(start), std::move(entry));
+        const std::string line = name + ":" + start + "-" + end;  // the table copies it
+        table.append(std::stoi(start), {line, name, *IP2LONG(start), *IP2LONG(end)});
     }
     std::string file() const { return dir.read("connlog.txt"); }
 

@@ -97,5 +97,29 @@ TEST_F(ProgramCommands, AFailedVersionDownloadShowsTheUpdateError) {
     EXPECT_EQ(host.messages[0].shownTitle(), "Update Error");
 }
 
+// An import's entries reach the list in a few refreshes, not two per entry,
+// and the last refresh comes after the last entry.
+TEST_F(ProgramCommands, AnImportRefreshesTheListSeldomAndLastAfterItsLastEntry) {
+    constexpr int kEntries = 300;
+    std::string body;
+    for (int i = 0; i < kEntries; ++i)
+        body += "i:6.0." + std::to_string(i / 256) + "." + std::to_string(i % 256) + "\r\n";
+    std::string file;
+    for (long head = 4096 - static_cast<long>(body.size());; --head) {
+        file = std::to_string(head) + "\r\n" + body;
+        if (head == 4096 - static_cast<long>(file.size()))
+            break;
+    }
+    dir.write("import.p2p", file);
+    int resetsAtLastYield = 0;
+    host.onYield = [&] { resetsAtLastYield = host.listResets; };
+    const int resetsBefore = host.listResets;
+
+    program.filesDropped({dir.file("import.p2p").string()});
+    EXPECT_EQ(program.table().bucket(6).size(), std::size_t{kEntries});
+    EXPECT_LT(host.listResets - resetsBefore, kEntries);
+    EXPECT_GT(host.listResets, resetsAtLastYield);
+}
+
 }  // namespace
 }  // namespace bw
