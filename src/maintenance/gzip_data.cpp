@@ -11,6 +11,20 @@ bool isGzip(std::string_view bytes) {
            static_cast<unsigned char>(bytes[1]) == 0x8B;
 }
 
+namespace {
+
+// The size the last member's trailer announces (modulo 4 GiB): a good first guess
+// for the output, so it is allocated once instead of grown step by step.
+std::size_t announcedSize(std::string_view bytes) {
+    if (bytes.size() < 18)
+        return 0;
+    const auto* tail = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 4);
+    return std::size_t{tail[0]} | std::size_t{tail[1]} << 8 | std::size_t{tail[2]} << 16 |
+           std::size_t{tail[3]} << 24;
+}
+
+}  // namespace
+
 Gunzipped gunzip(std::string_view bytes, std::size_t limit) {
     z_stream stream{};
     // 16 + MAX_WBITS: a gzip wrapper, not a bare zlib stream.
@@ -19,17 +33,24 @@ Gunzipped gunzip(std::string_view bytes, std::size_t limit) {
     Gunzipped out;
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
     stream.avail_in = static_cast<uInt>(bytes.size());
-    std::string chunk(1 << 16, '\0');
-    int status = Z_OK;
+    // One byte over the limit tells a list that is too big from one that just fits.
+    out.bytes.resize(std::min(limit + 1, std::max<std::size_t>(announcedSize(bytes), 1 << 16)));
+    std::size_t produced = 0;
+    auto fail = [&](std::string why) {
+        inflateEnd(&stream);
+        return Gunzipped{false, {}, std::move(why)};
+    };
     for (;;) {
-        stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
-        stream.avail_out = static_cast<uInt>(chunk.size());
-        status = inflate(&stream, Z_NO_FLUSH);
-        out.bytes.append(chunk.data(), chunk.size() - stream.avail_out);
-        if (out.bytes.size() > limit) {
-            inflateEnd(&stream);
-            return {false, {}, "the list grows beyond " + std::to_string(limit) + " bytes"};
-        }
+        if (produced == out.bytes.size())
+            out.bytes.resize(std::min(limit + 1, out.bytes.size() * 2));
+        const auto room = static_cast<uInt>(
+            std::min<std::size_t>(out.bytes.size() - produced, std::size_t{1} << 30));
+        stream.next_out = reinterpret_cast<Bytef*>(out.bytes.data() + produced);
+        stream.avail_out = room;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        produced += room - stream.avail_out;
+        if (produced > limit)
+            return fail("the list grows beyond " + std::to_string(limit) + " bytes");
         if (status == Z_STREAM_END) {
             // Concatenated members decompress one after another.
             if (stream.avail_in == 0 ||
@@ -38,16 +59,15 @@ Gunzipped gunzip(std::string_view bytes, std::size_t limit) {
             inflateReset(&stream);
             continue;
         }
+        if (status == Z_BUF_ERROR && stream.avail_out == 0)
+            continue;  // only the output was full
         if (status != Z_OK) {
-            inflateEnd(&stream);
-            bool cut = status == Z_BUF_ERROR;
-            return {false,
-                    {},
-                    cut ? "the compressed list breaks off before its end"
-                        : "the compressed list is damaged"};
+            return fail(status == Z_BUF_ERROR ? "the compressed list breaks off before its end"
+                                              : "the compressed list is damaged");
         }
     }
     inflateEnd(&stream);
+    out.bytes.resize(produced);
     out.ok = true;
     return out;
 }
