@@ -1,5 +1,7 @@
 #include "app/add_range_dialog.h"
 
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,8 +26,9 @@ QWidget* panel(QWidget* parent, const TwipScale& scale, double top, double heigh
 }  // namespace
 
 AddRangeDialog::AddRangeDialog(const TwipScale& scale, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint) {
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      scale_(scale) {
     setObjectName(QStringLiteral("Form1"));
     if (parent)
         setFont(parent->font());  // a window of its own does not inherit it
@@ -50,6 +53,32 @@ AddRangeDialog::AddRangeDialog(const TwipScale& scale, QWidget* parent)
     connect(addButton_, &QPushButton::clicked, this, [this, profileField, startField, endField] {
         emit addRequested(profileField->text(), startField->text(), endField->text());
     });
+    for (QLineEdit* field : {profileField, startField, endField})
+        connect(field, &QLineEdit::returnPressed, addButton_, &QPushButton::click);
+    refusal_ = new QLabel(this);
+    refusal_->setObjectName(QStringLiteral("refusalText"));
+    refusal_->setWordWrap(true);
+    refusal_->setGeometry(scale.rect(60, 2640, 3075, 600));
+    refusal_->hide();
+}
+
+void AddRangeDialog::showRefusal(const QString& text) {
+    refusal_->setText(text);
+    refusal_->show();
+    setFixedSize(scale_.px(3195), scale_.px(3300));
+}
+
+void AddRangeDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void AddRangeDialog::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    emit closed();
 }
 
 QLineEdit* AddRangeDialog::addField(const TwipScale& scale, int panelTop, const QString& objectName,

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -18,15 +19,25 @@ public:
 
     // While an add runs the button stays pressed once.
     void setAddEnabled(bool enabled);
+    // Says below the button why the fields were not added; they keep their text.
+    void showRefusal(const QString& text);
 
 signals:
     void addRequested(const QString& profile, const QString& start, const QString& end);
+    // Closed by the user or after an add: the next opening starts afresh.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QLineEdit* addField(const TwipScale& scale, int panelTop, const QString& objectName,
                         const QString& caption, const QString& text);
 
+    const TwipScale& scale_;
     QPushButton* addButton_ = nullptr;
+    QLabel* refusal_ = nullptr;
 };
 
 }  // namespace bw

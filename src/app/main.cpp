@@ -9,17 +9,23 @@
 #include "app/window_commands.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/instance_channel.h"
 #include "platform/launcher.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/tcp_table.h"
+#include "program/later_start.h"
 #include "program/program.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     // The window hides to the tray; only closing it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    const std::filesystem::path folder = bw::programFolder();
+    bw::InstanceClaim claim = bw::claimProgramFolder(folder);
+    if (claim.otherCopyRuns)
+        return bw::deferToRunningCopy(folder, argc > 1 ? argv[1] : "", true, stdout, stderr);
 
     auto tcpTable = bw::makeSystemTcpTable();
     auto clock = bw::makeSystemClock();
@@ -29,10 +35,10 @@ int main(int argc, char** argv) {
     auto priority = bw::makeSystemPriority();
 
     bw::MainWindow window(QSystemTrayIcon::isSystemTrayAvailable());
-    bw::ProgramServices services{
-        *tcpTable,       *clock,    *downloader,         *registry,
-        *launcher,       *priority, bw::programFolder(), bw::executablePath(),
-        BW_UPDATE_SERVER};
+    bw::ProgramServices services{*tcpTable,       *clock,    *downloader, *registry,
+                                 *launcher,       *priority, folder,      bw::executablePath(),
+                                 BW_UPDATE_SERVER};
+    services.instanceChannel = claim.channel.get();
     bw::Program program(window, services);
     bw::ProgramCommands commands(program);
     window.attach(commands);

@@ -25,6 +25,7 @@
 #include "app/tray_backend.h"
 #include "app/window_commands.h"
 #include "base/product.h"
+#include "program/add_refusal.h"
 
 namespace bw {
 
@@ -366,6 +367,8 @@ void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // Hidden once the minimise is complete: showMinimized() shows the window
     // again after the state change that reports it.
+    if (event->type() == QEvent::WindowStateChange && !isMinimized() && isVisible())
+        bringAddDialogToFront();
     if (event->type() == QEvent::WindowStateChange && isMinimized() && trayAvailable_) {
         QMetaObject::invokeMethod(
             this,
@@ -390,6 +393,7 @@ void MainWindow::restoreFromTray() {
     showNormal();
     raise();
     activateWindow();
+    bringAddDialogToFront();
 }
 
 void MainWindow::dblClick(int button) {
@@ -407,19 +411,37 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 // ---- commands ------------------------------------------------------------
 
 void MainWindow::openAddDialog() {
-    if (!addRangeDialog_ || !addRangeDialog_->isVisible()) {
-        if (addRangeDialog_)
-            addRangeDialog_->deleteLater();  // closed: the next one starts afresh
+    if (!addRangeDialog_) {
         addRangeDialog_ = new AddRangeDialog(scale_, this);
         QPointer<AddRangeDialog> dialog = addRangeDialog_;
         connect(addRangeDialog_, &AddRangeDialog::addRequested, this,
                 [this, dialog](const QString& profile, const QString& start, const QString& end) {
                     dialog->setAddEnabled(false);
-                    addFromDialog(profile, start, end);
-                    if (dialog)
+                    const QString refusal = addFromDialog(profile, start, end);
+                    if (!dialog)
+                        return;
+                    dialog->setAddEnabled(true);
+                    if (refusal.isEmpty()) {
                         dialog->close();
+                    } else {
+                        dialog->showRefusal(refusal);
+                    }
                 });
+        // Closed: the next opening starts afresh.
+        connect(addRangeDialog_, &AddRangeDialog::closed, this, [this, dialog] {
+            if (addRangeDialog_ == dialog)
+                addRangeDialog_ = nullptr;
+            if (dialog)
+                dialog->deleteLater();
+        });
     }
+    bringAddDialogToFront();
+}
+
+// An open dialog comes back with the window, so it never stays out of reach.
+void MainWindow::bringAddDialogToFront() {
+    if (!addRangeDialog_)
+        return;
     addRangeDialog_->show();
     addRangeDialog_->raise();
     addRangeDialog_->activateWindow();
@@ -429,9 +451,14 @@ AddRangeDialog* MainWindow::addDialog() const {
     return addRangeDialog_;
 }
 
-void MainWindow::addFromDialog(const QString& profile, const QString& start, const QString& end) {
-    if (commands_)
-        commands_->addRange(bytesFromText(profile), bytesFromText(start), bytesFromText(end));
+QString MainWindow::addFromDialog(const QString& profile, const QString& start,
+                                  const QString& end) {
+    if (!commands_)
+        return {};
+    const std::string startBytes = bytesFromText(start);
+    const std::string endBytes = bytesFromText(end);
+    AddOutcome outcome = commands_->addRange(bytesFromText(profile), startBytes, endBytes);
+    return textFromBytes(addRefusalText(startBytes, endBytes, outcome));
 }
 
 void MainWindow::removeSelected() {
@@ -531,7 +558,12 @@ void MainWindow::showVisibility(bool visible, unsigned request) {
     if (!started_)
         return;
     if (visible) {
+        // Also when it is shown already, behind other windows or minimised.
+        setWindowState(windowState() & ~Qt::WindowMinimized);
         show();
+        raise();
+        activateWindow();
+        bringAddDialogToFront();
     } else {
         hideToTray();
     }

@@ -93,7 +93,9 @@ private:
     void placeLayout();
     void applyOuterFrame();
     void hideToTray();
-    void addFromDialog(const QString& profile, const QString& start, const QString& end);
+    // Why the range was not added, for the dialog; empty when it was.
+    QString addFromDialog(const QString& profile, const QString& start, const QString& end);
+    void bringAddDialogToFront();
     void removeSelected();
     void guardTick();
     void showTimer(bool enabled, int intervalMs);

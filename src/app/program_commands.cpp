@@ -23,9 +23,9 @@ void ProgramCommands::blockingClicked(bool ticked) {
 void ProgramCommands::fullLogClicked(bool ticked) {
     program_.fullLogClicked(ticked);
 }
-void ProgramCommands::addRange(std::string_view profile, std::string_view start,
-                               std::string_view end) {
-    program_.addRange(profile, start, end);
+AddOutcome ProgramCommands::addRange(std::string_view profile, std::string_view start,
+                                     std::string_view end) {
+    return program_.addRange(profile, start, end);
 }
 void ProgramCommands::removeEntry(EntryRef selected) {
     program_.removeEntry(selected);

@@ -24,8 +24,9 @@ public:
     virtual void startHiddenClicked(bool ticked) = 0;
     virtual void blockingClicked(bool ticked) = 0;
     virtual void fullLogClicked(bool ticked) = 0;
-    virtual void addRange(std::string_view profile, std::string_view start,
-                          std::string_view end) = 0;
+    // Says what became of the range, so the dialog can say why it refused it.
+    virtual AddOutcome addRange(std::string_view profile, std::string_view start,
+                                std::string_view end) = 0;
     virtual void removeEntry(EntryRef selected) = 0;
     virtual void filesDropped(const std::vector<std::string>& paths) = 0;
     virtual void checkForUpdates() = 0;
@@ -50,7 +51,8 @@ public:
     void startHiddenClicked(bool ticked) override;
     void blockingClicked(bool ticked) override;
     void fullLogClicked(bool ticked) override;
-    void addRange(std::string_view profile, std::string_view start, std::string_view end) override;
+    AddOutcome addRange(std::string_view profile, std::string_view start,
+                        std::string_view end) override;
     void removeEntry(EntryRef selected) override;
     void filesDropped(const std::vector<std::string>& paths) override;
     void checkForUpdates() override;

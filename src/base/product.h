@@ -12,6 +12,8 @@ inline constexpr std::string_view kWindowCaption = "Bastionwatch v1.99";
 inline constexpr std::string_view kBlocklistFileName = "Moatlist.P2P";
 inline constexpr std::string_view kConnectionLogFileName = "connlog.txt";
 inline constexpr std::string_view kSettingsFileName = "BW2Config.p2p";
+// The entries the user added, carried over when an update replaces the blocklist.
+inline constexpr std::string_view kUserEntriesFileName = "BWUserEntries.p2p";
 
 // The program's own web sites.
 inline constexpr std::string_view kHomePageAddress = "https://www.bastionwatch.example.org";

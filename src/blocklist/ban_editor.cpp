@@ -41,13 +41,15 @@ bool holdsLineBreakOrNul(std::string_view text) {
 
 }  // namespace
 
-void BanEditor::ADDBANRANGE(std::string_view originalData) {
+AddOutcome BanEditor::ADDBANRANGE(std::string_view originalData) {
+    AddOutcome outcome = AddOutcome::NotAnEntry;
     if (!holdsLineBreakOrNul(originalData))
-        addParsed(originalData);
+        outcome = addParsed(originalData);
     refreshAfterAdd();
+    return outcome;
 }
 
-void BanEditor::addParsed(std::string_view line) {
+AddOutcome BanEditor::addParsed(std::string_view line) {
     std::string_view field = line;
     std::string_view name = kDefaultName;
     if (line.find(':') != std::string_view::npos) {
@@ -56,12 +58,22 @@ void BanEditor::addParsed(std::string_view line) {
     }
     std::optional<ListedRange> range = readRangeField(field);
     if (!range || (!range->single && !(range->start > kLowestRangeStart)))
-        return;
+        return AddOutcome::NotAnEntry;
     if (touchesLoopback(*range)) {
         refuseLocalhost();
-    } else {
-        ADDBAN(line, range->start, range->end, name);
+        return AddOutcome::Localhost;
     }
+    return store(line, range->start, range->end, name);
+}
+
+// ADDBAN answers only whether the line named a bucket; the table's size tells
+// a stored entry from a duplicate.
+AddOutcome BanEditor::store(std::string_view line, double start, double end,
+                            std::string_view name) {
+    const std::size_t before = table_.size();
+    if (!ADDBAN(line, start, end, name))
+        return AddOutcome::NotAnEntry;
+    return table_.size() > before ? AddOutcome::Added : AddOutcome::Duplicate;
 }
 
 void BanEditor::refuseLocalhost() {

@@ -9,6 +9,14 @@
 
 namespace bw {
 
+// What became of one line handed to ADDBANRANGE.
+enum class AddOutcome {
+    Added,       // stored in the table
+    Duplicate,   // its bucket already holds the same bounds
+    Localhost,   // refused: it touches the loopback net
+    NotAnEntry,  // not a valid address or range
+};
+
 // Adds entries to the ban table from blocklist text and tells the host when
 // the list must be shown afresh. The table is the list's data.
 class BanEditor {
@@ -33,7 +41,7 @@ public:
     // an entry that bans any address of 127.0.0.0/8, which is refused with a
     // message. Text holding a line break or NUL is dropped too: it would turn
     // into several lines on disk.
-    void ADDBANRANGE(std::string_view originalData);
+    AddOutcome ADDBANRANGE(std::string_view originalData);
 
     // Stores one entry at the end of its bucket unless the bucket already holds
     // the same bounds. The bucket is the first part of the text's start
@@ -53,7 +61,8 @@ public:
     void throttleListRefresh(bool on);
 
 private:
-    void addParsed(std::string_view line);
+    AddOutcome addParsed(std::string_view line);
+    AddOutcome store(std::string_view line, double start, double end, std::string_view name);
     void refuseLocalhost();
     void refreshAfterAdd();
 

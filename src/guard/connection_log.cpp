@@ -4,6 +4,7 @@
 
 #include "base/product.h"
 #include "guard/time_zone.h"
+#include "platform/append_file.h"
 
 namespace bw {
 
@@ -57,6 +58,11 @@ void ConnectionLog::logTeardownRefused(std::string_view address, std::string_vie
         joined({"Could not close connection: ", rejection(address, name), ": ", reason, kLineEnd}));
 }
 
+void ConnectionLog::logTeardownRefusedFile(std::string_view address, std::string_view name,
+                                           std::string_view reason) {
+    appendToFile(joined({"Could not close connection: ", rejection(address, name), ": ", reason}));
+}
+
 void ConnectionLog::writeLogHeader() {
     host_.clearLog();
     host_.appendLog(joined({kLogHeaderTitle, kLineEnd}));
@@ -70,13 +76,15 @@ std::string ConnectionLog::rejection(std::string_view address, std::string_view 
     return joined({address, " - ", name, " (", dateText(t), " @ ", timeText(t), ")"});
 }
 
-void ConnectionLog::appendToFile(std::string_view line) const {
-    std::string record = joined({line, kLineEnd});
-    std::FILE* file = std::fopen(logFile_.c_str(), "ab");
-    if (!file)
+void ConnectionLog::appendToFile(std::string_view line) {
+    WriteResult written = appendWholeRecord(logFile_, joined({line, kLineEnd}));
+    if (written || fileFailureReported_)
         return;
-    std::fwrite(record.data(), 1, record.size(), file);
-    std::fclose(file);
+    fileFailureReported_ = true;
+    host_.appendLog(joined({"Could not write to ", kConnectionLogFileName, ": ", written.error,
+                            ". Records that cannot be written are left out of it; this is said "
+                            "only once.",
+                            kLineEnd}));
 }
 
 }  // namespace bw

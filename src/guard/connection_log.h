@@ -25,6 +25,9 @@ public:
     // A banned connection the system would not close: a log view line of its own.
     void logTeardownRefused(std::string_view address, std::string_view name,
                             std::string_view reason);
+    // The same, in the log file, where the rejections are recorded.
+    void logTeardownRefusedFile(std::string_view address, std::string_view name,
+                                std::string_view reason);
     // Empties the log view and writes the start-up header into it.
     void writeLogHeader();
 
@@ -33,13 +36,15 @@ public:
 private:
     // " - name (date @ time)" after an address.
     std::string rejection(std::string_view address, std::string_view name) const;
-    // One line at the end of the file; a line that cannot be written is lost.
-    void appendToFile(std::string_view line) const;
+    // One whole line at the end of the file, or nothing; the first line that
+    // cannot be written is reported in the log view.
+    void appendToFile(std::string_view line);
 
     Host& host_;
     const Clock& clock_;
     std::filesystem::path logFile_;
     RecentAddresses recent_;
+    bool fileFailureReported_ = false;
 };
 
 }  // namespace bw

@@ -92,6 +92,8 @@ void GuardPass::reportRefusal(const TcpRow& row, const std::string& address, std
     if (std::any_of(refused_.begin(), refused_.end(), same))
         return;
     refused_.push_back(row);
+    if (state_.options.fullLog)
+        log_.logTeardownRefusedFile(address, name, reason);
     log_.logTeardownRefused(address, name, reason);
 }
 

@@ -10,11 +10,13 @@
 #include "headless/list_options.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/instance_channel.h"
 #include "platform/launcher.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
 #include "platform/tcp_table.h"
+#include "program/later_start.h"
 #include "program/program.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +27,12 @@ int main(int argc, char** argv) {
     if (options.action != ConsoleOptions::Action::Guard)
         return reportWithoutGuarding(options, stdout, stderr);
     ConsoleHost::installStopSignals();
+    const std::filesystem::path folder = programFolder();
+    InstanceClaim claim = claimProgramFolder(folder);
+    if (claim.otherCopyRuns)
+        return deferToRunningCopy(folder, options.link, false, stdout, stderr);
+    if (!claim.channel)
+        std::fprintf(stderr, "Links cannot be handed to this copy: %s\n", claim.error.c_str());
 
     auto tcpTable = makeSystemTcpTable();
     auto clock = makeSystemClock();
@@ -41,10 +49,11 @@ int main(int argc, char** argv) {
                               .registry = *registry,
                               .launcher = *launcher,
                               .priority = *priority,
-                              .folder = programFolder(),
+                              .folder = folder,
                               .executable = executablePath(),
                               .updateServer = BW_UPDATE_SERVER,
                               .registerLinkScheme = false,
+                              .instanceChannel = claim.channel.get(),
                           });
     host.attach(program);
     program.load(options.link);

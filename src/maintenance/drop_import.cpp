@@ -1,5 +1,8 @@
 #include "maintenance/drop_import.h"
 
+#include <cstdint>
+#include <string>
+
 #include "base/running_mark.h"
 #include "maintenance/import_fields.h"
 #include "maintenance/number_ignoring_blanks.h"
@@ -11,6 +14,8 @@ namespace {
 
 // The length check compares with this minus the file's size.
 constexpr double kAuthenticationBase = 4096;
+// Far above any real blocklist; the file is read whole, so it bounds the memory an import takes.
+constexpr std::uint64_t kLargestImport = 128ull * 1024 * 1024;
 
 bool hasImportSuffix(std::string_view path) {
     if (path.size() < 4)
@@ -41,8 +46,20 @@ void DropImport::import(const std::string& path) {
         return;
     }
     // Read whole, so the file is closed before the first entry yields to the event loop.
-    FileBytes content = readWholeFile(path);
+    FileBytes content = readRegularFile(path, kLargestImport);
     const std::string& bytes = content.bytes;
+    if (content.notRegular) {
+        show("File not imported: " + path + " is not a regular file (a folder, pipe or device).",
+             MessageIcon::Exclamation);
+        return;
+    }
+    if (content.tooLarge) {
+        show("File not imported: " + path + " is " + std::to_string(content.size) +
+                 " bytes long, more than the " + std::to_string(kLargestImport) +
+                 " bytes an import can take.",
+             MessageIcon::Exclamation);
+        return;
+    }
     if (!content.ok) {
         // An unreadable file (gone, a folder, no access) cannot be vouched for either.
         show("File could not be authenticated.", MessageIcon::Exclamation);

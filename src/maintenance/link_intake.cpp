@@ -24,8 +24,33 @@ std::string linkPayload(std::string_view commandLineArgument) {
     return std::string(commandLineArgument.substr(kLinkPrefix.size()));
 }
 
+std::string percentDecoded(std::string_view text) {
+    auto hexValue = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        int high = text[i] == '%' && i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
+        int low = high >= 0 ? hexValue(text[i + 2]) : -1;
+        if (low >= 0) {
+            decoded += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
 std::string linkSegmentToLine(std::string_view segment) {
-    std::string line(segment);
+    std::string line = percentDecoded(segment);
     // Colons first: the "@" that becomes the name's colon must not turn into a dash.
     std::replace(line.begin(), line.end(), ':', '-');
     std::replace(line.begin(), line.end(), '@', ':');

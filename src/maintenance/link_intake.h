@@ -10,8 +10,13 @@ namespace bw {
 // argument gives an empty payload.
 std::string linkPayload(std::string_view commandLineArgument);
 
-// One "/"-separated segment of a payload as a blocklist line:
-// name@start:end becomes name:start-end, name@address becomes name:address.
+// Browsers hand links over with bytes escaped as %XX (a blank as %20). An
+// escape that is not two hex digits stays as it is.
+std::string percentDecoded(std::string_view text);
+
+// One "/"-separated segment of a payload as a blocklist line, its escapes
+// decoded first: name@start:end becomes name:start-end, name@address becomes
+// name:address.
 std::string linkSegmentToLine(std::string_view segment);
 
 }  // namespace bw

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,10 +20,13 @@ double versionValue(std::string_view versionText);
 // Asks the update server whether a newer blocklist exists and, if so, replaces
 // the local blocklist with it and reloads the table.
 //
-// The new blocklist is downloaded beside the old one and renamed over it only
-// when the download completed; otherwise the old file stays, the last update
-// version (bwuv) keeps its value and the user is told. bwuv takes the received
-// version when no update is due, or once the new blocklist is in place.
+// The new blocklist is downloaded beside the old one and replaces it only when
+// the download completed and the list is sound: at least one range, at most 1 %
+// of its lines unreadable, not a web page. The entries the user added
+// (BWUserEntries.p2p) are carried into it. Otherwise the old file stays, the
+// last update version (bwuv) keeps its value and the user is told why. bwuv
+// takes the received version when no update is due, or once the new blocklist
+// is in place; a version that is not a number is refused.
 class UpdateCheck {
 public:
     UpdateCheck(Downloader& downloader, Host& host, ProgramState& state,
@@ -37,7 +41,8 @@ private:
     void check();
     // Downloads while the host keeps events and the guard running.
     DownloadResult download(const std::string& url, const std::filesystem::path& target,
-                            std::string_view caption);
+                            std::string_view caption, std::uint64_t maxBytes);
+    void showDownloadFailure(const DownloadResult& fetched, std::string_view what);
     bool updateBlocklist();
     void acceptVersion(const std::string& received);
     void showConnectionError();
@@ -51,6 +56,7 @@ private:
     std::function<void()> saveSettings_;
     std::function<void()> startupLoad_;
     bool running_ = false;
+    bool cancelled_ = false;  // the last download was cancelled by the user
 };
 
 }  // namespace bw

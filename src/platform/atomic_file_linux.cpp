@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace bw {
 
@@ -36,9 +37,54 @@ void syncFolder(const std::filesystem::path& folder) {
     ::close(fd);
 }
 
+// ".name.XXXXXX": hidden, and recognisable at the next start.
+constexpr std::size_t kTempSuffixLength = 6;
+
+std::filesystem::path followLinks(const std::filesystem::path& file) {
+    std::filesystem::path resolved = file;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(std::filesystem::symlink_status(resolved, ec)))
+            break;
+        std::filesystem::path next = std::filesystem::read_symlink(resolved, ec);
+        if (ec)
+            break;
+        resolved = next.is_absolute() ? next : resolved.parent_path() / next;
+    }
+    return resolved;
+}
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-WriteResult writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+void removeStaleTemporaryFiles(const std::filesystem::path& folder, std::string_view fileName) {
+    std::error_code ec;
+    std::vector<std::filesystem::path> stale;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const std::size_t nameLength = 1 + fileName.size() + 1 + kTempSuffixLength;
+        if (name.size() != nameLength || name.front() != '.' || name[1 + fileName.size()] != '.' ||
+            !sameIgnoringCase(std::string_view(name).substr(1, fileName.size()), fileName) ||
+            !entry.is_regular_file(ec)) {
+            continue;
+        }
+        stale.push_back(entry.path());
+    }
+    for (const auto& file : stale) std::filesystem::remove(file, ec);
+}
+
+WriteResult writeFileAtomically(const std::filesystem::path& linkOrFile, std::string_view bytes) {
+    const std::filesystem::path target = followLinks(linkOrFile);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty())
         folder = ".";

@@ -10,23 +10,14 @@ namespace bw {
 
 struct DownloadResult {
     bool ok = false;
-    std::string error;  // why it failed, when !ok
+    std::string error;      // why it failed, when !ok
+    bool tooLarge = false;  // stopped because the body passed its limit
     // The server answered 304: the copy the request's validators came from is
     // current, and the target holds nothing.
     bool notModified = false;
     // The validators the server sent, for the next conditional request.
     std::string etag{};
     std::string lastModified{};
-};
-
-// A download with conditions: the validators of the copy at hand (either may be
-// empty) and the most bytes the body may have (0: no limit of its own).
-struct DownloadRequest {
-    std::string url{};
-    std::filesystem::path target{};
-    std::string ifNoneMatch{};
-    std::string ifModifiedSince{};
-    std::uint64_t maxBytes = 0;
 };
 
 // One download under way. The owner polls finished() (for instance from
@@ -47,14 +38,32 @@ public:
     // ok only for a successful HTTP status with the whole body written and
     // flushed to disk; after a failure the target holds whatever had arrived,
     // and the caller discards it.
+    // A body longer than maxBytes stops the download with a failure (tooLarge).
     virtual std::unique_ptr<Download> start(const std::string& url,
-                                            const std::filesystem::path& target) = 0;
-    // The same with conditions. A downloader that knows none fetches the whole
-    // body, which is always a correct answer to a conditional request.
-    virtual std::unique_ptr<Download> startRequest(const DownloadRequest& request) {
-        return start(request.url, request.target);
+                                            const std::filesystem::path& target,
+                                            std::uint64_t maxBytes) = 0;
+    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target) {
+        return start(url, target, kNoSizeLimit);
+    }
+
+    static constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;
+
+    // A download with conditions: the validators of the copy at hand (either may
+    // be empty). A downloader that knows none fetches the whole body, which is
+    // always a correct answer to a conditional request.
+    struct Request {
+        std::string url{};
+        std::filesystem::path target{};
+        std::string ifNoneMatch{};
+        std::string ifModifiedSince{};
+        std::uint64_t maxBytes = kNoSizeLimit;
+    };
+    virtual std::unique_ptr<Download> startRequest(const Request& request) {
+        return start(request.url, request.target, request.maxBytes);
     }
 };
+
+using DownloadRequest = Downloader::Request;
 
 struct DownloadLimits {
     std::chrono::milliseconds connect{10'000};

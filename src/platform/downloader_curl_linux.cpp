@@ -1,13 +1,14 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -22,7 +23,7 @@ void initialiseCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// The value of a response header line when it is the named header, else nothing.
+// The value of a response header line when it is the named header.
 bool headerValue(std::string_view line, std::string_view name, std::string& value) {
     if (line.size() <= name.size() || line[name.size()] != ':')
         return false;
@@ -44,8 +45,10 @@ public:
     CurlDownload(DownloadRequest request, DownloadLimits limits)
         : url_(request.url),
           target_(request.target),
-          request_(std::move(request)),
-          limits_(limits) {
+          limits_(limits),
+          maxBytes_(request.maxBytes),
+          ifNoneMatch_(std::move(request.ifNoneMatch)),
+          ifModifiedSince_(std::move(request.ifModifiedSince)) {
         worker_ = std::thread([this] { finish(run()); });
     }
 
@@ -64,13 +67,17 @@ public:
 private:
     static std::size_t write(char* data, std::size_t size, std::size_t count, void* self) {
         auto* download = static_cast<CurlDownload*>(self);
-        download->received_ += size * count;
-        // A body without a length announced is stopped here once it grows too big.
-        if (download->request_.maxBytes != 0 && download->received_ > download->request_.maxBytes) {
-            download->tooBig_ = true;
-            return 0;
+        const std::uint64_t bytes = static_cast<std::uint64_t>(size) * count;
+        if (bytes > download->maxBytes_ - download->received_) {
+            download->tooLarge_ = true;
+            return 0;  // stops the transfer
         }
+        download->received_ += bytes;
         return std::fwrite(data, size, count, download->file_) * size;
+    }
+
+    static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<CurlDownload*>(self)->cancelled_ ? 1 : 0;
     }
 
     // Each response of a redirect chain starts with its status line; only the
@@ -85,10 +92,6 @@ private:
         headerValue(line, "ETag", download->etag_) ||
             headerValue(line, "Last-Modified", download->lastModified_);
         return size * count;
-    }
-
-    static int progress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<CurlDownload*>(self)->cancelled_ ? 1 : 0;
     }
 
     DownloadResult run() {
@@ -128,19 +131,17 @@ private:
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlDownload::progress);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+        if (maxBytes_ <= static_cast<std::uint64_t>(INT64_MAX)) {
+            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes_));
+        }
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CurlDownload::header);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-        if (request_.maxBytes != 0) {
-            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
-                             static_cast<curl_off_t>(request_.maxBytes));
-        }
         curl_slist* conditions = nullptr;
-        if (!request_.ifNoneMatch.empty())
+        if (!ifNoneMatch_.empty())
+            conditions = curl_slist_append(conditions, ("If-None-Match: " + ifNoneMatch_).c_str());
+        if (!ifModifiedSince_.empty()) {
             conditions =
-                curl_slist_append(conditions, ("If-None-Match: " + request_.ifNoneMatch).c_str());
-        if (!request_.ifModifiedSince.empty()) {
-            conditions = curl_slist_append(
-                conditions, ("If-Modified-Since: " + request_.ifModifiedSince).c_str());
+                curl_slist_append(conditions, ("If-Modified-Since: " + ifModifiedSince_).c_str());
         }
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, conditions);
         CURLcode code = curl_easy_perform(curl);
@@ -153,9 +154,8 @@ private:
             done.notModified = status == 304;
             return done;
         }
-        if (tooBig_ || code == CURLE_FILESIZE_EXCEEDED) {
-            return {false,
-                    "the download is larger than " + std::to_string(request_.maxBytes) + " bytes"};
+        if (tooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
+            return {false, "the file is larger than " + std::to_string(maxBytes_) + " bytes", true};
         }
         return {false, error[0] ? std::string(error) : std::string(curl_easy_strerror(code))};
     }
@@ -184,13 +184,15 @@ private:
 
     const std::string url_;
     const std::filesystem::path target_;
-    const DownloadRequest request_;
     const DownloadLimits limits_;
+    const std::uint64_t maxBytes_;
+    std::uint64_t received_ = 0;  // worker thread only
+    bool tooLarge_ = false;       // worker thread only
+    const std::string ifNoneMatch_;
+    const std::string ifModifiedSince_;
+    std::string etag_;          // worker thread only
+    std::string lastModified_;  // worker thread only
     std::FILE* file_ = nullptr;
-    std::uint64_t received_ = 0;
-    bool tooBig_ = false;
-    std::string etag_;
-    std::string lastModified_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};
     mutable std::mutex mutex_;
@@ -202,9 +204,9 @@ class CurlDownloader : public Downloader {
 public:
     explicit CurlDownloader(DownloadLimits limits) : limits_(limits) {}
 
-    std::unique_ptr<Download> start(const std::string& url,
-                                    const std::filesystem::path& target) override {
-        return startRequest(DownloadRequest{.url = url, .target = target});
+    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target,
+                                    std::uint64_t maxBytes) override {
+        return startRequest({.url = url, .target = target, .maxBytes = maxBytes});
     }
 
     std::unique_ptr<Download> startRequest(const DownloadRequest& request) override {

@@ -10,7 +10,9 @@ std::filesystem::path executableFolder();
 
 // Where the program keeps its files: the executable's folder, or, when that
 // folder is not writable (an installed copy under /usr),
-// $XDG_DATA_HOME/bastionwatch (by default ~/.local/share/bastionwatch).
+// $XDG_DATA_HOME/bastionwatch (by default ~/.local/share/bastionwatch). On
+// that switch, the program's files found beside the executable and not yet in
+// the new folder are copied there first.
 std::filesystem::path programFolder();
 
 // The rule itself, for tests: chooses between the two candidates.

@@ -51,6 +51,32 @@ FileBytes readWholeFile(const std::filesystem::path& file) {
     return fd < 0 ? failure(errno) : readAll(fd);
 }
 
+FileBytes readRegularFile(const std::filesystem::path& file, std::uint64_t maxBytes) {
+    // Not blocking, so that opening a pipe does not wait for a writer.
+    int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return failure(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        int err = errno;
+        ::close(fd);
+        return failure(err);
+    }
+    FileBytes refused;
+    refused.notRegular = !S_ISREG(info.st_mode);
+    refused.size = static_cast<std::uint64_t>(info.st_size);
+    refused.tooLarge = !refused.notRegular && refused.size > maxBytes;
+    if (refused.notRegular || refused.tooLarge) {
+        ::close(fd);
+        refused.error = refused.notRegular ? "not a regular file" : "too large";
+        return refused;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FileBytes content = readAll(fd);
+    content.size = refused.size;
+    return content;
+}
+
 FileBytes readOrCreateFile(const std::filesystem::path& file) {
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT)

@@ -1,6 +1,7 @@
 #include "program/program.h"
 
 #include "base/product.h"
+#include "base/running_mark.h"
 #include "blocklist/ban_editor.h"
 #include "blocklist/blocklist_reader.h"
 #include "blocklist/blocklist_writer.h"
@@ -15,8 +16,10 @@
 #include "maintenance/list_keeper.h"
 #include "maintenance/reg_write.h"
 #include "maintenance/update_check.h"
+#include "maintenance/user_entries.h"
 #include "platform/atomic_file.h"
 #include "platform/folder_file.h"
+#include "platform/instance_channel.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
 #include "program/launching.h"
@@ -61,7 +64,31 @@ struct Program::Parts {
     ListTable listTable;
     bool listsLoaded = false;
     bool ended = false;
+    // Why the blocklist on disk was not loaded at the last start-up load; empty
+    // when it was. Writing the table over such a file would replace entries the
+    // program never saw, so no rewrite happens then.
+    std::string blocklistUnread;
+    bool servingLaterStarts = false;
 };
+
+namespace {
+
+// Why a link piece or an add was not stored, for the user.
+std::string_view whyNotAdded(AddOutcome outcome) {
+    switch (outcome) {
+        case AddOutcome::Duplicate:
+            return "already listed";
+        case AddOutcome::Localhost:
+            return "localhost (127.x.x.x) is not allowed";
+        case AddOutcome::NotAnEntry:
+            return "not a valid address or range";
+        case AddOutcome::Added:
+            break;
+    }
+    return "added";
+}
+
+}  // namespace
 
 Program::Program(Host& host, ProgramServices services)
     : parts_(std::make_unique<Parts>(*this, host, std::move(services))) {}
@@ -107,12 +134,19 @@ void Program::reportListUpdates() {
 
 void Program::load(std::string_view commandLineArgument) {
     std::string payload = linkPayload(commandLineArgument);
+    removeLeftoversOfInterruptedSaves();
     if (parts_->services.registerLinkScheme) {
         registerLinkScheme(parts_->regWrite, parts_->services.executable);
     }
     STARTUPLOAD(payload);
     if (parts_->ended)
         return;
+    const std::filesystem::path besideExecutable = parts_->services.executable.parent_path();
+    if (!besideExecutable.empty() && parts_->services.folder != besideExecutable) {
+        parts_->host.appendLog("Bastionwatch keeps its files in " +
+                               parts_->services.folder.string() + ", not beside the program in " +
+                               besideExecutable.string() + ".\r\n\r\n");
+    }
     parts_->state.trayToolTip = std::string(kWindowCaption);
     parts_->host.stateChanged();
 }
@@ -122,6 +156,19 @@ namespace {
 void showCounters(ProgramState& state, const LoadTotals& totals) {
     state.counters.ranges = formatPlainNumber(static_cast<double>(totals.ranges));
     state.counters.addresses = formatPlainNumber(totals.addresses);
+}
+
+// The counters as the table stands, after a change made while the program runs.
+LoadTotals tableTotals(const BanTable& table) {
+    LoadTotals totals;
+    totals.ranges = table.size();
+    for (int b = 0; b < BanTable::kBuckets; ++b) {
+        for (const BanEntry& e : table.bucket(b)) {
+            if (e.end >= e.start)
+                totals.addresses += e.end - e.start + 1;
+        }
+    }
+    return totals;
 }
 
 // A first start finds no blocklist: where it looked, and how to get one.
@@ -154,6 +201,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
     if (!p.listsLoaded)
         loadLists(!std::filesystem::exists(blocklist));
     FileBytes content = readOrCreateFile(blocklist);
+    p.blocklistUnread = content.ok ? std::string() : content.error;
     if (!content.ok) {
         p.host.appendLog("Could not open the blocklist " + blocklist.string() + ": " +
                          content.error + ". Guarding with an empty blocklist.\r\n\r\n");
@@ -180,36 +228,59 @@ void Program::STARTUPLOAD(std::string_view payload) {
         listsChanged();
 }
 
-void Program::addLinkEntriesAndEnd(std::string_view payload) {
-    Parts& p = *parts_;
+Program::LinkAdds Program::addLinkEntries(std::string_view payload) {
+    LinkAdds result;
     std::size_t begin = 0;
     for (;;) {
         std::size_t slash = payload.find('/', begin);
         std::string_view piece = payload.substr(begin, slash - begin);
-        if (!piece.empty())
-            ADDBANRANGE(linkSegmentToLine(piece));
+        if (!piece.empty()) {
+            std::string line = linkSegmentToLine(piece);
+            AddOutcome outcome = ADDBANRANGE(line);
+            if (outcome == AddOutcome::Added) {
+                result.added.push_back(line);
+            } else {
+                result.notAdded += line + ": " + std::string(whyNotAdded(outcome)) + "\r\n";
+            }
+        }
         UPDATELIST();
         if (slash == std::string_view::npos)
             break;
         begin = slash + 1;
     }
+    showTableCounters();
+    return result;
+}
+
+void Program::addLinkEntriesAndEnd(std::string_view payload) {
+    Parts& p = *parts_;
+    auto [added, notAdded] = addLinkEntries(payload);
     const std::filesystem::path blocklist = p.file(kBlocklistFileName);
-    WriteResult saved = writeFileAtomically(blocklist, formatStoredOnly(p.table));
+    WriteResult saved = added.empty() ? WriteResult{} : rewriteBlocklist(formatStoredOnly(p.table));
+    if (saved) {
+        for (const std::string& line : added) rememberUserEntry(line);
+    }
     SAVESETTINGS();
     p.state.windowVisible = false;
     ++p.state.visibilityRequests;
     p.state.trayVisible = false;
     p.host.stateChanged();
-    if (saved) {
-        p.host.showMessage(
-            {"Added range(s) to blocklist.\r\n\r\nChanges will only be effective "
-             "once Bastionwatch has been restarted.",
-             MessageIcon::Information, MessageButtons::Ok, "Bastionwatch Update"});
-    } else {
+    if (!saved) {
         p.host.showMessage({"The range(s) could not be added: the blocklist " + blocklist.string() +
-                                " could not be written (" + saved.error +
-                                "). It was left as it was.",
+                                " could not be written: " + saved.error +
+                                ". It was left as it was.",
                             MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
+    } else if (added.empty()) {
+        p.host.showMessage({"Nothing was added to the blocklist.\r\n\r\n" + notAdded,
+                            MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
+    } else {
+        std::string text =
+            "Added range(s) to blocklist.\r\n\r\nChanges will only be effective "
+            "once Bastionwatch has been restarted.";
+        if (!notAdded.empty())
+            text += "\r\n\r\nNot added:\r\n" + notAdded;
+        p.host.showMessage(
+            {text, MessageIcon::Information, MessageButtons::Ok, "Bastionwatch Update"});
     }
     p.ended = true;
     p.host.exitNow(saved ? 0 : 1);
@@ -220,6 +291,55 @@ void Program::guardTimerFired() {
     if (parts_->lists.tick())
         listsChanged();
     reportListUpdates();
+    serveLaterStarts();
+}
+
+void Program::serveLaterStarts() {
+    Parts& p = *parts_;
+    // A message box below keeps the guard timer running, and with it this.
+    if (!p.services.instanceChannel || p.servingLaterStarts || p.ended)
+        return;
+    RunningMark mark(p.servingLaterStarts);
+    std::vector<Message> toShow;
+    p.services.instanceChannel->serve(
+        [&](std::string_view request) { return answerLaterStart(request, toShow); });
+    // Shown once the later start has its answer, so it does not wait on the user.
+    for (const Message& message : toShow) p.host.showMessage(message);
+}
+
+std::string Program::answerLaterStart(std::string_view request, std::vector<Message>& toShow) {
+    Parts& p = *parts_;
+    if (request == kShowWindowRequest) {
+        p.state.windowVisible = true;
+        ++p.state.visibilityRequests;
+        p.host.stateChanged();
+        return "Bastionwatch is already running; its window was brought to the front.";
+    }
+    const std::string payload = linkPayload(request);
+    if (payload.empty() ||
+        request.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+        return "Refused: the running copy of Bastionwatch takes only a bwdat:// link with "
+               "entries.";
+    }
+    auto [added, notAdded] = addLinkEntries(payload);
+    std::string text;
+    MessageIcon icon = MessageIcon::Information;
+    if (added.empty()) {
+        text = "Nothing was added to the blocklist.\r\n\r\n" + notAdded;
+        icon = MessageIcon::Exclamation;
+    } else if (WriteResult saved = rewriteBlocklist(formatEverySlot(p.table)); !saved) {
+        text = "Added range(s) to the running guard, but the blocklist " +
+               p.file(kBlocklistFileName).string() + " could not be saved: " + saved.error +
+               ". They are active until Bastionwatch ends.";
+        icon = MessageIcon::Exclamation;
+    } else {
+        for (const std::string& line : added) rememberUserEntry(line);
+        text = "Added range(s) to blocklist. They are guarded against now.";
+        if (!notAdded.empty())
+            text += "\r\n\r\nNot added:\r\n" + notAdded;
+    }
+    toShow.push_back({text, icon, MessageButtons::Ok, "Bastionwatch Update"});
+    return text;
 }
 void Program::sliderClicked(int position) {
     parts_->schedule.sliderClicked(position);
@@ -238,9 +358,15 @@ void Program::fullLogClicked(bool ticked) {
     parts_->host.stateChanged();
 }
 
-void Program::addRange(std::string_view profile, std::string_view start, std::string_view end) {
-    ADDBANRANGE(composeAddLine(profile, start, end));
+AddOutcome Program::addRange(std::string_view profile, std::string_view start,
+                             std::string_view end) {
+    const std::string line = composeAddLine(profile, start, end);
+    AddOutcome outcome = ADDBANRANGE(line);
+    showTableCounters();
     SAVELIST();
+    if (outcome == AddOutcome::Added)
+        rememberUserEntry(line);
+    return outcome;
 }
 
 void Program::removeEntry(EntryRef selected) {
@@ -249,9 +375,12 @@ void Program::removeEntry(EntryRef selected) {
         selected.slot >= p.table.bucket(selected.bucket).size()) {
         return;
     }
+    const std::string text(p.table.at(selected).text);
     p.table.remove(selected);
     UPDATELIST();  // the list drops the row before anything can show it again
+    showTableCounters();
     SAVELIST();
+    forgetUserEntry(text);
 }
 
 void Program::filesDropped(const std::vector<std::string>& paths) {
@@ -263,6 +392,7 @@ void Program::filesDropped(const std::vector<std::string>& paths) {
     p.editor.throttleListRefresh(true);
     p.import.filesDropped(paths);
     p.editor.throttleListRefresh(false);
+    showTableCounters();
 }
 
 void Program::checkForUpdates() {
@@ -285,8 +415,8 @@ void Program::unload() {
     parts_->host.exitNow(0);
 }
 
-void Program::ADDBANRANGE(std::string_view originalData) {
-    parts_->editor.ADDBANRANGE(originalData);
+AddOutcome Program::ADDBANRANGE(std::string_view originalData) {
+    return parts_->editor.ADDBANRANGE(originalData);
 }
 void Program::UPDATELIST() {
     parts_->editor.UPDATELIST();
@@ -312,13 +442,55 @@ void Program::SAVESETTINGS() {
 
 void Program::SAVELIST() {
     const std::filesystem::path file = parts_->file(kBlocklistFileName);
-    WriteResult saved = writeFileAtomically(file, formatEverySlot(parts_->table));
+    WriteResult saved = rewriteBlocklist(formatEverySlot(parts_->table));
     if (!saved) {
-        parts_->host.showMessage({"The blocklist could not be saved to " + file.string() + " (" +
+        parts_->host.showMessage({"The blocklist could not be saved to " + file.string() + ": " +
                                       saved.error +
-                                      "). The change is active until Bastionwatch ends.",
+                                      ". The change is active until Bastionwatch ends.",
                                   MessageIcon::Exclamation, MessageButtons::Ok, ""});
     }
+}
+
+WriteResult Program::rewriteBlocklist(std::string_view bytes) {
+    Parts& p = *parts_;
+    if (!p.blocklistUnread.empty()) {
+        return {false, "it could not be read when Bastionwatch started (" + p.blocklistUnread +
+                           "), and writing it now would replace the entries it holds"};
+    }
+    return writeFileAtomically(p.file(kBlocklistFileName), bytes);
+}
+
+void Program::removeLeftoversOfInterruptedSaves() {
+    const std::filesystem::path& folder = parts_->services.folder;
+    for (std::string_view name : {kBlocklistFileName, kSettingsFileName, kUserEntriesFileName})
+        removeStaleTemporaryFiles(folder, name);
+    std::filesystem::path download = parts_->file(kBlocklistFileName);
+    download += ".download";
+    std::error_code ignored;
+    std::filesystem::remove(download, ignored);
+}
+
+void Program::showTableCounters() {
+    showCounters(parts_->state, tableTotals(parts_->table));
+    parts_->host.stateChanged();
+}
+
+void Program::rememberUserEntry(const std::string& line) {
+    UserEntries own(parts_->file(kUserEntriesFileName));
+    reportUserEntriesFailure(own.remember(line));
+}
+
+void Program::forgetUserEntry(const std::string& line) {
+    UserEntries own(parts_->file(kUserEntriesFileName));
+    reportUserEntriesFailure(own.forget(line));
+}
+
+void Program::reportUserEntriesFailure(const WriteResult& saved) {
+    if (saved)
+        return;
+    parts_->host.appendLog("Could not update the record of your own entries (" +
+                           std::string(kUserEntriesFileName) + "): " + saved.error +
+                           ". A blocklist update may not carry this change over.\r\n");
 }
 
 }  // namespace bw

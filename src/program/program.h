@@ -12,8 +12,10 @@
 
 #include "base/host.h"
 #include "base/program_state.h"
+#include "blocklist/ban_editor.h"
 #include "blocklist/ban_table.h"
 #include "guard/list_table.h"
+#include "platform/atomic_file.h"
 #include "platform/program_folder.h"
 
 namespace bw {
@@ -25,6 +27,10 @@ class Registry;
 class Launcher;
 class Priority;
 class ListKeeper;
+class InstanceChannel;
+
+// What a later start without a link asks of the window that runs.
+inline constexpr std::string_view kShowWindowRequest = "show the window";
 
 // The outside world as the program sees it. All references outlive the Program.
 struct ProgramServices {
@@ -40,6 +46,8 @@ struct ProgramServices {
     bool registerLinkScheme = true;    // the console runner leaves the desktop alone
     // Named to a user who starts without a blocklist.
     std::filesystem::path exampleBlocklist = bw::exampleBlocklist();
+    // Where later starts hand their links over; none when this copy holds no claim.
+    InstanceChannel* instanceChannel = nullptr;
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };
@@ -73,7 +81,8 @@ public:
     void startHiddenClicked(bool ticked);
     void blockingClicked(bool ticked);
     void fullLogClicked(bool ticked);
-    void addRange(std::string_view profile, std::string_view start, std::string_view end);
+    // Says what became of the line, so the dialog can tell the user why it refused it.
+    AddOutcome addRange(std::string_view profile, std::string_view start, std::string_view end);
     void removeEntry(EntryRef selected);
     void filesDropped(const std::vector<std::string>& paths);
     void checkForUpdates();
@@ -83,7 +92,7 @@ public:
     void unload();
 
     // The core operations, public for the window and for tests.
-    void ADDBANRANGE(std::string_view originalData);
+    AddOutcome ADDBANRANGE(std::string_view originalData);
     void UPDATELIST();
     void RefreshNS();
     void LOADSETTINGS();
@@ -91,9 +100,28 @@ public:
     void SAVELIST();
 
 private:
+    struct LinkAdds {
+        std::vector<std::string> added;
+        std::string notAdded;  // one line per piece that was not stored, and why
+    };
+    LinkAdds addLinkEntries(std::string_view payload);
     void addLinkEntriesAndEnd(std::string_view payload);
     void loadLists(bool firstStart);
     void reportListUpdates();
+    // Requests of later starts: a link whose entries join the live table, or
+    // kShowWindowRequest. Anything else is refused.
+    void serveLaterStarts();
+    std::string answerLaterStart(std::string_view request, std::vector<Message>& toShow);
+    // Replaces the blocklist file, unless the last load could not read it.
+    WriteResult rewriteBlocklist(std::string_view bytes);
+    // A save killed halfway leaves its temporary file; the next start removes it.
+    void removeLeftoversOfInterruptedSaves();
+    // The counters follow the table after every change made while running.
+    void showTableCounters();
+    // The record of the user's own entries, which an update carries over.
+    void rememberUserEntry(const std::string& line);
+    void forgetUserEntry(const std::string& line);
+    void reportUserEntriesFailure(const WriteResult& saved);
 
     struct Parts;
     std::unique_ptr<Parts> parts_;

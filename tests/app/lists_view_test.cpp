@@ -123,7 +123,9 @@ public:
     void startHiddenClicked(bool) override {}
     void blockingClicked(bool) override {}
     void fullLogClicked(bool) override {}
-    void addRange(std::string_view, std::string_view, std::string_view) override {}
+    AddOutcome addRange(std::string_view, std::string_view, std::string_view) override {
+        return {};
+    }
     void removeEntry(EntryRef) override {}
     void filesDropped(const std::vector<std::string>&) override {}
     void checkForUpdates() override {}

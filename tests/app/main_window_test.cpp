@@ -34,11 +34,13 @@ public:
     void startHiddenClicked(bool on) override { calls << QStringLiteral("check1 %1").arg(on); }
     void blockingClicked(bool on) override { calls << QStringLiteral("check2 %1").arg(on); }
     void fullLogClicked(bool on) override { calls << QStringLiteral("check3 %1").arg(on); }
-    void addRange(std::string_view profile, std::string_view start, std::string_view end) override {
+    AddOutcome addRange(std::string_view profile, std::string_view start,
+                        std::string_view end) override {
         calls << QStringLiteral("add [%1] [%2] [%3]")
                      .arg(QString::fromStdString(std::string(profile)),
                           QString::fromStdString(std::string(start)),
                           QString::fromStdString(std::string(end)));
+        return addOutcome;
     }
     void removeEntry(EntryRef e) override {
         calls << QStringLiteral("remove %1/%2").arg(e.bucket).arg(e.slot);
@@ -58,6 +60,7 @@ public:
     ProgramState programState;
     BanTable banTable;
     QStringList calls;
+    AddOutcome addOutcome = AddOutcome::Added;
 };
 
 class MainWindowTest : public QObject {
@@ -100,6 +103,9 @@ private slots:
     void addDialogHasItsFieldsAndLayout();
     void addDialogIsOneInstanceAndAddsOnce();
     void addDialogClosedWithoutAddAddsNothing();
+    void addDialogSaysWhyItRefusedAndStaysOpen();
+    void addDialogTakesEnterAndEscape();
+    void addDialogComesBackWithTheWindow();
     void filesDroppedOnTheListGoToTheProgram();
     void aDropWithoutFilesIsIgnored();
 };
@@ -677,6 +683,75 @@ void MainWindowTest::addDialogClosedWithoutAddAddsNothing() {
     QVERIFY(program.calls.isEmpty());
     child<QPushButton>(window, "Command1")->click();
     QCOMPARE(child<QLineEdit>(*window.addDialog(), "Text2")->text(), QStringLiteral("1.1.1.1"));
+}
+
+void MainWindowTest::addDialogSaysWhyItRefusedAndStaysOpen() {
+    const struct {
+        AddOutcome outcome;
+        const char* start;
+        const char* said;
+    } cases[] = {
+        {AddOutcome::NotAnEntry, "1.2.3", "Start of IP Range \"1.2.3\" is not an address"},
+        {AddOutcome::Duplicate, "1.1.1.1", "already listed"},
+    };
+    for (const auto& c : cases) {
+        MainWindow window(true);
+        FakeCommands program;
+        program.addOutcome = c.outcome;
+        window.attach(program);
+        window.show();
+        child<QPushButton>(window, "Command1")->click();
+        AddRangeDialog* form = window.addDialog();
+        child<QLineEdit>(*form, "Text2")->setText(QLatin1String(c.start));
+        child<QPushButton>(*form, "Command1")->click();
+        QCOMPARE(program.calls.size(), 1);
+        QVERIFY(form->isVisible());
+        QCOMPARE(window.addDialog(), form);
+        QCOMPARE(child<QLineEdit>(*form, "Text2")->text(), QLatin1String(c.start));
+        QLabel* refusal = child<QLabel>(*form, "refusalText");
+        QVERIFY(refusal->isVisible());
+        QVERIFY2(refusal->text().contains(QLatin1String(c.said)), qPrintable(refusal->text()));
+        QVERIFY(child<QPushButton>(*form, "Command1")->isEnabled());  // may be tried again
+    }
+}
+
+void MainWindowTest::addDialogTakesEnterAndEscape() {
+    MainWindow window(true);
+    FakeCommands program;
+    window.attach(program);
+    window.show();
+    child<QPushButton>(window, "Command1")->click();
+    AddRangeDialog* form = window.addDialog();
+    QTest::keyClick(child<QLineEdit>(*form, "Text3"), Qt::Key_Return);
+    QCOMPARE(program.calls,
+             QStringList{QStringLiteral("add [Evil Corporation] [1.1.1.1] [2.2.2.2]")});
+    QVERIFY(!form->isVisible());
+
+    child<QPushButton>(window, "Command1")->click();
+    form = window.addDialog();
+    QVERIFY(form->isVisible());
+    QTest::keyClick(child<QLineEdit>(*form, "Text1"), Qt::Key_Escape);
+    QVERIFY(!form->isVisible());
+    QCOMPARE(program.calls.size(), 1);  // Escape adds nothing
+}
+
+void MainWindowTest::addDialogComesBackWithTheWindow() {
+    MainWindow window(false);  // no tray: minimising keeps the window in the task bar
+    FakeCommands program;
+    window.attach(program);
+    window.show();
+    child<QPushButton>(window, "Command1")->click();
+    AddRangeDialog* form = window.addDialog();
+    child<QLineEdit>(*form, "Text1")->setText(QStringLiteral("kept"));
+    form->hide();  // as a window manager hides it with its minimised owner
+    window.showMinimized();
+    window.showNormal();
+    QTRY_VERIFY(form->isVisible());
+    form->hide();
+    child<QPushButton>(window, "Command1")->click();  // pressed again: the same dialog
+    QCOMPARE(window.addDialog(), form);
+    QVERIFY(form->isVisible());
+    QCOMPARE(child<QLineEdit>(*form, "Text1")->text(), QStringLiteral("kept"));
 }
 
 void MainWindowTest::filesDroppedOnTheListGoToTheProgram() {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <string>
 
 #include "support/fake_clock.h"
@@ -45,6 +49,33 @@ TEST_F(ConnectionLogTest, RefusedTeardownHasALineOfItsOwnInTheViewOnly) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("connlog.txt")));
 }
 
+// A full disk (here: a file size limit) must not leave half a record that the
+// next record would be glued onto; the first failure is said once.
+TEST_F(ConnectionLogTest, ARecordIsWrittenWholeOrNotAtAll) {
+    const std::string record = "12-05-2026, 21:41:15, 10.0.0.1\r\n";
+    log.logFullStep("10.0.0.1");
+    ASSERT_EQ(file(), record);
+
+    struct sigaction ignoreSizeSignal {};
+    ignoreSizeSignal.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ::sigaction(SIGXFSZ, &ignoreSizeSignal, &previous);
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    rlimit tight = before;
+    tight.rlim_cur = record.size() + 10;  // room for a third of the next record
+    ::setrlimit(RLIMIT_FSIZE, &tight);
+    log.logFullStep("10.0.0.2");
+    log.logFullStep("10.0.0.3");
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+
+    log.logFullStep("10.0.0.4");
+    EXPECT_EQ(file(), record + "12-05-2026, 21:41:15, 10.0.0.4\r\n");
+    EXPECT_EQ(host.log.rfind("Could not write to connlog.txt: ", 0), 0u) << host.log;
+    EXPECT_EQ(std::count(host.log.begin(), host.log.end(), '\n'), 1) << host.log;  // said once
+}
+
 TEST_F(ConnectionLogTest, HeaderReplacesTheLogView) {
     host.log = "old text\r\n";
     clock.offsetMinutes = -210;
@@ -74,7 +105,10 @@ TEST_F(ConnectionLogTest, UnwritableFileLosesTheLineButNotTheViewLine) {
     nowhere.logFullStep("10.0.0.5");
     nowhere.logRejectFile("10.0.0.5", "x");
     nowhere.logRejectView("10.0.0.5", "x");
-    EXPECT_EQ(host.log, "Connection Rejected: 10.0.0.5 - x (12-05-2026 @ 21:41:15)\r\n");
+    // Two lines were lost; the loss is said once, before the view line.
+    const std::string viewLine = "Connection Rejected: 10.0.0.5 - x (12-05-2026 @ 21:41:15)\r\n";
+    EXPECT_EQ(host.log.rfind("Could not write to connlog.txt: ", 0), 0u) << host.log;
+    EXPECT_EQ(host.log.substr(host.log.find("\r\n") + 2), viewLine) << host.log;
     // The lost record is not retried: the address counts as recorded.
     EXPECT_EQ(nowhere.recentAddresses().at(0), "10.0.0.5");
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));

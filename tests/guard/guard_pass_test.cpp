@@ -223,7 +223,15 @@ TEST_F(RefusedTeardownTest, IsSaidOnceAndNotCounted) {
     EXPECT_EQ(tcp.tornDown.size(), 3u);  // tried again by every pass
     EXPECT_EQ(host.log, kRefusedLine);
     EXPECT_EQ(state.counters.blocked, 0u);
-    EXPECT_EQ(file(), "12-05-2026, 21:41:15, 10.0.0.5\r\n");
+    // The file shows the failure as it shows a rejection.
+    EXPECT_EQ(file(), std::string("12-05-2026, 21:41:15, 10.0.0.5\r\n") + kRefusedLine);
+}
+
+TEST_F(RefusedTeardownTest, WithoutTheFullLogTheFileIsNotWritten) {
+    state.options.fullLog = false;
+    pass.RefreshNS();
+    EXPECT_EQ(host.log, kRefusedLine);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("connlog.txt")));
 }
 
 TEST_F(RefusedTeardownTest, IsSaidAgainOnceTheConnectionLeftAndCameBack) {

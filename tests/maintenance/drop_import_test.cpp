@@ -1,6 +1,9 @@
 #include "maintenance/drop_import.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include <string>
 #include <vector>
@@ -186,6 +189,31 @@ TEST(DropImport, ASecondDropDuringAnImportIsRefused) {
     added.clear();
     import.filesDropped({folder.file("second.p2p").string()});
     EXPECT_EQ(added, Lines{"x:9.9.9.9"});
+}
+
+// Only a regular file of a size the import can take is read: a pipe would
+// stall the window and the guard, a huge file would exhaust the memory.
+TEST_F(DropImportTest, RefusesPipesAndHugeFilesWithoutReadingThem) {
+    ASSERT_EQ(::mkfifo(folder.file("x.p2p").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder.file("dir.p2p"));
+    folder.write("big.p2p", "");
+    std::filesystem::resize_file(folder.file("big.p2p"), 1'200'000'000);  // sparse
+    struct Case {
+        const char* name;
+        const char* said;
+    } cases[] = {
+        {"x.p2p", "is not a regular file"},
+        {"dir.p2p", "is not a regular file"},
+        {"big.p2p", "is 1200000000 bytes long, more than the 134217728 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.messages.clear();
+        import.filesDropped({folder.file(c.name).string()});
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_NE(host.messages[0].text.find(c.said), std::string::npos) << host.messages[0].text;
+        EXPECT_TRUE(added.empty());
+    }
 }
 
 }  // namespace

@@ -36,8 +36,13 @@ TEST(LinkSegmentToLine, TurnsASegmentIntoABlocklistLine) {
         {"b@2.2.2.2", "b:2.2.2.2"},
         {"x@1.2.3.4:1.2.3.9", "x:1.2.3.4-1.2.3.9"},
         {"Net-Co@1.2.3.4", "Net-Co:1.2.3.4"},  // a dash in a name survives
-        {"a%20b@1.2.3.4", "a%20b:1.2.3.4"},    // nothing is decoded
-        {"a:b@1.2.3.4", "a-b:1.2.3.4"},        // colons turn into dashes first
+        {"a%20b@1.2.3.4", "a b:1.2.3.4"},      // escapes are decoded first
+        {"%41%62@1.2.3.4", "Ab:1.2.3.4"},
+        {"a%3Ab@1.2.3.4", "a-b:1.2.3.4"},   // an escaped colon reads like a colon
+        {"a%0Db@1.2.3.4", "a\rb:1.2.3.4"},  // kept, and so refused by the add
+        {"100%@1.2.3.4", "100%:1.2.3.4"},   // not an escape: left as it is
+        {"a%zz%4@1.2.3.4", "a%zz%4:1.2.3.4"},
+        {"a:b@1.2.3.4", "a-b:1.2.3.4"},  // colons turn into dashes first
         {"no separator", "no separator"},
         {"", ""},
     };

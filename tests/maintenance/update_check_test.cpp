@@ -100,7 +100,7 @@ TEST_F(UpdateCheckTest, ComparesStoredAndReceivedVersions) {
         bool due;
     } cases[] = {
         {"", "1", true},     {"9", "10", true}, {"10", "9", false}, {"2", "2.5", true},
-        {"2.5", "2", false}, {"", "", false},   {"", "-5", false},  {"3", "3", false},
+        {"2.5", "2", false}, {"", "-5", false}, {"3", "3", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("stored \"") + c.stored + "\", received \"" + c.received + '"');
@@ -172,7 +172,6 @@ TEST_F(UpdateCheckTest, TheReceivedVersionIsTheFirstLineAsReceived) {
         {"7\r\nnotes\r\n", "7"},
         {"7\nnotes", "7"},
         {" 8 beta\r\n", " 8 beta"},
-        {"", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(c.body)));
@@ -255,6 +254,91 @@ TEST_F(UpdateCheckTest, ACheckAskedForDuringACheckIsIgnored) {
     EXPECT_EQ(server.requests(),
               (std::vector<std::string>{"/lists/bwlistver.txt", "/lists/moatlist.p2p"}));
     EXPECT_EQ(events, (Events{"save 2", "startup " + kNewList}));
+}
+
+// Whatever the server sends that is not a version and a sound blocklist
+// leaves the old list and bwuv as they were, and the message names the reason.
+TEST_F(UpdateCheckTest, RefusesAnythingButANumberAndASoundList) {
+    std::string goodLines;
+    for (int i = 0; i < 99; ++i) goodLines += "n:1.2.3." + std::to_string(i + 1) + "\r\n";
+    struct Case {
+        const char* what;
+        std::string version;
+        std::string list;
+        const char* reason;  // empty: accepted
+    } cases[] = {
+        {"an empty version", "", kNewList, "no version number"},
+        {"a web page as version", "<!DOCTYPE html>\r\n<html>", kNewList, "no version number"},
+        {"an empty list", "2", "", "holds no range"},
+        {"lines without ranges", "2", "x\r\ny\r\n", "holds no range"},
+        {"a web page as list", "2", "\r\n<!DOCTYPE html><html><body>a:1.2.3.4</body></html>",
+         "web page"},
+        {"2 bad lines in 100", "2", goodLines.substr(goodLines.find('\n') + 1) + "bad\r\nbad\r\n",
+         "could not be read"},
+        {"1 bad line in 100", "2", goodLines + "bad\r\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        folder.write("Moatlist.P2P", kOldList);
+        host.messages.clear();
+        events.clear();
+        state.lastUpdateVersion = "1";
+        serveVersion(c.version);
+        server.route("/lists/moatlist.p2p", test::HttpReply::ok(c.list));
+
+        runCheck();
+
+        ASSERT_FALSE(host.messages.empty());
+        if (std::string(c.reason).empty()) {
+            EXPECT_EQ(folder.read("Moatlist.P2P"), c.list);
+            EXPECT_EQ(state.lastUpdateVersion, "2");
+            continue;
+        }
+        EXPECT_EQ(host.messages.back().shownTitle(), "Update Error");
+        EXPECT_NE(host.messages.back().text.find(c.reason), std::string::npos)
+            << host.messages.back().text;
+        EXPECT_EQ(folder.read("Moatlist.P2P"), kOldList);
+        EXPECT_EQ(state.lastUpdateVersion, "1");
+        EXPECT_TRUE(events.empty());
+        expectNoLeftovers();
+    }
+}
+
+TEST_F(UpdateCheckTest, TheUsersOwnEntriesAreCarriedIntoTheNewList) {
+    folder.write("BWUserEntries.p2p", "mine:9.9.9.9\r\nnew2:5.6.7.8\r\n");
+    serveVersion("2");
+    runCheck();
+    // An entry the new list already holds is not added twice.
+    EXPECT_EQ(folder.read("Moatlist.P2P"), kNewList + "mine:9.9.9.9\r\n");
+}
+
+TEST_F(UpdateCheckTest, ADownloadPastItsLimitOrCancelledSaysSo) {
+    struct Case {
+        const char* what;
+        test::HttpReply version;
+        bool cancel;
+        const char* title;
+        const char* reason;
+    } cases[] = {
+        {"a version file over 64 KiB", test::HttpReply::ok("2" + std::string(64 * 1024, ' ')),
+         false, "Update Error", "larger than 65536 bytes"},
+        {"cancelled", test::HttpReply::hanging(), true, "Update Cancelled", "cancelled"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host.messages.clear();
+        state.lastUpdateVersion = "1";
+        server.route("/lists/bwlistver.txt", c.version);
+        host.cancelProgress = c.cancel;
+
+        runCheck();
+
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].shownTitle(), c.title);
+        EXPECT_NE(host.messages[0].text.find(c.reason), std::string::npos) << host.messages[0].text;
+        EXPECT_EQ(state.lastUpdateVersion, "1");
+        EXPECT_EQ(folder.read("Moatlist.P2P"), kOldList);
+    }
 }
 
 }  // namespace

@@ -57,5 +57,37 @@ TEST(WriteFileAtomically, FailedReplaceLeavesTheOldContentWhole) {
     EXPECT_EQ(entriesIn(dir.path()), 1u) << "the temporary file is removed";
 }
 
+TEST(WriteFileAtomically, ALinkStaysALinkAndItsFileIsReplaced) {
+    test::TempDir dir;
+    fs::create_directories(dir.file("lists"));
+    fs::create_directories(dir.file("app"));
+    dir.write("lists/mine.p2p", "old\r\n");
+    fs::create_symlink("../lists/mine.p2p", dir.file("app/Moatlist.P2P"));
+
+    ASSERT_TRUE(writeFileAtomically(dir.file("app/Moatlist.P2P"), "new\r\n"));
+
+    EXPECT_TRUE(fs::is_symlink(dir.file("app/Moatlist.P2P")));
+    EXPECT_EQ(dir.read("lists/mine.p2p"), "new\r\n");
+    EXPECT_EQ(entriesIn(dir.file("app")), 1u);
+    EXPECT_EQ(entriesIn(dir.file("lists")), 1u);
+}
+
+// What a save killed between creating and renaming its temporary file leaves.
+TEST(RemoveStaleTemporaryFiles, RemovesOnlyThisProgramsOwnTemporaryFiles) {
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        bool removed;
+    } cases[] = {
+        {".Moatlist.P2P.a1B2c3", true},   {".moatlist.p2p.XXXXXX", true},
+        {"Moatlist.P2P", false},          {".Moatlist.P2P.a1B2c", false},
+        {".Moatlist.P2P.a1B2c3d", false}, {".BW2Config.p2p.a1B2c3", false},
+        {"xMoatlist.P2P.a1B2c3", false},
+    };
+    for (const Case& c : cases) dir.write(c.name, "x");
+    removeStaleTemporaryFiles(dir.path(), "Moatlist.P2P");
+    for (const Case& c : cases) EXPECT_EQ(fs::exists(dir.file(c.name)), !c.removed) << c.name;
+}
+
 }  // namespace
 }  // namespace bw

@@ -45,6 +45,24 @@ TEST_F(CurlDownloaderTest, WritesTheWholeBodyToTheTarget) {
     EXPECT_EQ(folder.read("out.bin"), body);
 }
 
+TEST_F(CurlDownloaderTest, ABodyPastItsLimitStopsTheDownload) {
+    server.route("/list", test::HttpReply::ok(std::string(1000, 'x')));
+    struct Case {
+        std::uint64_t limit;
+        bool ok;
+    } cases[] = {{1000, true}, {999, false}, {10, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.limit);
+        auto download = downloader->start(server.baseUrl() + "list", target, c.limit);
+        DownloadResult result = waitFor(*download);
+        EXPECT_EQ(result.ok, c.ok) << result.error;
+        EXPECT_EQ(result.tooLarge, !c.ok);
+        if (!c.ok) {
+            EXPECT_NE(result.error.find("larger than"), std::string::npos) << result.error;
+        }
+    }
+}
+
 TEST_F(CurlDownloaderTest, AnEmptyBodyIsASuccess) {
     server.route("/empty", test::HttpReply::ok(""));
     DownloadResult result = fetch("empty");
@@ -139,7 +157,7 @@ namespace {
 class ConditionalDownloadTest : public CurlDownloaderTest {
 protected:
     DownloadResult fetchIf(const std::string& etag, const std::string& modified,
-                           std::uint64_t maxBytes = 0) {
+                           std::uint64_t maxBytes = Downloader::kNoSizeLimit) {
         auto download = downloader->startRequest({.url = server.baseUrl() + "list",
                                                   .target = target,
                                                   .ifNoneMatch = etag,
@@ -177,7 +195,7 @@ TEST_F(ConditionalDownloadTest, ABodyOverTheLimitFails) {
     EXPECT_TRUE(fetchIf("", "", 1000).ok);
     DownloadResult over = fetchIf("", "", 999);
     EXPECT_FALSE(over.ok);
-    EXPECT_EQ(over.error, "the download is larger than 999 bytes");
+    EXPECT_EQ(over.error, "the file is larger than 999 bytes");
 }
 
 }  // namespace

@@ -190,6 +190,35 @@ TEST_F(HeadlessProcess, ALinkAddsItsEntriesAndEnds) {
         << output;
 }
 
+// One guard per folder: a second start hands its link to the running one,
+// whose table takes the entries at once, and without a link it only says so.
+TEST_F(HeadlessProcess, ASecondStartHandsItsLinkToTheRunningGuard) {
+    Child running = start(program, {});
+    ASSERT_GT(running.pid, 0);
+    std::string output = readUntil(running.out, "Successfully loaded");
+
+    Child bare = start(program, {});
+    std::string bareOutput = readUntil(bare.out, "\x04");
+    close(bare.out);
+    EXPECT_EQ(exitStatusOf(bare.pid), 1);
+    EXPECT_NE(bareOutput.find("already running"), std::string::npos) << bareOutput;
+
+    Child linked = start(program, {"bwdat://x@1.2.3.4:1.2.3.9"});
+    std::string linkedOutput = readUntil(linked.out, "\x04");
+    close(linked.out);
+    EXPECT_EQ(exitStatusOf(linked.pid), 0) << linkedOutput;
+    EXPECT_NE(linkedOutput.find("Added range(s) to blocklist."), std::string::npos) << linkedOutput;
+
+    output += readUntil(running.out, "Bastionwatch Update: Added range(s) to blocklist.");
+    kill(running.pid, SIGTERM);
+    output += readUntil(running.out, "\x04");
+    close(running.out);
+    EXPECT_EQ(exitStatusOf(running.pid), 0);
+    EXPECT_NE(output.find("Bastionwatch Update: Added range(s) to blocklist."), std::string::npos)
+        << output;
+    EXPECT_NE(dir.read("Moatlist.P2P").find("x:1.2.3.4-1.2.3.9\r\n"), std::string::npos);
+}
+
 TEST_F(HeadlessProcess, SighupReloadsTheBlocklistAndTheSettingsAndKeepsGuarding) {
     Child child = start(program, {});
     ASSERT_GT(child.pid, 0);

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
+#include "support/owner_access_only.h"
 #include "support/program_fixture.h"
 
 namespace bw {
@@ -66,6 +68,31 @@ TEST_F(ProgramCommands, AFailedSaveKeepsTheEntryAndSaysWhy) {
     EXPECT_NE(host.messages[0].text.find("Moatlist.P2P"), std::string::npos);
 }
 
+TEST_F(ProgramCommands, TheCountersFollowTheTableAfterEveryChange) {
+    auto counters = [&] {
+        return program.state().counters.ranges + " " + program.state().counters.addresses;
+    };
+    EXPECT_EQ(counters(), "3 4");
+    program.addRange("n", "9.0.0.1", "9.0.0.10");
+    EXPECT_EQ(counters(), "4 14");
+    program.removeEntry({5, 1});
+    EXPECT_EQ(counters(), "3 12");
+    const std::string import = "4071\r\nd:6.0.0.1-6.0.0.2\r\n";  // 25 bytes: 4096 - 25
+    dir.write("more.p2p", import);
+    program.filesDropped({dir.file("more.p2p").string()});
+    EXPECT_EQ(counters(), "4 14");
+}
+
+TEST_F(ProgramCommands, AddsAndRemovalsKeepTheRecordOfTheUsersOwnEntries) {
+    program.addRange("n", "9.0.0.1", "");
+    program.addRange("m", "9.0.0.2", "");
+    program.addRange("n", "9.0.0.1", "");  // already listed: recorded once
+    EXPECT_EQ(dir.read("BWUserEntries.p2p"), "n:9.0.0.1\r\nm:9.0.0.2\r\n");
+    program.removeEntry({9, 0});
+    program.removeEntry({5, 0});  // from the list itself: not in the record
+    EXPECT_EQ(dir.read("BWUserEntries.p2p"), "m:9.0.0.2\r\n");
+}
+
 TEST_F(ProgramCommands, UnloadSavesTheSettingsAndEnds) {
     program.sliderClicked(75);
     program.startHiddenClicked(true);
@@ -119,6 +146,46 @@ TEST_F(ProgramCommands, AnImportRefreshesTheListSeldomAndLastAfterItsLastEntry) 
     EXPECT_EQ(program.table().bucket(6).size(), std::size_t{kEntries});
     EXPECT_LT(host.listResets - resetsBefore, kEntries);
     EXPECT_GT(host.listResets, resetsAtLastYield);
+}
+
+// A blocklist that exists but could not be read (0200, run as an ordinary user)
+// is never replaced by the empty table the program guards with instead.
+TEST(UnreadBlocklist, IsNeverOverwrittenAndTheUserIsToldWhy) {
+    const std::string kept = "mine:10.0.0.0-10.0.0.255\r\n";
+    struct Case {
+        const char* what;
+        std::function<void(Program&)> change;
+    } cases[] = {
+        {"add", [](Program& p) { p.addRange("n", "9.9.9.9", ""); }},
+        {"remove",
+         [](Program& p) {
+             p.addRange("n", "9.9.9.9", "");
+             p.removeEntry({9, 0});
+         }},
+        {"link start", [](Program& p) { p.load("bwdat://x@1.2.3.4:1.2.3.9"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::ProgramFixture f;
+        f.dir.write("Moatlist.P2P", kept);
+        std::filesystem::permissions(f.dir.file("Moatlist.P2P"),
+                                     std::filesystem::perms::owner_write);
+        {
+            test::OwnerAccessOnly asAnOrdinaryUser;
+            if (std::string(c.what) != "link start")
+                f.program.load("");
+            c.change(f.program);
+        }
+        std::filesystem::permissions(
+            f.dir.file("Moatlist.P2P"),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        EXPECT_EQ(f.dir.read("Moatlist.P2P"), kept);
+        ASSERT_FALSE(f.host.messages.empty());
+        const Message& said = f.host.messages.back();
+        EXPECT_EQ(said.icon, MessageIcon::Exclamation);
+        EXPECT_NE(said.text.find("could not be read"), std::string::npos) << said.text;
+        EXPECT_EQ(said.text.find("Added range(s)"), std::string::npos) << said.text;
+    }
 }
 
 }  // namespace

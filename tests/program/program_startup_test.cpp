@@ -195,5 +195,91 @@ TEST_F(LinkStart, AFailedRewriteIsNotReportedAsAdded) {
     EXPECT_NE(host.exitStatus, 0);
 }
 
+TEST_F(LinkStart, SaysAddedOnlyWhenAnEntryWasStoredAndOtherwiseWhyNot) {
+    struct Case {
+        const char* link;
+        const char* said;  // in the last message
+        bool rewritten;
+    } cases[] = {
+        {"bwdat://x@1.2.3.9:1.2.3.4",
+         "Nothing was added to the blocklist.\r\n\r\nx:1.2.3.9-1.2.3.4: not a valid", false},
+        {"bwdat://x@126.0.0.0:128.0.0.0", "x:126.0.0.0-128.0.0.0: localhost", false},
+        {"bwdat://old@10.0.0.1", "old:10.0.0.1: already listed", false},
+        {"bwdat://a%20b@1.2.3.4/x@1.2.3.9:1.2.3.4", "Not added:\r\nx:1.2.3.9-1.2.3.4: not a valid",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        host.messages.clear();
+        dir.write("Moatlist.P2P", "old:10.0.0.1\r\n");
+        program.load(c.link);
+        ASSERT_FALSE(host.messages.empty());
+        EXPECT_NE(host.messages.back().text.find(c.said), std::string::npos)
+            << host.messages.back().text;
+        EXPECT_EQ(dir.read("Moatlist.P2P") != "old:10.0.0.1\r\n", c.rewritten);
+    }
+    // The decoded name is what reached the file, and the record of the user's own entries.
+    EXPECT_EQ(dir.read("Moatlist.P2P"), "a b:1.2.3.4\r\nold:10.0.0.1\r\n");
+    EXPECT_EQ(dir.read("BWUserEntries.p2p"), "a b:1.2.3.4\r\n");
+}
+
+TEST_F(StartupLoad, LeftoversOfInterruptedSavesAreRemoved) {
+    const char* leftovers[] = {".Moatlist.P2P.k2Lm9q", ".BW2Config.p2p.Zz0a1b",
+                               ".BWUserEntries.p2p.abcdef", "Moatlist.P2P.download"};
+    for (const char* name : leftovers) dir.write(name, std::string(1000, 'x'));
+    dir.write("notes.txt", "kept");
+    startWith("a:1.2.3.4\r\n");
+    for (const char* name : leftovers)
+        EXPECT_FALSE(std::filesystem::exists(dir.file(name))) << name;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("notes.txt")));
+    EXPECT_EQ(program.table().size(), 1u);
+}
+
+TEST_F(StartupLoad, SaysOnceWhereItKeepsItsFilesWhenThatIsNotBesideTheProgram) {
+    test::TempDir elsewhere;
+    ProgramServices moved = services();
+    moved.executable = elsewhere.path() / "bastionwatch";
+    Program relocated(host, moved);
+    relocated.load("");
+    const std::string said = "Bastionwatch keeps its files in " + dir.path().string() +
+                             ", not beside the program in " + elsewhere.path().string() + ".";
+    EXPECT_NE(host.log.find(said), std::string::npos) << host.log;
+    program.load("");  // beside the program: nothing said
+    EXPECT_EQ(host.log.find("keeps its files"), std::string::npos) << host.log;
+}
+
+// A later start hands its request to this copy, which holds the folder.
+TEST_F(StartupLoad, LaterStartsHandTheirLinksToTheRunningCopy) {
+    startWith("old:10.0.0.1\r\n");
+    struct Case {
+        const char* request;
+        const char* answer;  // its beginning
+        std::size_t entries;
+    } cases[] = {
+        {"bwdat://x@1.2.3.4:1.2.3.9", "Added range(s) to blocklist.", 2},
+        {"BWDAT://x@1.2.3.4:1.2.3.9", "Nothing was added", 2},  // already listed
+        {"rm -rf /", "Refused", 2},
+        {"bwdat://", "Refused", 2},
+        {"show the window", "Bastionwatch is already running", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        laterStarts.answers.clear();
+        host.messages.clear();
+        laterStarts.waiting = {c.request};
+        program.guardTimerFired();
+        ASSERT_EQ(laterStarts.answers.size(), 1u);
+        EXPECT_EQ(laterStarts.answers[0].rfind(c.answer, 0), 0u) << laterStarts.answers[0];
+        EXPECT_EQ(program.table().size(), c.entries);
+    }
+    // The entries work at once, were saved, and the user was told without a restart.
+    EXPECT_NE(dir.read("Moatlist.P2P").find("x:1.2.3.4-1.2.3.9\r\n"), std::string::npos);
+    EXPECT_EQ(dir.read("BWUserEntries.p2p"), "x:1.2.3.4-1.2.3.9\r\n");
+    EXPECT_EQ(program.state().counters.ranges, "2");
+    EXPECT_GE(program.state().visibilityRequests, 2u);
+    EXPECT_TRUE(program.state().windowVisible);
+    EXPECT_EQ(host.exitStatus, -1);
+}
+
 }  // namespace
 }  // namespace bw

@@ -7,6 +7,7 @@
 #include "platform/priority.h"
 #include "program/program.h"
 #include "support/fake_clock.h"
+#include "support/fake_instance_channel.h"
 #include "support/fake_launcher.h"
 #include "support/fake_registry.h"
 #include "support/fake_tcp_table.h"
@@ -24,7 +25,8 @@ public:
 
 class NoNetworkDownloader : public Downloader {
 public:
-    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path&) override {
+    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path&,
+                                    std::uint64_t) override {
         urls.push_back(url);
         return std::make_unique<FailedDownload>();
     }
@@ -48,7 +50,8 @@ struct FakeServices {
                                .priority = priority,
                                .folder = dir.path(),
                                .executable = dir.path() / "bastionwatch",
-                               .updateServer = "http://127.0.0.1:9/"};
+                               .updateServer = "http://127.0.0.1:9/",
+                               .instanceChannel = &laterStarts};
     }
 
     TempDir dir;
@@ -58,6 +61,7 @@ struct FakeServices {
     FakeRegistry registry;
     FakeLauncher launcher;
     CountingPriority priority;
+    FakeInstanceChannel laterStarts;
 };
 
 // A Program over fakes, shown through a recording host.

@@ -28,7 +28,7 @@ public:
     void waitWithProgress(std::string_view caption,
                           const std::function<bool()>& finished) override {
         progressCaptions.emplace_back(caption);
-        while (!finished()) letPendingEventsRun();
+        while (!cancelProgress && !finished()) letPendingEventsRun();
     }
     void exitNow(int status) override { exitStatus = status; }
 
@@ -39,6 +39,7 @@ public:
     std::string log;
     std::vector<Message> messages;
     std::vector<std::string> progressCaptions;
+    bool cancelProgress = false;                    // the user cancels every progress box at once
     std::function<void()> onYield;                  // runs at each yield point
     std::function<void(const Message&)> onMessage;  // runs while a box is "shown"
 };

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace bw {
+
+// The hand-over channel of the one running copy of the program per program
+// folder. Later starts hand their request (a link, or a request to show the
+// window) to it instead of writing the folder's files themselves.
+class InstanceChannel {
+public:
+    virtual ~InstanceChannel() = default;
+    // Answers every request waiting now, without blocking on new ones: each
+    // request's text goes to answer, whose result is sent back to its sender.
+    // Only requests from this user and of at most kMaxRequestBytes reach it.
+    virtual void serve(const std::function<std::string(std::string_view)>& answer) = 0;
+
+    static constexpr std::size_t kMaxRequestBytes = 16 * 1024;
+};
+
+struct InstanceClaim {
+    // Set when this start is the only copy for the folder and now holds it.
+    std::unique_ptr<InstanceChannel> channel;
+    // Another copy holds the folder: hand the request over to it.
+    bool otherCopyRuns = false;
+    // Neither: the channel could not be set up, and why.
+    std::string error;
+};
+
+// Claims the program folder for this process for as long as the channel lives.
+// The channel is a local socket in a folder only this user can enter, and
+// the socket itself is readable and writable by its owner alone.
+InstanceClaim claimProgramFolder(const std::filesystem::path& folder);
+
+struct HandOverResult {
+    bool delivered = false;
+    std::string answer;  // the running copy's answer, when delivered
+    std::string error;   // why not, when not delivered
+};
+
+// Hands the request to the copy that holds the folder and waits for its answer.
+HandOverResult handOverToRunningCopy(const std::filesystem::path& folder, std::string_view request);
+
+}  // namespace bw

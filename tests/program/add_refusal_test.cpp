@@ -1,0 +1,35 @@
+#include "program/add_refusal.h"
+
+#include <gtest/gtest.h>
+
+namespace bw {
+namespace {
+
+TEST(AddRefusalText, NamesTheFieldAtFaultOrWhyNot) {
+    struct Case {
+        const char* start;
+        const char* end;
+        AddOutcome outcome;
+        const char* said;  // a piece of the text
+    } cases[] = {
+        {"1.1.1.1", "2.2.2.2", AddOutcome::Added, ""},
+        {"1.1.1.1", "2.2.2.2", AddOutcome::Duplicate, "already listed"},
+        {"126.0.0.0", "128.0.0.0", AddOutcome::Localhost, "localhost"},
+        {"1.2.3.x", "2.2.2.2", AddOutcome::NotAnEntry, "Start of IP Range \"1.2.3.x\" is not"},
+        {"1.1.1.1", "2.2.x.2", AddOutcome::NotAnEntry, "End of IP Range \"2.2.x.2\" is not"},
+        {"2.2.2.2", "1.1.1.1", AddOutcome::NotAnEntry, "End of IP Range lies below"},
+        {"0.0.0.1", "0.0.0.9", AddOutcome::NotAnEntry, "above 0.1.0.0"},
+    };
+    for (const Case& c : cases) {
+        std::string text = addRefusalText(c.start, c.end, c.outcome);
+        if (std::string(c.said).empty()) {
+            EXPECT_EQ(text, "");
+        } else {
+            EXPECT_NE(text.find(c.said), std::string::npos)
+                << c.start << " " << c.end << ": " << text;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bw
