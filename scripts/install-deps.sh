@@ -9,6 +9,7 @@ packages=(
   libcurl4-openssl-dev zlib1g-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format clang-tidy
+  clang llvm libbpf-dev bpftool
   iproute2 xdg-utils file libcap2-bin
   xvfb xauth
   desktop-file-utils appstream systemd dpkg-dev

@@ -23,12 +23,16 @@ if [ ! -s "$folder/Moatlist.P2P" ]; then
   echo "run: no blocklist yet; copied examples/Moatlist.P2P to $folder"
 fi
 
-# Closing connections needs CAP_NET_ADMIN. Root has it; otherwise grant it to the binary
-# where that is possible without asking for a password.
+# Refusing banned connections in the kernel needs CAP_BPF and CAP_NET_ADMIN. Root has them;
+# otherwise grant them where that is possible without asking for a password: to the console
+# guard itself, or for the window to its helper bastionwatch-kernel (never to the window).
 if [ "$(id -u)" -ne 0 ]; then
-  if ! sudo -n setcap cap_net_admin+ep "$program" 2>/dev/null; then
-    echo "run: note: without CAP_NET_ADMIN banned connections are reported but cannot be closed;"
-    echo "run:       grant it with: sudo setcap cap_net_admin+ep $program"
+  privileged="$program"
+  [ "$(basename "$program")" = bastionwatch ] && privileged="$folder/bastionwatch-kernel"
+  if ! sudo -n setcap cap_bpf,cap_net_admin+ep "$privileged" 2>/dev/null; then
+    echo "run: note: without CAP_BPF and CAP_NET_ADMIN the guard polls the connection table, and"
+    echo "run:       without CAP_NET_ADMIN banned connections are reported but cannot be closed;"
+    echo "run:       grant them with: sudo setcap cap_bpf,cap_net_admin+ep $privileged"
   fi
 fi
 exec "$program" "$@"

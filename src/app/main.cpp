@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/instance_channel.h"
+#include "platform/kernel_guard.h"
 #include "platform/launcher.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
@@ -27,7 +28,10 @@ int main(int argc, char** argv) {
     if (claim.otherCopyRuns)
         return bw::deferToRunningCopy(folder, argc > 1 ? argv[1] : "", true, stdout, stderr);
 
-    auto tcpTable = bw::makeSystemTcpTable();
+    // The window holds no capabilities (Qt takes plugin paths from the
+    // environment): the bastionwatch-kernel helper blocks and closes for it.
+    auto kernelGuard = bw::makeHelperKernelGuard(bw::executablePath());
+    auto tcpTable = bw::makeTcpTableClosingThrough(*kernelGuard);
     auto clock = bw::makeSystemClock();
     auto downloader = bw::makeCurlDownloader();
     auto registry = bw::makeDesktopRegistry();
@@ -39,6 +43,8 @@ int main(int argc, char** argv) {
                                  *launcher,       *priority, folder,      bw::executablePath(),
                                  BW_UPDATE_SERVER};
     services.instanceChannel = claim.channel.get();
+    services.kernelGuard = kernelGuard.get();
+    services.canCloseConnections = bw::canCloseConnections();
     bw::Program program(window, services);
     bw::ProgramCommands commands(program);
     window.attach(commands);

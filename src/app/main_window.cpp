@@ -520,7 +520,15 @@ void MainWindow::stateChanged() {
         aggressionSlider_->setValue(s.options.aggression);
     aggressionLabel_->setText(textFromBytes(s.options.aggressionText));
     applyingState_ = false;
-    showBanner(s.bannerShown, s.guardOnBanner);
+    // Where nothing can be refused or closed, the banner never shows the guard on.
+    showBanner(s.bannerShown, s.guardOnBanner && s.guardMode != GuardMode::ReportOnly);
+    const QString unguarded = s.guardMode == GuardMode::ReportOnly
+                                  ? QStringLiteral(
+                                        "Not guarded: banned connections can only be "
+                                        "reported (see the log view).")
+                                  : QString();
+    if (banner_->toolTip() != unguarded)
+        banner_->setToolTip(unguarded);
     showTimer(s.timer.enabled, s.timer.intervalMs);
     if (shellIcon_->toolTipText() != s.trayToolTip)
         shellIcon_->setToolTipText(s.trayToolTip);

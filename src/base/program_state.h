@@ -26,6 +26,13 @@ struct GuardTimer {
     int intervalMs = 100;
 };
 
+// Which guard keeps banned connections away.
+enum class GuardMode {
+    Kernel,      // refused in the kernel before they are made
+    Polling,     // found in the connection table and closed
+    ReportOnly,  // neither possible here: banned connections are only reported
+};
+
 // Everything the main window shows that the core decides.
 struct ProgramState {
     Options options;
@@ -33,6 +40,8 @@ struct ProgramState {
     GuardTimer timer;
     bool guardOnBanner = false;  // Picture9 shows the guard-on image (else the guard-off one)
     bool bannerShown = false;    // Picture9 is empty until the start-up fills it
+    // The banner must not look guarded when nothing can be refused or closed.
+    GuardMode guardMode = GuardMode::Polling;
     bool windowVisible = true;
     // Bumped each time the program asks for windowVisible to be applied (the settings at
     // every start-up load, the end of a link start). In between, the user's own hiding and

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/instance_channel.h"
+#include "platform/kernel_guard.h"
 #include "platform/launcher.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Links cannot be handed to this copy: %s\n", claim.error.c_str());
 
     auto tcpTable = makeSystemTcpTable();
+    // No Qt here, so the console guard may hold CAP_BPF and CAP_NET_ADMIN itself.
+    auto kernelGuard = makeInProcessKernelGuard();
     auto clock = makeSystemClock();
     auto downloader = makeCurlDownloader();
     auto registry = makeDesktopRegistry();
@@ -53,6 +56,8 @@ int main(int argc, char** argv) {
                               .executable = executablePath(),
                               .updateServer = BW_UPDATE_SERVER,
                               .registerLinkScheme = false,
+                              .kernelGuard = kernelGuard.get(),
+                              .canCloseConnections = canCloseConnections(),
                               .instanceChannel = claim.channel.get(),
                           });
     host.attach(program);

@@ -1,5 +1,7 @@
 #include "program/program.h"
 
+#include <functional>
+
 #include "base/product.h"
 #include "base/running_mark.h"
 #include "blocklist/ban_editor.h"
@@ -9,6 +11,7 @@
 #include "guard/connection_log.h"
 #include "guard/guard_pass.h"
 #include "guard/guard_schedule.h"
+#include "guard/kernel_blocking.h"
 #include "maintenance/add_line.h"
 #include "maintenance/drop_import.h"
 #include "maintenance/link_intake.h"
@@ -28,13 +31,46 @@
 
 namespace bw {
 
+namespace {
+
+// The host as the ban table's editor sees it: a reset of the list means the
+// table changed, which the kernel's table must follow.
+class TableWatchingHost : public Host {
+public:
+    TableWatchingHost(Host& host, std::function<void()> changed)
+        : host_(host), changed_(std::move(changed)) {}
+
+    void letPendingEventsRun() override { host_.letPendingEventsRun(); }
+    void showMessage(const Message& message) override { host_.showMessage(message); }
+    void clearLog() override { host_.clearLog(); }
+    void appendLog(std::string_view text) override { host_.appendLog(text); }
+    void banListReset() override {
+        changed_();
+        host_.banListReset();
+    }
+    void stateChanged() override { host_.stateChanged(); }
+    void waitWithProgress(std::string_view caption,
+                          const std::function<bool()>& finished) override {
+        host_.waitWithProgress(caption, finished);
+    }
+    void exitNow(int status) override { host_.exitNow(status); }
+
+private:
+    Host& host_;
+    std::function<void()> changed_;
+};
+
+}  // namespace
+
 struct Program::Parts {
     Parts(Program& program, Host& h, ProgramServices s)
         : host(h),
           services(std::move(s)),
-          editor(table, host),
+          editorHost(host, [this] { kernel.tableChanged(); }),
+          editor(table, editorHost),
           log(host, services.clock, fileInFolder(services.folder, kConnectionLogFileName)),
           pass(table, services.tcpTable, log, state, host),
+          kernel(services.kernelGuard, table, log, state, host, services.clock),
           schedule(services.tcpTable, pass, state, host),
           regWrite(services.registry, host),
           import(host, [&program](std::string_view line) { program.ADDBANRANGE(line); }),
@@ -53,9 +89,11 @@ struct Program::Parts {
     ProgramServices services;
     ProgramState state;
     BanTable table;
+    TableWatchingHost editorHost;
     BanEditor editor;
     ConnectionLog log;
     GuardPass pass;
+    KernelBlocking kernel;
     GuardSchedule schedule;
     RegWrite regWrite;
     DropImport import;
@@ -138,6 +176,9 @@ void Program::load(std::string_view commandLineArgument) {
     if (parts_->services.registerLinkScheme) {
         registerLinkScheme(parts_->regWrite, parts_->services.executable);
     }
+    // A start that only adds a link and ends guards nothing, so it attaches nothing.
+    if (payload.empty())
+        parts_->kernel.start(parts_->services.canCloseConnections);
     STARTUPLOAD(payload);
     if (parts_->ended)
         return;
@@ -190,6 +231,8 @@ void Program::STARTUPLOAD(std::string_view payload) {
     // The list follows the table at once: it never shows entries the guard no longer has.
     UPDATELIST();
     p.log.writeLogHeader();
+    if (!p.kernel.startLine().empty())
+        p.host.appendLog(p.kernel.startLine());
     // The banner tells the truth about blocking, also when a reload finds it switched off.
     p.state.bannerShown = true;
     p.state.guardOnBanner = p.state.options.blocking;
@@ -209,11 +252,15 @@ void Program::STARTUPLOAD(std::string_view payload) {
         p.host.appendLog(noBlocklistAdvice(p.services, blocklist));
     } else {
         LoadTotals totals = loadBlocklist(std::move(content.bytes), p.table);
+        // Refused in the kernel before the report says the list is loaded.
+        p.kernel.tableChanged();
+        p.kernel.syncTable();
         p.host.appendLog(loadReport(totals));
         showCounters(p.state, totals);
         p.host.stateChanged();
         UPDATELIST();
     }
+    p.kernel.syncTable();
     RefreshNS();
     p.host.letPendingEventsRun();
     p.state.timer.enabled = true;
@@ -286,9 +333,19 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
     p.host.exitNow(saved ? 0 : 1);
 }
 
+// While the kernel guard runs, the timer only reports its refusals (and
+// passes on a table changed in the middle of an import); the connection
+// table is not read.
 void Program::guardTimerFired() {
-    parts_->schedule.guardTick();
-    if (parts_->lists.tick())
+    Parts& p = *parts_;
+    if (!p.kernel.running()) {
+        p.schedule.guardTick();
+    } else {
+        p.kernel.reportRefusals();
+        if (p.kernel.syncTable())
+            RefreshNS();
+    }
+    if (p.lists.tick())
         listsChanged();
     reportListUpdates();
     serveLaterStarts();
@@ -322,6 +379,7 @@ std::string Program::answerLaterStart(std::string_view request, std::vector<Mess
                "entries.";
     }
     auto [added, notAdded] = addLinkEntries(payload);
+    afterTableChange();
     std::string text;
     MessageIcon icon = MessageIcon::Information;
     if (added.empty()) {
@@ -341,11 +399,22 @@ std::string Program::answerLaterStart(std::string_view request, std::vector<Mess
     toShow.push_back({text, icon, MessageButtons::Ok, "Bastionwatch Update"});
     return text;
 }
+
+void Program::afterTableChange() {
+    if (parts_->kernel.syncTable())
+        RefreshNS();
+}
+
 void Program::sliderClicked(int position) {
     parts_->schedule.sliderClicked(position);
 }
 void Program::blockingClicked(bool ticked) {
-    parts_->schedule.blockingClicked(ticked);
+    Parts& p = *parts_;
+    p.schedule.blockingClicked(ticked);
+    p.kernel.setBlocking(ticked);
+    // Connections made while blocking was off are swept once it is on again.
+    if (ticked && p.kernel.running())
+        RefreshNS();
 }
 
 void Program::startHiddenClicked(bool ticked) {
@@ -363,6 +432,7 @@ AddOutcome Program::addRange(std::string_view profile, std::string_view start,
     const std::string line = composeAddLine(profile, start, end);
     AddOutcome outcome = ADDBANRANGE(line);
     showTableCounters();
+    afterTableChange();
     SAVELIST();
     if (outcome == AddOutcome::Added)
         rememberUserEntry(line);
@@ -379,6 +449,7 @@ void Program::removeEntry(EntryRef selected) {
     p.table.remove(selected);
     UPDATELIST();  // the list drops the row before anything can show it again
     showTableCounters();
+    afterTableChange();
     SAVELIST();
     forgetUserEntry(text);
 }
@@ -393,6 +464,7 @@ void Program::filesDropped(const std::vector<std::string>& paths) {
     p.import.filesDropped(paths);
     p.editor.throttleListRefresh(false);
     showTableCounters();
+    afterTableChange();
 }
 
 void Program::checkForUpdates() {

@@ -31,6 +31,7 @@ class InstanceChannel;
 
 // What a later start without a link asks of the window that runs.
 inline constexpr std::string_view kShowWindowRequest = "show the window";
+class KernelGuard;
 
 // The outside world as the program sees it. All references outlive the Program.
 struct ProgramServices {
@@ -44,6 +45,11 @@ struct ProgramServices {
     std::filesystem::path executable;  // for the link scheme's launch command
     std::string updateServer;          // base address, ends with "/"
     bool registerLinkScheme = true;    // the console runner leaves the desktop alone
+    // Refuses banned connections in the kernel; null, or failing to start: the
+    // polling guard does the work.
+    KernelGuard* kernelGuard = nullptr;
+    // Whether the polling guard may close connections (CAP_NET_ADMIN, or a helper that can).
+    bool canCloseConnections = true;
     // Named to a user who starts without a blocklist.
     std::filesystem::path exampleBlocklist = bw::exampleBlocklist();
     // Where later starts hand their links over; none when this copy holds no claim.
@@ -122,6 +128,9 @@ private:
     void rememberUserEntry(const std::string& line);
     void forgetUserEntry(const std::string& line);
     void reportUserEntriesFailure(const WriteResult& saved);
+    // The kernel's table follows the ban table; connections opened before the
+    // change are swept once.
+    void afterTableChange();
 
     struct Parts;
     std::unique_ptr<Parts> parts_;

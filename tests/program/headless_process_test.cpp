@@ -1,10 +1,15 @@
 // Runs the real console guard as a user would: a copy of the executable in a
 // folder of its own, beside its blocklist.
 
+#include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_cgroup.h"
+#include "support/network_namespace.h"
 #include "support/temp_dir.h"
 
 namespace bw {
@@ -34,6 +41,8 @@ struct Setup {
     // exec), so the stop arrives before the start-up has even begun.
     bool stopFirst = false;
     int nice = 0;  // the scheduling nice value it inherits
+    // A network namespace of its own; false where the test already made one.
+    bool privateNetwork = true;
     // BASTIONWATCH_HOME as the program sees it; unset when empty, so the
     // folder beside the executable is used whatever the test's environment says.
     std::string bastionwatchHome = {};
@@ -45,6 +54,9 @@ Child start(const fs::path& program, const std::vector<std::string>& arguments, 
         return {};
     pid_t pid = fork();
     if (pid == 0) {
+        // Whatever the guard loads into the kernel sees only this test's network.
+        if (setup.privateNetwork && unshare(CLONE_NEWNET) != 0)
+            _exit(125);
         if (setpriority(PRIO_PROCESS, 0, setup.nice) != 0)
             _exit(126);
         if (setup.stopFirst) {
@@ -111,8 +123,13 @@ protected:
         fs::copy_file(BW_HEADLESS_EXECUTABLE, program);
         // Documentation addresses only: nothing real is ever closed by this test.
         dir.write("Moatlist.P2P", "TEST-NET-1:192.0.2.0-192.0.2.255\r\n");
+        // Run as root, the console guard loads the kernel guard: into a cgroup
+        // made for the test, never the machine's root one.
+        if (!cgroup.ok())
+            setenv("BASTIONWATCH_CGROUP", "/nonexistent/bastionwatch-test-cgroup", 1);
     }
     test::TempDir dir;
+    test::ChildCgroup cgroup{false};
     fs::path program;
 };
 
@@ -217,6 +234,63 @@ TEST_F(HeadlessProcess, ASecondStartHandsItsLinkToTheRunningGuard) {
     EXPECT_NE(output.find("Bastionwatch Update: Added range(s) to blocklist."), std::string::npos)
         << output;
     EXPECT_NE(dir.read("Moatlist.P2P").find("x:1.2.3.4-1.2.3.9\r\n"), std::string::npos);
+}
+
+int udpConnectError(const char* address) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(53);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    int error = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+// End to end: the console guard, run as root in a private network and a child
+// cgroup, refuses a banned connect of a process in that cgroup and reports it
+// like a closed connection.
+TEST(HeadlessKernelGuard, RefusesABannedConnectAndReportsIt) {
+    test::TempDir folder;
+    fs::path program = folder.file("bastionwatch-headless");
+    fs::copy_file(BW_HEADLESS_EXECUTABLE, program);
+    folder.write("Moatlist.P2P", "Local Test:127.0.0.5\r\n");
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](test::Findings& f) {
+        if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
+            f.set("skip", why);
+            return;
+        }
+        test::ChildCgroup cgroup;
+        if (!cgroup.ok()) {
+            f.set("skip", cgroup.problem());
+            return;
+        }
+        bw::Setup setup;
+        setup.privateNetwork = false;
+        Child child = start(program, {}, setup);
+        std::string output = readUntil(child.out, "Successfully loaded");
+        f.set("guardLine",
+              output.find("Guard: kernel blocking") != std::string::npos ? "yes" : "no");
+        f.set("banned", udpConnectError("127.0.0.5"));
+        f.set("allowed", udpConnectError("127.0.0.6"));
+        output += readUntil(child.out, "Connection Rejected: 127.0.0.5 - Local Test (");
+        kill(child.pid, SIGTERM);
+        output += readUntil(child.out, "\x04");
+        close(child.out);
+        f.set("status", exitStatusOf(child.pid));
+        f.set("output", output);
+    });
+    if (!run.findings["skip"].empty())
+        GTEST_SKIP() << run.findings["skip"];
+    const test::Findings& f = run.findings;
+    EXPECT_EQ(f["guardLine"], "yes") << f["output"];
+    EXPECT_EQ(f.number("banned"), EPERM);
+    EXPECT_EQ(f.number("allowed"), 0);
+    EXPECT_NE(f["output"].find("Connection Rejected: 127.0.0.5 - Local Test ("), std::string::npos)
+        << f["output"];
+    EXPECT_EQ(f.number("status"), 0);
+    EXPECT_NE(folder.read("connlog.txt").find("Rejected: 127.0.0.5 - Local Test ("),
+              std::string::npos);
 }
 
 TEST_F(HeadlessProcess, SighupReloadsTheBlocklistAndTheSettingsAndKeepsGuarding) {

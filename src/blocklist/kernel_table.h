@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "blocklist/ban_table.h"
+
+namespace bw {
+
+// An inclusive range of addresses as numbers, the first octet most significant.
+struct AddressSpan {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    friend bool operator==(const AddressSpan&, const AddressSpan&) = default;
+};
+
+// The ban table as the kernel guard's table: exactly the addresses for which
+// BanTable::findMatches finds an entry, as sorted, disjoint spans (overlapping
+// and adjacent ranges joined). Ranges count across first parts; loopback
+// addresses only through entries filed under 127.
+std::vector<AddressSpan> kernelIntervals(const BanTable& table);
+
+}  // namespace bw

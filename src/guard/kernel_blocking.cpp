@@ -1,0 +1,125 @@
+#include "guard/kernel_blocking.h"
+
+#include "blocklist/kernel_table.h"
+
+namespace bw {
+
+namespace {
+
+constexpr std::size_t kRememberedAddresses = 4096;
+
+std::string dotted(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) + "." +
+           std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);
+}
+
+std::vector<AddressInterval> asKernelTable(const std::vector<AddressSpan>& spans) {
+    std::vector<AddressInterval> intervals;
+    intervals.reserve(spans.size());
+    for (const AddressSpan& s : spans) intervals.push_back({s.first, s.last});
+    return intervals;
+}
+
+}  // namespace
+
+KernelBlocking::KernelBlocking(KernelGuard* guard, const BanTable& table, ConnectionLog& log,
+                               ProgramState& state, Host& host, const Clock& clock)
+    : guard_(guard), table_(table), log_(log), state_(state), host_(host), clock_(clock) {}
+
+void KernelBlocking::start(bool canClose) {
+    if (!guard_)
+        return;  // a program without one (tests) has nothing to say about it
+    std::string whyNot;
+    running_ = guard_->start(whyNot);
+    if (running_) {
+        guard_->setBlocking(state_.options.blocking);
+        tableChanged_ = true;
+        state_.guardMode = GuardMode::Kernel;
+        startLine_ =
+            "Guard: kernel blocking; connections to banned addresses are refused before they "
+            "are made.\r\n\r\n";
+    } else if (canClose) {
+        state_.guardMode = GuardMode::Polling;
+        startLine_ = "Guard: polling the connection table, because " + whyNot + ".\r\n\r\n";
+    } else {
+        state_.guardMode = GuardMode::ReportOnly;
+        startLine_ =
+            "Not guarded: banned connections can be neither refused nor closed, only "
+            "reported (" +
+            whyNot + "; closing connections needs the CAP_NET_ADMIN capability).\r\n\r\n";
+    }
+    host_.stateChanged();
+}
+
+bool KernelBlocking::syncTable() {
+    if (!running_ || !tableChanged_)
+        return false;
+    tableChanged_ = false;
+    if (!guard_->replaceTable(asKernelTable(kernelIntervals(table_)))) {
+        stopped("the kernel did not take the new table");
+        return false;
+    }
+    return true;
+}
+
+void KernelBlocking::setBlocking(bool on) {
+    if (running_ && !guard_->setBlocking(on))
+        stopped("the kernel guard could not be switched");
+}
+
+void KernelBlocking::reportRefusals() {
+    if (!running_)
+        return;
+    refusals_.clear();
+    std::uint64_t lost = guard_->takeRefusals(refusals_);
+    // A helper that ended took the kernel guard with it: never go on as if guarded.
+    if (!guard_->running())
+        stopped("the kernel guard has ended");
+    LocalTime t = clock_.now();
+    Second now{t.year, t.month, t.day, t.hour, t.minute, t.second};
+    for (const KernelRefusal& r : refusals_) report(r, now);
+    if (lost > 0) {
+        state_.counters.blocked += lost;
+        host_.stateChanged();
+    }
+}
+
+// The lines and the count of a rejection by the guard pass, for each entry
+// that holds the address, in table order. Within one second an address is
+// only counted again.
+void KernelBlocking::report(const KernelRefusal& refusal, const Second& now) {
+    table_.findMatches(static_cast<double>(refusal.address), hits_);
+    const std::size_t entries = hits_.empty() ? 1 : hits_.size();
+    // Addresses quiet for a second need no memory: a scan of many stays small.
+    if (lastReported_.size() > kRememberedAddresses)
+        std::erase_if(lastReported_, [&](const auto& kept) { return kept.second != now; });
+    auto [last, first] = lastReported_.try_emplace(refusal.address, now);
+    const bool quiet = !first && last->second == now;
+    last->second = now;
+    if (quiet || hits_.empty()) {
+        state_.counters.blocked += entries;
+        host_.stateChanged();
+        return;
+    }
+    const std::string address = dotted(refusal.address);
+    if (state_.options.fullLog)
+        log_.logFullStep(address);
+    for (EntryRef hit : hits_) {
+        const BanEntry& entry = table_.at(hit);
+        if (state_.options.fullLog)
+            log_.logRejectFile(address, entry.name);
+        log_.logRejectView(address, entry.name);
+        ++state_.counters.blocked;
+        host_.stateChanged();
+    }
+}
+
+void KernelBlocking::stopped(const std::string& why) {
+    running_ = false;
+    state_.guardMode = GuardMode::Polling;
+    host_.appendLog("Kernel blocking stopped (" + why +
+                    "); polling the connection table instead.\r\n");
+    host_.stateChanged();
+}
+
+}  // namespace bw

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "base/host.h"
+#include "base/program_state.h"
+#include "blocklist/ban_table.h"
+#include "guard/connection_log.h"
+#include "platform/clock.h"
+#include "platform/kernel_guard.h"
+
+namespace bw {
+
+// The guard in the kernel, as the program drives it: started once, fed the
+// ban table whenever it changed, switched with "Block banned IPs.", and its
+// refusals reported like the guard pass's rejections. Where it cannot run (or
+// stops), it says why once, and the polling guard does the work instead.
+class KernelBlocking {
+public:
+    // guard may be null: no kernel guard in this program.
+    KernelBlocking(KernelGuard* guard, const BanTable& table, ConnectionLog& log,
+                   ProgramState& state, Host& host, const Clock& clock);
+
+    // Starts the kernel guard and remembers the log view line saying which
+    // guard runs. canClose: whether the polling guard could close connections.
+    void start(bool canClose);
+    bool running() const { return running_; }
+    // The line that start() chose, for the top of the log view.
+    const std::string& startLine() const { return startLine_; }
+
+    // The ban table changed: the kernel's table follows at the next sync.
+    void tableChanged() { tableChanged_ = true; }
+    // Replaces the kernel's table when the ban table changed since; true when it did.
+    bool syncTable();
+    void setBlocking(bool on);
+    // Reports the refusals waiting: each address at most once a second, the
+    // rest only counted.
+    void reportRefusals();
+
+private:
+    using Second = std::tuple<int, int, int, int, int, int>;
+
+    void stopped(const std::string& why);
+    void report(const KernelRefusal& refusal, const Second& now);
+
+    KernelGuard* guard_;
+    const BanTable& table_;
+    ConnectionLog& log_;
+    ProgramState& state_;
+    Host& host_;
+    const Clock& clock_;
+    bool running_ = false;
+    bool tableChanged_ = true;
+    std::string startLine_;
+    std::vector<KernelRefusal> refusals_;
+    std::vector<EntryRef> hits_;
+    std::map<std::uint32_t, Second> lastReported_;
+};
+
+}  // namespace bw

@@ -1,0 +1,146 @@
+// bastionwatch-kernel: the one part of Bastionwatch that holds CAP_BPF and
+// CAP_NET_ADMIN. It loads and attaches the kernel guard for its parent, takes
+// tables, the blocking switch and connection teardowns over the socket on its
+// standard input and output, and sends refusals back. It trusts nothing it
+// reads, runs no other program, and ends (detaching everything) as soon as its
+// parent's end of the socket closes.
+
+#include <errno.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/kernel_guard.h"
+#include "platform/kernel_helper_protocol.h"
+
+namespace bw {
+namespace {
+
+constexpr int kFromParent = 0;
+constexpr int kToParent = 1;
+
+// A helper with file capabilities must not be steered by its caller's
+// environment: everything but the cgroup to guard is dropped before any
+// library gets to read it.
+void keepOnlyTheCgroupVariable() {
+    const char* chosen = std::getenv("BASTIONWATCH_CGROUP");
+    std::optional<std::string> kept;
+    if (chosen)
+        kept = chosen;
+    clearenv();
+    if (kept)
+        setenv("BASTIONWATCH_CGROUP", kept->c_str(), 1);
+}
+
+class HelperSession {
+public:
+    int run() {
+        for (;;) {
+            pollfd watched[2] = {{kFromParent, POLLIN, 0},
+                                 {guard_->refusalDescriptor(), POLLIN, 0}};
+            if (poll(watched, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return 1;
+            }
+            if ((watched[1].revents & POLLIN) && !forwardRefusals())
+                return 1;
+            if (watched[0].revents == 0)
+                continue;
+            HelperMessage message;
+            std::string why;
+            switch (readHelperMessage(kFromParent, message, why)) {
+                case ReadOutcome::Ended:
+                    return 0;
+                case ReadOutcome::Broken:
+                    answer(false, "refused: " + why);
+                    return 1;
+                case ReadOutcome::Message:
+                    if (!handle(message))
+                        return 1;
+            }
+        }
+    }
+
+private:
+    bool handle(const HelperMessage& message) {
+        switch (message.type) {
+            case HelperMessageType::Start:
+                return start(message.payload);
+            case HelperMessageType::Table:
+                return replaceTable(message.payload);
+            case HelperMessageType::Blocking:
+                return setBlocking(message.payload);
+            case HelperMessageType::Teardown:
+                return teardown(message.payload);
+            default:
+                return answer(false, "refused: an unknown message");
+        }
+    }
+
+    bool start(const std::string& payload) {
+        if (!payload.empty())
+            return answer(false, "refused: a start message carries nothing");
+        std::string whyNot;
+        started_ = guard_->start(whyNot);
+        return answer(started_, whyNot);
+    }
+
+    bool replaceTable(const std::string& payload) {
+        std::string why;
+        auto table = decodeTable(payload, why);
+        if (!table)
+            return answer(false, "refused: " + why);
+        if (!started_)
+            return answer(false, "refused: the guard has not started");
+        return answer(guard_->replaceTable(*table), {});
+    }
+
+    bool setBlocking(const std::string& payload) {
+        auto on = decodeFlag(payload);
+        if (!on)
+            return answer(false, "refused: a blocking switch that is neither on nor off");
+        if (!started_)
+            return answer(false, "refused: the guard has not started");
+        return answer(guard_->setBlocking(*on), {});
+    }
+
+    bool teardown(const std::string& payload) {
+        auto row = decodeRow(payload);
+        TeardownResult result{false, "refused: a malformed connection"};
+        if (row)
+            result = guard_->teardown(*row);
+        return writeHelperMessage(kToParent, HelperMessageType::TeardownResult,
+                                  encodeTeardownResult(result));
+    }
+
+    bool forwardRefusals() {
+        refusals_.clear();
+        std::uint64_t lost = guard_->takeRefusals(refusals_);
+        for (const KernelRefusal& r : refusals_) {
+            if (!writeHelperMessage(kToParent, HelperMessageType::Refusal, encodeRefusal(r)))
+                return false;
+        }
+        return lost == 0 ||
+               writeHelperMessage(kToParent, HelperMessageType::Lost, encodeLost(lost));
+    }
+
+    bool answer(bool ok, const std::string& reason) {
+        return writeHelperMessage(kToParent, HelperMessageType::Answer, encodeAnswer({ok, reason}));
+    }
+
+    std::unique_ptr<KernelGuard> guard_ = makeInProcessKernelGuard();
+    bool started_ = false;
+    std::vector<KernelRefusal> refusals_;
+};
+
+}  // namespace
+}  // namespace bw
+
+int main() {
+    bw::keepOnlyTheCgroupVariable();
+    return bw::HelperSession().run();
+}

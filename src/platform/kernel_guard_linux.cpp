@@ -1,0 +1,332 @@
+// The kernel guard in this process: loads the programs of
+// bpf/kernel_guard.bpf.c through their libbpf skeleton and attaches them to a
+// cgroup v2 folder through bpf links, which the kernel drops when the last
+// descriptor closes, so nothing stays attached once this process has ended.
+
+#include <bpf/bpf.h>
+#include <bpf/libbpf.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "kernel_guard_bpf.skel.h"
+#include "kernel_guard_shared.h"
+#include "platform/kernel_guard.h"
+
+namespace bw {
+
+namespace {
+
+static_assert(sizeof(KernelInterval) == sizeof(AddressInterval));
+static_assert(BW_MAX_INTERVALS == kMaxKernelIntervals);
+
+constexpr const char* kCgroupVariable = "BASTIONWATCH_CGROUP";
+constexpr const char* kCapabilityReason =
+    "kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities";
+
+std::string errorText(int error) {
+    return std::strerror(error < 0 ? -error : error);
+}
+
+bool hasCapability(const __user_cap_data_struct (&data)[2], int capability) {
+    return (data[capability / 32].effective & (1u << (capability % 32))) != 0;
+}
+
+// CAP_BPF came with kernel 5.8; before it CAP_SYS_ADMIN stood for it.
+bool holdsGuardCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    return hasCapability(data, CAP_NET_ADMIN) &&
+           (hasCapability(data, CAP_BPF) || hasCapability(data, CAP_SYS_ADMIN));
+}
+
+// Mount points in mountinfo write blanks, tabs, newlines and backslashes as \ooo.
+std::string unescapeMountField(std::string_view field) {
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            int value = 0;
+            bool octal = true;
+            for (std::size_t k = 1; k <= 3; ++k) {
+                char c = field[i + k];
+                octal = octal && c >= '0' && c <= '7';
+                value = value * 8 + (c - '0');
+            }
+            if (octal) {
+                out += static_cast<char>(value);
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+void silentLibbpf() {
+    libbpf_set_print([](libbpf_print_level, const char*, va_list) { return 0; });
+}
+
+class TcpTableClosingThrough : public TcpTable {
+public:
+    explicit TcpTableClosingThrough(KernelGuard& guard) : guard_(guard) {}
+    std::vector<TcpRow> readConnections(bool sorted) override {
+        return system_->readConnections(sorted);
+    }
+    TeardownResult teardown(const TcpRow& row) override {
+        return guard_.running() ? guard_.teardown(row) : system_->teardown(row);
+    }
+
+private:
+    KernelGuard& guard_;
+    std::unique_ptr<TcpTable> system_ = makeSystemTcpTable();
+};
+
+class InProcessKernelGuard : public KernelGuard {
+public:
+    ~InProcessKernelGuard() override { stop(); }
+
+    bool start(std::string& whyNot) override {
+        if (skeleton_) {
+            return true;
+        }
+        if (!holdsGuardCapabilities()) {
+            whyNot = kCapabilityReason;
+            return false;
+        }
+        std::filesystem::path cgroup = guardedCgroup(whyNot);
+        if (cgroup.empty())
+            return false;
+        silentLibbpf();
+        if (!load(whyNot) || !attach(cgroup, whyNot) || !setBlocking(true) || !replaceTable({})) {
+            if (whyNot.empty())
+                whyNot = "the kernel refused the guard's tables";
+            stop();
+            return false;
+        }
+        return true;
+    }
+
+    bool replaceTable(std::span<const AddressInterval> intervals) override {
+        if (!skeleton_ || !isKernelTable(intervals))
+            return false;
+        int table = fillNewTable(intervals);
+        if (table < 0)
+            return false;
+        std::uint32_t slot = 0;
+        int outer = bpf_map__fd(skeleton_->maps.bw_tables);
+        bool swapped = bpf_map_update_elem(outer, &slot, &table, BPF_ANY) == 0;
+        close(table);  // the outer map holds the table now; the old one goes when unused
+        return swapped;
+    }
+
+    bool setBlocking(bool on) override {
+        if (!skeleton_)
+            return false;
+        std::uint32_t slot = 0;
+        KernelSettings settings{on ? 1u : 0u};
+        return bpf_map_update_elem(bpf_map__fd(skeleton_->maps.bw_settings), &slot, &settings,
+                                   BPF_ANY) == 0;
+    }
+
+    std::uint64_t takeRefusals(std::vector<KernelRefusal>& out) override {
+        if (!events_)
+            return 0;
+        taking_ = &out;
+        ring_buffer__consume(events_);
+        taking_ = nullptr;
+        return takeLost();
+    }
+
+    TeardownResult teardown(const TcpRow& row) override { return tcp_->teardown(row); }
+
+    bool running() const override { return skeleton_ != nullptr; }
+
+    int refusalDescriptor() const override { return events_ ? ring_buffer__epoll_fd(events_) : -1; }
+
+private:
+    bool load(std::string& whyNot) {
+        skeleton_ = kernel_guard_bpf__open();
+        if (!skeleton_) {
+            whyNot = "the guard's kernel programs could not be opened: " + errorText(errno);
+            return false;
+        }
+        int error = kernel_guard_bpf__load(skeleton_);
+        if (error != 0) {
+            whyNot = error == -EPERM || error == -EACCES
+                         ? std::string(kCapabilityReason)
+                         : "the kernel refused the guard's programs: " + errorText(error);
+            return false;
+        }
+        events_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.bw_events), &onEvent, this, nullptr);
+        if (!events_) {
+            whyNot = "the kernel refused the guard's event buffer: " + errorText(errno);
+            return false;
+        }
+        return true;
+    }
+
+    bool attach(const std::filesystem::path& cgroup, std::string& whyNot) {
+        cgroupFd_ = open(cgroup.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (cgroupFd_ < 0) {
+            whyNot = "cannot open the cgroup " + cgroup.string() + ": " + errorText(errno);
+            return false;
+        }
+        struct statfs fs {};
+        if (fstatfs(cgroupFd_, &fs) != 0 || fs.f_type != CGROUP2_SUPER_MAGIC) {
+            whyNot = cgroup.string() + " is not a cgroup v2 folder";
+            return false;
+        }
+        const std::array<bpf_program*, 5> programs = {
+            skeleton_->progs.bw_connect4, skeleton_->progs.bw_connect6,
+            skeleton_->progs.bw_sendmsg4, skeleton_->progs.bw_sendmsg6,
+            skeleton_->progs.bw_ingress};
+        for (bpf_program* program : programs) {
+            bpf_link* link = bpf_program__attach_cgroup(program, cgroupFd_);
+            if (!link) {
+                whyNot = "the kernel refused to attach the guard to " + cgroup.string() + ": " +
+                         errorText(errno);
+                return false;
+            }
+            links_.push_back(link);
+        }
+        return true;
+    }
+
+    // A new table sized for the intervals, filled in one batch: slot 0 holds
+    // the count, the intervals follow.
+    int fillNewTable(std::span<const AddressInterval> intervals) {
+        const auto slots = static_cast<std::uint32_t>(intervals.size() + 1);
+        bpf_map_create_opts options{};
+        options.sz = sizeof options;
+        options.map_flags = BPF_F_INNER_MAP;
+        int table = bpf_map_create(BPF_MAP_TYPE_ARRAY, "bw_intervals", sizeof(std::uint32_t),
+                                   sizeof(KernelInterval), slots, &options);
+        if (table < 0)
+            return -1;
+        keys_.resize(slots);
+        values_.resize(slots);
+        for (std::uint32_t i = 0; i < slots; ++i) keys_[i] = i;
+        values_[0] = {static_cast<std::uint32_t>(intervals.size()), 0};
+        for (std::size_t i = 0; i < intervals.size(); ++i)
+            values_[i + 1] = {intervals[i].first, intervals[i].last};
+        std::uint32_t count = slots;
+        if (bpf_map_update_batch(table, keys_.data(), values_.data(), &count, nullptr) != 0 ||
+            count != slots) {
+            close(table);
+            return -1;
+        }
+        return table;
+    }
+
+    static int onEvent(void* context, void* data, std::size_t size) {
+        auto* self = static_cast<InProcessKernelGuard*>(context);
+        if (size < sizeof(KernelRefusalEvent) || !self->taking_)
+            return 0;
+        KernelRefusalEvent event;
+        std::memcpy(&event, data, sizeof event);
+        KernelRefusal r;
+        r.address = event.address;
+        r.port = event.port;
+        r.protocol = event.protocol;
+        r.direction = event.direction == BW_DIRECTION_IN ? RefusalDirection::Incoming
+                                                         : RefusalDirection::Outgoing;
+        r.pid = event.pid;
+        r.command.assign(event.command, strnlen(event.command, sizeof event.command));
+        self->taking_->push_back(std::move(r));
+        return 0;
+    }
+
+    std::uint64_t takeLost() {
+        std::uint32_t slot = 0;
+        std::uint64_t lost = 0;
+        int map = bpf_map__fd(skeleton_->maps.bw_lost);
+        if (bpf_map_lookup_elem(map, &slot, &lost) != 0 || lost == reportedLost_)
+            return 0;
+        std::uint64_t fresh = lost - reportedLost_;
+        reportedLost_ = lost;
+        return fresh;
+    }
+
+    void stop() {
+        for (bpf_link* link : links_) bpf_link__destroy(link);
+        links_.clear();
+        if (events_)
+            ring_buffer__free(events_);
+        events_ = nullptr;
+        if (skeleton_)
+            kernel_guard_bpf__destroy(skeleton_);
+        skeleton_ = nullptr;
+        if (cgroupFd_ >= 0)
+            close(cgroupFd_);
+        cgroupFd_ = -1;
+    }
+
+    kernel_guard_bpf* skeleton_ = nullptr;
+    ring_buffer* events_ = nullptr;
+    std::vector<bpf_link*> links_;
+    int cgroupFd_ = -1;
+    std::vector<KernelRefusal>* taking_ = nullptr;
+    std::uint64_t reportedLost_ = 0;
+    std::vector<std::uint32_t> keys_;
+    std::vector<KernelInterval> values_;
+    std::unique_ptr<TcpTable> tcp_ = makeSystemTcpTable();
+};
+
+}  // namespace
+
+std::unique_ptr<KernelGuard> makeInProcessKernelGuard() {
+    return std::make_unique<InProcessKernelGuard>();
+}
+
+bool canCloseConnections() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    return syscall(SYS_capget, &header, data) == 0 && hasCapability(data, CAP_NET_ADMIN);
+}
+
+std::unique_ptr<TcpTable> makeTcpTableClosingThrough(KernelGuard& guard) {
+    return std::make_unique<TcpTableClosingThrough>(guard);
+}
+
+std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinfo) {
+    std::istringstream lines{std::string(mountinfo)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> before;
+        std::string field;
+        while (fields >> field && field != "-") before.push_back(field);
+        std::string type;
+        fields >> type;
+        if (type == "cgroup2" && before.size() >= 5)
+            return std::filesystem::path(unescapeMountField(before[4]));
+    }
+    return std::nullopt;
+}
+
+std::filesystem::path guardedCgroup(std::string& whyNot) {
+    if (const char* chosen = std::getenv(kCgroupVariable); chosen && *chosen)
+        return chosen;
+    std::ifstream file("/proc/self/mountinfo");
+    std::stringstream text;
+    text << file.rdbuf();
+    if (auto mount = cgroup2MountPoint(text.str()))
+        return *mount;
+    whyNot = "kernel blocking needs a cgroup v2 mount, and there is none";
+    return {};
+}
+
+}  // namespace bw

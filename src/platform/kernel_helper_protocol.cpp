@@ -1,0 +1,269 @@
+#include "platform/kernel_helper_protocol.h"
+
+#include <errno.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace bw {
+
+namespace {
+
+template <typename T>
+void put(std::string& out, T value) {
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof(T));
+    out.append(bytes, sizeof(T));
+}
+
+// Reads values front to back; fails for good once the bytes run out.
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+
+    template <typename T>
+    T take() {
+        T value{};
+        if (bytes_.size() < sizeof(T)) {
+            failed_ = true;
+            bytes_ = {};
+            return value;
+        }
+        std::memcpy(&value, bytes_.data(), sizeof(T));
+        bytes_.remove_prefix(sizeof(T));
+        return value;
+    }
+    std::string rest() {
+        std::string text(bytes_);
+        bytes_ = {};
+        return text;
+    }
+    bool ok() const { return !failed_; }
+    bool done() const { return !failed_ && bytes_.empty(); }
+
+private:
+    std::string_view bytes_;
+    bool failed_ = false;
+};
+
+// 0 when the stream ended before the first byte, 1 when all came, -1 otherwise.
+int readExactly(int fd, char* into, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, into + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return got == 0 ? 0 : -1;
+        got += static_cast<std::size_t>(n);
+    }
+    return 1;
+}
+
+std::string boundedText(std::string text) {
+    if (text.size() > kMaxHelperText)
+        text.resize(kMaxHelperText);
+    return text;
+}
+
+}  // namespace
+
+ReadOutcome readHelperMessage(int fd, HelperMessage& message, std::string& whyNot) {
+    char header[kHelperHeaderSize];
+    int got = readExactly(fd, header, sizeof header);
+    if (got == 0)
+        return ReadOutcome::Ended;
+    if (got < 0) {
+        whyNot = "the message header was cut short";
+        return ReadOutcome::Broken;
+    }
+    std::uint32_t type, size;
+    std::memcpy(&type, header, 4);
+    std::memcpy(&size, header + 4, 4);
+    if (size > kMaxHelperPayload) {
+        whyNot = "a message announced " + std::to_string(size) + " bytes";
+        return ReadOutcome::Broken;
+    }
+    message.type = static_cast<HelperMessageType>(type);
+    message.payload.resize(size);
+    if (size > 0 && readExactly(fd, message.payload.data(), size) != 1) {
+        whyNot = "a message was cut short";
+        return ReadOutcome::Broken;
+    }
+    return ReadOutcome::Message;
+}
+
+bool writeHelperMessage(int fd, HelperMessageType type, std::string_view payload) {
+    std::string bytes;
+    bytes.reserve(kHelperHeaderSize + payload.size());
+    put(bytes, static_cast<std::uint32_t>(type));
+    put(bytes, static_cast<std::uint32_t>(payload.size()));
+    bytes.append(payload);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        // A closed peer is an answer (false), not a SIGPIPE that ends the process.
+        ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == ENOTSOCK)
+            n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string encodeTable(std::span<const AddressInterval> intervals) {
+    std::string out;
+    out.reserve(4 + 8 * intervals.size());
+    put(out, static_cast<std::uint32_t>(intervals.size()));
+    for (const AddressInterval& i : intervals) {
+        put(out, i.first);
+        put(out, i.last);
+    }
+    return out;
+}
+
+std::optional<std::vector<AddressInterval>> decodeTable(std::string_view payload,
+                                                        std::string& whyNot) {
+    Reader in(payload);
+    auto count = in.take<std::uint32_t>();
+    if (!in.ok() || count > kMaxKernelIntervals) {
+        whyNot = "the table's count is missing or too large";
+        return std::nullopt;
+    }
+    if (payload.size() != 4 + 8 * std::size_t{count}) {
+        whyNot = "the table's size does not match its count";
+        return std::nullopt;
+    }
+    std::vector<AddressInterval> intervals(count);
+    for (AddressInterval& i : intervals) {
+        i.first = in.take<std::uint32_t>();
+        i.last = in.take<std::uint32_t>();
+    }
+    if (!isKernelTable(intervals)) {
+        whyNot = "the table is not sorted and disjoint";
+        return std::nullopt;
+    }
+    return intervals;
+}
+
+std::string encodeFlag(bool on) {
+    std::string out;
+    put(out, std::uint32_t{on ? 1u : 0u});
+    return out;
+}
+
+std::optional<bool> decodeFlag(std::string_view payload) {
+    Reader in(payload);
+    auto value = in.take<std::uint32_t>();
+    if (!in.done() || value > 1)
+        return std::nullopt;
+    return value == 1;
+}
+
+std::string encodeAnswer(const HelperAnswer& answer) {
+    std::string out;
+    put(out, std::uint32_t{answer.ok ? 1u : 0u});
+    out += boundedText(answer.reason);
+    return out;
+}
+
+std::optional<HelperAnswer> decodeAnswer(std::string_view payload) {
+    Reader in(payload);
+    auto ok = in.take<std::uint32_t>();
+    if (!in.ok() || ok > 1 || payload.size() > 4 + kMaxHelperText)
+        return std::nullopt;
+    return HelperAnswer{ok == 1, in.rest()};
+}
+
+std::string encodeRow(const TcpRow& row) {
+    std::string out;
+    put(out, row.state);
+    put(out, row.localAddress);
+    put(out, row.localPort);
+    put(out, row.remoteAddress);
+    put(out, row.remotePort);
+    put(out, static_cast<std::uint32_t>(row.family));
+    put(out, row.interfaceIndex);
+    put(out, row.cookie);
+    return out;
+}
+
+std::optional<TcpRow> decodeRow(std::string_view payload) {
+    Reader in(payload);
+    TcpRow row;
+    row.state = in.take<std::uint32_t>();
+    row.localAddress = in.take<std::uint32_t>();
+    row.localPort = in.take<std::uint32_t>();
+    row.remoteAddress = in.take<std::uint32_t>();
+    row.remotePort = in.take<std::uint32_t>();
+    auto family = in.take<std::uint32_t>();
+    row.interfaceIndex = in.take<std::uint32_t>();
+    row.cookie = in.take<std::uint64_t>();
+    if (!in.done() || family > static_cast<std::uint32_t>(TcpFamily::V6Mapped))
+        return std::nullopt;
+    row.family = static_cast<TcpFamily>(family);
+    return row;
+}
+
+std::string encodeRefusal(const KernelRefusal& r) {
+    std::string out;
+    put(out, r.address);
+    put(out, r.pid);
+    put(out, r.port);
+    put(out, r.protocol);
+    put(out, static_cast<std::uint8_t>(r.direction));
+    out += r.command.substr(0, 16);
+    return out;
+}
+
+std::optional<KernelRefusal> decodeRefusal(std::string_view payload) {
+    Reader in(payload);
+    KernelRefusal r;
+    r.address = in.take<std::uint32_t>();
+    r.pid = in.take<std::uint32_t>();
+    r.port = in.take<std::uint16_t>();
+    r.protocol = in.take<std::uint8_t>();
+    auto direction = in.take<std::uint8_t>();
+    if (!in.ok() || direction > 1 || payload.size() > 12 + 16)
+        return std::nullopt;
+    r.direction = static_cast<RefusalDirection>(direction);
+    r.command = in.rest();
+    return r;
+}
+
+std::string encodeLost(std::uint64_t lost) {
+    std::string out;
+    put(out, lost);
+    return out;
+}
+
+std::optional<std::uint64_t> decodeLost(std::string_view payload) {
+    Reader in(payload);
+    auto lost = in.take<std::uint64_t>();
+    if (!in.done())
+        return std::nullopt;
+    return lost;
+}
+
+std::string encodeTeardownResult(const TeardownResult& result) {
+    std::string out;
+    put(out, std::uint8_t{result.closed});
+    put(out, std::uint8_t{result.gone});
+    out += boundedText(result.reason);
+    return out;
+}
+
+std::optional<TeardownResult> decodeTeardownResult(std::string_view payload) {
+    Reader in(payload);
+    auto closed = in.take<std::uint8_t>();
+    auto gone = in.take<std::uint8_t>();
+    if (!in.ok() || closed > 1 || gone > 1 || payload.size() > 2 + kMaxHelperText)
+        return std::nullopt;
+    return TeardownResult{closed == 1, in.rest(), gone == 1};
+}
+
+}  // namespace bw

@@ -1,0 +1,414 @@
+// The kernel guard against the real kernel: each scenario runs in a private
+// network namespace and in a child cgroup of its own, which is all the guard
+// ever attaches to.
+
+#include <arpa/inet.h>
+#include <bpf/bpf.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/kernel_guard.h"
+#include "support/child_cgroup.h"
+#include "support/network_namespace.h"
+
+namespace bw {
+namespace {
+
+using test::Findings;
+
+constexpr std::uint16_t kPort = 8080;
+constexpr const char* kBanned = "127.0.0.5";
+constexpr const char* kAllowed = "127.0.0.6";
+constexpr const char* kBannedSource = "127.0.0.7";
+
+std::uint32_t address(const char* text) {
+    in_addr a{};
+    inet_pton(AF_INET, text, &a);
+    return ntohl(a.s_addr);
+}
+
+// The two banned addresses among other intervals.
+std::vector<AddressInterval> bannedTable() {
+    return {{address("10.0.0.0"), address("10.255.255.255")},
+            {address(kBanned), address(kBanned)},
+            {address(kBannedSource), address(kBannedSource)},
+            {address("200.0.0.0"), address("200.0.0.9")}};
+}
+
+// Runs the scenario with a started kernel guard in a private network and a
+// child cgroup. The finding "skip" carries the reason where the kernel takes
+// no cgroup programs at all.
+test::PrivateNetworkRun runGuarded(const std::function<void(KernelGuard&, Findings&)>& scenario) {
+    return test::runInPrivateNetwork([&](Findings& f) {
+        if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
+            f.set("skip", why);
+            return;
+        }
+        test::ChildCgroup cgroup;
+        if (!cgroup.ok()) {
+            f.set("skip", "no child cgroup: " + cgroup.problem());
+            return;
+        }
+        auto guard = makeInProcessKernelGuard();
+        std::string whyNot;
+        if (!guard->start(whyNot))
+            throw std::runtime_error("the guard did not start: " + whyNot);
+        scenario(*guard, f);
+    });
+}
+
+#define BW_RUN_GUARDED(run, ...)                                         \
+    test::PrivateNetworkRun run = runGuarded(__VA_ARGS__);               \
+    if (!run.created)                                                    \
+        GTEST_SKIP() << "no private network namespace: " << run.problem; \
+    if (!run.findings["skip"].empty())                                   \
+        GTEST_SKIP() << run.findings["skip"];                            \
+    ASSERT_TRUE(run.completed) << run.problem
+
+sockaddr_in inet(const char* text, std::uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, text, &a.sin_addr);
+    return a;
+}
+
+sockaddr_in6 mapped(const char* v4, std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    inet_pton(AF_INET6, (std::string("::ffff:") + v4).c_str(), &a.sin6_addr);
+    return a;
+}
+
+// The errno of connect() on a new socket; 0 when it worked.
+template <typename Address>
+int connectError(int family, int type, const Address& to) {
+    int fd = socket(family, type | SOCK_CLOEXEC, 0);
+    int result = connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    int error = result == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+template <typename Address>
+int sendToError(int family, const Address& to) {
+    int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ssize_t sent = sendto(fd, "x", 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    int error = sent == 1 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+std::string describe(const KernelRefusal& r) {
+    return std::to_string(r.address) + ":" + std::to_string(r.port) + "/" +
+           std::to_string(r.protocol) +
+           (r.direction == RefusalDirection::Incoming ? " in" : " out") + " pid " +
+           std::to_string(r.pid) + " " + r.command;
+}
+
+TEST(KernelGuardInPrivateNetwork, RefusesBannedPeersOverEveryRouteAndLetsOthersThrough) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        prctl(PR_SET_NAME, "bw-refused");
+        int bannedListener = test::listenOn(kBanned, kPort);
+        int allowedListener = test::listenOn(kAllowed, kPort);
+        f.set("table", guard.replaceTable(bannedTable()) ? "replaced" : "refused");
+
+        f.set("tcp", std::strerror(connectError(AF_INET, SOCK_STREAM, inet(kBanned, kPort))));
+        fcntl(bannedListener, F_SETFL, O_NONBLOCK);
+        f.set("accepted", test::acceptOne(bannedListener) >= 0 ? "yes" : "no");
+        f.set("udpConnect", std::strerror(connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53))));
+        f.set("udpSend", std::strerror(sendToError(AF_INET, inet(kBanned, 53))));
+        f.set("mappedTcp",
+              std::strerror(connectError(AF_INET6, SOCK_STREAM, mapped(kBanned, kPort))));
+        f.set("mappedSend", std::strerror(sendToError(AF_INET6, mapped(kBanned, 53))));
+
+        f.set("allowedTcp", connectError(AF_INET, SOCK_STREAM, inet(kAllowed, kPort)));
+        f.set("allowedSend", sendToError(AF_INET, inet(kAllowed, 53)));
+        f.set("allowedMapped", connectError(AF_INET6, SOCK_STREAM, mapped(kAllowed, kPort)));
+
+        std::vector<KernelRefusal> refusals;
+        f.set("lost", static_cast<long long>(guard.takeRefusals(refusals)));
+        std::string seen;
+        for (const KernelRefusal& r : refusals) seen += describe(r) + "\n";
+        f.set("refusals", seen);
+        f.set("pid", getpid());
+        close(bannedListener);
+        close(allowedListener);
+    });
+    const Findings& f = run.findings;
+    const std::string eperm = std::strerror(EPERM);
+    EXPECT_EQ(f["table"], "replaced");
+    EXPECT_EQ(f["tcp"], eperm);
+    EXPECT_EQ(f["accepted"], "no");
+    EXPECT_EQ(f["udpConnect"], eperm);
+    EXPECT_EQ(f["udpSend"], eperm);
+    EXPECT_EQ(f["mappedTcp"], eperm);
+    EXPECT_EQ(f["mappedSend"], eperm);
+    EXPECT_EQ(f.number("allowedTcp"), 0);
+    EXPECT_EQ(f.number("allowedSend"), 0);
+    EXPECT_EQ(f.number("allowedMapped"), 0);
+    EXPECT_EQ(f.number("lost"), 0);
+    const std::string who = " out pid " + f["pid"] + " bw-refused\n";
+    const std::string banned = std::to_string(address(kBanned));
+    EXPECT_EQ(f["refusals"], banned + ":8080/6" + who + banned + ":53/17" + who + banned +
+                                 ":53/17" + who + banned + ":8080/6" + who + banned + ":53/17" +
+                                 who);
+}
+
+TEST(KernelGuardInPrivateNetwork, DropsConnectionsFromABannedSource) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        int listener = test::listenOn("127.0.0.1", kPort);
+        fcntl(listener, F_SETFL, O_NONBLOCK);
+        guard.replaceTable(bannedTable());
+
+        int client = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in local = inet(kBannedSource, 0);
+        bind(client, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        sockaddr_in to = inet("127.0.0.1", kPort);
+        connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        socklen_t size = sizeof local;
+        getsockname(client, reinterpret_cast<sockaddr*>(&local), &size);
+        f.set("clientPort", ntohs(local.sin_port));
+
+        // The drop happens as the handshake's first packet arrives; wait for its report.
+        std::vector<KernelRefusal> refusals;
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (refusals.empty() && std::chrono::steady_clock::now() < giveUp) {
+            guard.takeRefusals(refusals);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        f.set("refusal", refusals.empty() ? "" : describe(refusals.front()));
+        f.set("accepted", test::acceptOne(listener) >= 0 ? "yes" : "no");
+        close(client);
+        close(listener);
+    });
+    EXPECT_EQ(run.findings["refusal"], std::to_string(address(kBannedSource)) + ":" +
+                                           run.findings["clientPort"] + "/6 in pid 0 ");
+    EXPECT_EQ(run.findings["accepted"], "no");
+}
+
+TEST(KernelGuardInPrivateNetwork, BlockingOffLetsThroughAtOnceAndOnRefusesAgain) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        guard.replaceTable(bannedTable());
+        auto attempt = [] { return connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53)); };
+        f.set("on", attempt());
+        f.set("switchedOff", guard.setBlocking(false) ? "yes" : "no");
+        f.set("off", attempt());
+        guard.setBlocking(true);
+        f.set("onAgain", attempt());
+    });
+    EXPECT_EQ(run.findings.number("on"), EPERM);
+    EXPECT_EQ(run.findings["switchedOff"], "yes");
+    EXPECT_EQ(run.findings.number("off"), 0);
+    EXPECT_EQ(run.findings.number("onAgain"), EPERM);
+}
+
+TEST(KernelGuardInPrivateNetwork, TableReplacementsNeverLetABannedConnectThrough) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        std::vector<AddressInterval> small = {{address(kBanned), address(kBanned)}};
+        std::vector<AddressInterval> large;
+        for (std::uint32_t i = 0; i < 5000; ++i)
+            large.push_back({address("1.0.0.0") + i * 16, address("1.0.0.0") + i * 16 + 7});
+        large.push_back({address(kBanned), address(kBanned)});
+        guard.replaceTable(small);
+
+        std::atomic<bool> done{false};
+        std::atomic<long> bannedThrough{0}, bannedTries{0}, allowedFailed{0}, allowedTries{0};
+        std::thread banned([&] {
+            while (!done) {
+                bannedThrough += connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53)) == 0;
+                ++bannedTries;
+            }
+        });
+        std::thread allowed([&] {
+            while (!done) {
+                allowedFailed += connectError(AF_INET, SOCK_DGRAM, inet(kAllowed, 53)) != 0;
+                ++allowedTries;
+            }
+        });
+        int replaced = 0;
+        std::vector<KernelRefusal> drained;
+        for (int i = 0; i < 200; ++i) {
+            replaced += guard.replaceTable(i % 2 ? small : large);
+            guard.takeRefusals(drained);
+            drained.clear();
+        }
+        done = true;
+        banned.join();
+        allowed.join();
+        f.set("replaced", replaced);
+        f.set("bannedThrough", bannedThrough.load());
+        f.set("allowedFailed", allowedFailed.load());
+        f.set("tried", bannedTries > 0 && allowedTries > 0 ? "both" : "not both");
+    });
+    EXPECT_EQ(run.findings.number("replaced"), 200);
+    EXPECT_EQ(run.findings.number("bannedThrough"), 0);
+    EXPECT_EQ(run.findings.number("allowedFailed"), 0);
+    EXPECT_EQ(run.findings["tried"], "both");
+}
+
+TEST(KernelGuardInPrivateNetwork, RefusesATableThatIsNotSortedAndDisjointAndKeepsTheOld) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        guard.replaceTable(bannedTable());
+        std::vector<AddressInterval> unsorted = {{address(kAllowed), address(kAllowed)},
+                                                 {address("1.0.0.0"), address("1.0.0.0")}};
+        f.set("accepted", guard.replaceTable(unsorted) ? "yes" : "no");
+        f.set("banned", connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53)));
+        f.set("allowed", connectError(AF_INET, SOCK_DGRAM, inet(kAllowed, 53)));
+    });
+    EXPECT_EQ(run.findings["accepted"], "no");
+    EXPECT_EQ(run.findings.number("banned"), EPERM);
+    EXPECT_EQ(run.findings.number("allowed"), 0);
+}
+
+// Programs attached to the cgroup, over the five hooks.
+long attachedPrograms(const std::filesystem::path& cgroup) {
+    int fd = open(cgroup.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    long total = 0;
+    for (bpf_attach_type type :
+         {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
+          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS}) {
+        __u32 count = 0;
+        if (bpf_prog_query(fd, type, 0, nullptr, nullptr, &count) != 0)
+            return -1;
+        total += count;
+    }
+    close(fd);
+    return total;
+}
+
+// A process of its own starts a guard in the cgroup and then ends, by itself
+// or by SIGKILL; the programs attached while it lived are counted first.
+void guardInChildProcessThenEnd(const std::filesystem::path& cgroup, bool kill, Findings& f) {
+    int ready[2];
+    int hold[2];
+    if (pipe(ready) != 0 || pipe(hold) != 0)
+        throw std::runtime_error("pipe");
+    pid_t child = fork();
+    if (child == 0) {
+        close(ready[0]);
+        close(hold[1]);
+        auto guard = makeInProcessKernelGuard();
+        std::string whyNot;
+        char started = guard->start(whyNot) ? 'y' : 'n';
+        (void)!write(ready[1], &started, 1);
+        char byte;
+        (void)!read(hold[0], &byte, 1);  // until told, or killed
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    char started = 'n';
+    (void)!read(ready[0], &started, 1);
+    close(ready[0]);
+    f.set("started", std::string(1, started));
+    f.set("attachedWhileRunning", attachedPrograms(cgroup));
+    if (kill)
+        ::kill(child, SIGKILL);
+    else
+        close(hold[1]);
+    waitpid(child, nullptr, 0);
+    // Links go when their last descriptor closes; the kernel does that
+    // asynchronously, so the count is read until it settles (a hang guard).
+    long after = attachedPrograms(cgroup);
+    for (int i = 0; i < 1000 && after != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        after = attachedPrograms(cgroup);
+    }
+    f.set("attachedAfter", after);
+}
+
+TEST(KernelGuardInPrivateNetwork, EndingTheProcessLeavesNothingAttached) {
+    for (bool kill : {false, true}) {
+        SCOPED_TRACE(kill ? "killed" : "ended");
+        BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
+            if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
+                f.set("skip", why);
+                return;
+            }
+            test::ChildCgroup cgroup;
+            if (!cgroup.ok()) {
+                f.set("skip", cgroup.problem());
+                return;
+            }
+            guardInChildProcessThenEnd(cgroup.path(), kill, f);
+        });
+        if (!run.findings["skip"].empty())
+            GTEST_SKIP() << run.findings["skip"];
+        EXPECT_EQ(run.findings["started"], "y");
+        EXPECT_EQ(run.findings.number("attachedWhileRunning"), 5);
+        EXPECT_EQ(run.findings.number("attachedAfter"), 0);
+    }
+}
+
+bool dropCapability(int capability) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[capability / 32].effective &= ~(1u << (capability % 32));
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST(KernelGuardInPrivateNetwork, WithoutTheCapabilitiesItSaysWhyAndAttachesNothing) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        test::ChildCgroup cgroup;
+        if (!cgroup.ok()) {
+            f.set("skip", cgroup.problem());
+            return;
+        }
+        bool dropped = dropCapability(CAP_BPF) && dropCapability(CAP_SYS_ADMIN);
+        auto guard = makeInProcessKernelGuard();
+        std::string whyNot;
+        f.set("started", guard->start(whyNot) ? "yes" : "no");
+        f.set("dropped", dropped ? "yes" : "no");
+        f.set("why", whyNot);
+        f.set("attached", attachedPrograms(cgroup.path()));
+    });
+    if (!run.findings["skip"].empty())
+        GTEST_SKIP() << run.findings["skip"];
+    EXPECT_EQ(run.findings["dropped"], "yes");
+    EXPECT_EQ(run.findings["started"], "no");
+    EXPECT_EQ(run.findings["why"],
+              "kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities");
+    EXPECT_EQ(run.findings.number("attached"), 0);
+}
+
+TEST(Cgroup2Mount, IsFoundFromMountinfo) {
+    struct Case {
+        const char* mountinfo;
+        const char* expected;  // empty: none
+    } cases[] = {
+        {"40 30 0:37 / /sys/fs/cgroup/unified rw,relatime shared:9 - cgroup2 cgroup2 rw\n",
+         "/sys/fs/cgroup/unified"},
+        {"22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+         "31 22 0:26 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw,nsdelegate\n",
+         "/sys/fs/cgroup"},
+        {"31 22 0:26 / /mnt/my\\040groups rw - cgroup2 none rw\n", "/mnt/my groups"},
+        {"35 30 0:31 / /sys/fs/cgroup/cpu rw - cgroup cgroup rw,cpu\n", ""},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        auto found = cgroup2MountPoint(c.mountinfo);
+        EXPECT_EQ(found ? found->string() : std::string(), c.expected) << c.mountinfo;
+    }
+}
+
+}  // namespace
+}  // namespace bw

@@ -1,0 +1,353 @@
+// The bastionwatch-kernel helper: its messages are checked before anything is
+// applied, and it ends, detaching everything, when its parent goes.
+
+#include <arpa/inet.h>
+#include <bpf/bpf.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/kernel_guard.h"
+#include "platform/kernel_helper_protocol.h"
+#include "support/child_cgroup.h"
+#include "support/network_namespace.h"
+
+namespace bw {
+namespace {
+
+using test::Findings;
+
+std::string withHeader(std::uint32_t type, std::uint32_t size, std::string_view payload) {
+    std::string bytes(8, '\0');
+    std::memcpy(bytes.data(), &type, 4);
+    std::memcpy(bytes.data() + 4, &size, 4);
+    return bytes + std::string(payload);
+}
+
+std::string tableBytes(std::uint32_t count, std::vector<std::uint32_t> bounds) {
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &count, 4);
+    for (std::uint32_t b : bounds) bytes.append(reinterpret_cast<const char*>(&b), 4);
+    return bytes;
+}
+
+TEST(HelperProtocol, ATableIsTakenOnlyWhenItsSizeCountAndShapeHold) {
+    struct Case {
+        const char* what;
+        std::string payload;
+        bool taken;
+    } cases[] = {
+        {"empty table", tableBytes(0, {}), true},
+        {"two intervals", tableBytes(2, {1, 4, 6, 9}), true},
+        {"no count", "", false},
+        {"count beyond the size", tableBytes(3, {1, 4, 6, 9}), false},
+        {"count below the size", tableBytes(1, {1, 4, 6, 9}), false},
+        {"cut inside an interval", tableBytes(2, {1, 4, 6}), false},
+        {"unsorted", tableBytes(2, {6, 9, 1, 4}), false},
+        {"overlapping", tableBytes(2, {1, 6, 6, 9}), false},
+        {"reversed bounds", tableBytes(1, {9, 1}), false},
+        {"count past the limit", tableBytes(0xFFFFFFFF, {}), false},
+    };
+    for (const Case& c : cases) {
+        std::string why;
+        EXPECT_EQ(decodeTable(c.payload, why).has_value(), c.taken) << c.what << ": " << why;
+    }
+}
+
+TEST(HelperProtocol, MessagesSurviveTheRoundTripAndMalformedOnesAreRefused) {
+    TcpRow row;
+    row.remoteAddress = 0x0500007F;
+    row.family = TcpFamily::V6Mapped;
+    row.cookie = 77;
+    EXPECT_EQ(decodeRow(encodeRow(row)), row);
+    EXPECT_FALSE(decodeRow(encodeRow(row) + "x"));
+    EXPECT_FALSE(decodeRow(encodeRow(row).substr(1)));
+
+    KernelRefusal refusal{0x7F000005, 8080, 6, RefusalDirection::Incoming, 0, ""};
+    EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);
+    refusal.command = "curl";
+    EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);
+
+    EXPECT_EQ(decodeFlag(encodeFlag(true)), true);
+    EXPECT_EQ(decodeFlag(encodeFlag(false)), false);
+    EXPECT_FALSE(decodeFlag(tableBytes(2, {})));
+    EXPECT_FALSE(decodeFlag(""));
+}
+
+TEST(HelperProtocol, AStreamCutInsideAMessageOrAnnouncingTooMuchIsBroken) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        ReadOutcome outcome;
+    } cases[] = {
+        {"nothing", "", ReadOutcome::Ended},
+        {"whole", withHeader(3, 4, encodeFlag(true)), ReadOutcome::Message},
+        {"cut header", withHeader(3, 4, "").substr(0, 5), ReadOutcome::Broken},
+        {"cut payload", withHeader(3, 4, "ab"), ReadOutcome::Broken},
+        {"too large", withHeader(2, 0xFFFFFFF0, ""), ReadOutcome::Broken},
+    };
+    for (const Case& c : cases) {
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        ASSERT_EQ(write(ends[1], c.bytes.data(), c.bytes.size()),
+                  static_cast<ssize_t>(c.bytes.size()));
+        close(ends[1]);
+        HelperMessage message;
+        std::string why;
+        EXPECT_EQ(readHelperMessage(ends[0], message, why), c.outcome) << c.what;
+        close(ends[0]);
+    }
+}
+
+// The helper as a child of this process, on a socket pair.
+struct HelperProcess {
+    HelperProcess() {
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+            throw std::runtime_error("socketpair");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+        char* arguments[] = {const_cast<char*>("bastionwatch-kernel"), nullptr};
+        std::string cgroup = std::string("BASTIONWATCH_CGROUP=") + getenv("BASTIONWATCH_CGROUP");
+        char* environment[] = {cgroup.data(), nullptr};
+        if (posix_spawn(&pid, BW_KERNEL_HELPER_EXECUTABLE, &actions, nullptr, arguments,
+                        environment) != 0)
+            throw std::runtime_error("cannot start the helper");
+        posix_spawn_file_actions_destroy(&actions);
+        close(ends[1]);
+        socket = ends[0];
+    }
+    ~HelperProcess() {
+        if (socket >= 0)
+            close(socket);
+        waitpid(pid, nullptr, 0);
+    }
+
+    void send(std::string_view bytes) const {
+        (void)!::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    }
+    // The next answer, as "ok" or the reason; "ended" when the helper is gone.
+    std::string answer() const {
+        HelperMessage message;
+        std::string why;
+        while (readHelperMessage(socket, message, why) == ReadOutcome::Message) {
+            if (message.type != HelperMessageType::Answer)
+                continue;
+            auto a = decodeAnswer(message.payload);
+            return !a ? "malformed answer" : a->ok ? "ok" : a->reason;
+        }
+        return "ended";
+    }
+    // The helper's exit status once it has ended by itself.
+    int exitStatus() {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    pid_t pid = -1;
+    int socket = -1;
+};
+
+long attachedPrograms(const std::filesystem::path& cgroup) {
+    int fd = open(cgroup.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    long total = 0;
+    for (bpf_attach_type type :
+         {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
+          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS}) {
+        __u32 count = 0;
+        bpf_prog_query(fd, type, 0, nullptr, nullptr, &count);
+        total += count;
+    }
+    close(fd);
+    return total;
+}
+
+// Links go when the helper's last descriptor closes, which the kernel finishes
+// asynchronously: read until it settles (a hang guard, not a measure).
+long attachedOnceSettled(const std::filesystem::path& cgroup) {
+    long attached = attachedPrograms(cgroup);
+    for (int i = 0; i < 1000 && attached != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        attached = attachedPrograms(cgroup);
+    }
+    return attached;
+}
+
+int udpConnectError(const char* address) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(53);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    int error = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
+    close(fd);
+    return error;
+}
+
+// Runs the scenario in a private network and a child cgroup; "skip" says why not.
+test::PrivateNetworkRun runInCgroup(
+    const std::function<void(const std::filesystem::path&, Findings&)>& scenario) {
+    return test::runInPrivateNetwork([&](Findings& f) {
+        if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
+            f.set("skip", why);
+            return;
+        }
+        test::ChildCgroup cgroup;
+        if (!cgroup.ok()) {
+            f.set("skip", cgroup.problem());
+            return;
+        }
+        scenario(cgroup.path(), f);
+    });
+}
+
+#define BW_RUN_IN_CGROUP(run, ...)                                       \
+    test::PrivateNetworkRun run = runInCgroup(__VA_ARGS__);              \
+    if (!run.created)                                                    \
+        GTEST_SKIP() << "no private network namespace: " << run.problem; \
+    if (!run.findings["skip"].empty())                                   \
+        GTEST_SKIP() << run.findings["skip"];                            \
+    ASSERT_TRUE(run.completed) << run.problem
+
+constexpr std::uint32_t kBanned = 0x7F000005;  // 127.0.0.5
+
+TEST(KernelHelper, RefusesMalformedMessagesBeforeStartWithoutAttaching) {
+    BW_RUN_IN_CGROUP(run, [](const std::filesystem::path& cgroup, Findings& f) {
+        HelperProcess helper;
+        helper.send(withHeader(2, 12, tableBytes(1, {kBanned, kBanned})));
+        f.set("tableBeforeStart", helper.answer());
+        helper.send(withHeader(1, 1, "x"));
+        f.set("startWithPayload", helper.answer());
+        helper.send(withHeader(99, 0, ""));
+        f.set("unknown", helper.answer());
+        f.set("attached", attachedPrograms(cgroup));
+        helper.send(withHeader(2, 0xFFFFFFF0, ""));
+        f.set("tooLarge", helper.answer());
+        f.set("status", helper.exitStatus());
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["tableBeforeStart"], "refused: the guard has not started");
+    EXPECT_EQ(f["startWithPayload"], "refused: a start message carries nothing");
+    EXPECT_EQ(f["unknown"], "refused: an unknown message");
+    EXPECT_EQ(f.number("attached"), 0);
+    EXPECT_EQ(f["tooLarge"], "refused: a message announced 4294967280 bytes");
+    EXPECT_EQ(f.number("status"), 1);
+}
+
+TEST(KernelHelper, RefusesAMalformedTableAndKeepsTheOneInForce) {
+    BW_RUN_IN_CGROUP(run, [](const std::filesystem::path& cgroup, Findings& f) {
+        HelperProcess helper;
+        helper.send(withHeader(1, 0, ""));
+        f.set("start", helper.answer());
+        helper.send(withHeader(2, 12, tableBytes(1, {kBanned, kBanned})));
+        f.set("table", helper.answer());
+        helper.send(withHeader(2, 12, tableBytes(2, {1, 2})));
+        f.set("countBeyondSize", helper.answer());
+        helper.send(withHeader(2, 20, tableBytes(2, {kBanned + 5, kBanned + 5, 1, 2})));
+        f.set("unsorted", helper.answer());
+        helper.send(withHeader(3, 4, tableBytes(7, {})));
+        f.set("blockingSeven", helper.answer());
+        f.set("banned", udpConnectError("127.0.0.5"));
+        f.set("allowed", udpConnectError("127.0.0.10"));
+        // Cut short: the stream cannot be trusted any more, so the helper ends.
+        helper.send(withHeader(2, 100, "0123456789"));
+        shutdown(helper.socket, SHUT_WR);
+        f.set("cut", helper.answer());
+        f.set("status", helper.exitStatus());
+        f.set("attachedAfter", attachedOnceSettled(cgroup));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["start"], "ok");
+    EXPECT_EQ(f["table"], "ok");
+    EXPECT_EQ(f["countBeyondSize"], "refused: the table's size does not match its count");
+    EXPECT_EQ(f["unsorted"], "refused: the table is not sorted and disjoint");
+    EXPECT_EQ(f["blockingSeven"], "refused: a blocking switch that is neither on nor off");
+    EXPECT_EQ(f.number("banned"), EPERM);
+    EXPECT_EQ(f.number("allowed"), 0);
+    EXPECT_EQ(f["cut"], "refused: a message was cut short");
+    EXPECT_EQ(f.number("status"), 1);
+    EXPECT_EQ(f.number("attachedAfter"), 0);
+}
+
+// The client of the helper in a process of its own, killed once it guards:
+// the helper sees its socket close and ends, detaching everything.
+TEST(KernelHelper, EndsWithItsParent) {
+    BW_RUN_IN_CGROUP(run, [](const std::filesystem::path& cgroup, Findings& f) {
+        int ready[2];
+        if (pipe(ready) != 0)
+            throw std::runtime_error("pipe");
+        pid_t parent = fork();
+        if (parent == 0) {
+            close(ready[0]);
+            std::filesystem::path beside =
+                std::filesystem::path(BW_KERNEL_HELPER_EXECUTABLE).parent_path() / "program";
+            auto guard = makeHelperKernelGuard(beside);
+            std::string whyNot;
+            bool started = guard->start(whyNot) && guard->replaceTable({{{kBanned, kBanned}}});
+            std::string word = started ? "y" : "n:" + whyNot;
+            (void)!write(ready[1], word.data(), word.size());
+            close(ready[1]);
+            pause();  // until killed
+            _exit(0);
+        }
+        close(ready[1]);
+        char word[512] = {};
+        (void)!read(ready[0], word, sizeof word - 1);
+        close(ready[0]);
+        f.set("started", word);
+        f.set("banned", udpConnectError("127.0.0.5"));
+        f.set("attachedWhileRunning", attachedPrograms(cgroup));
+        kill(parent, SIGKILL);
+        waitpid(parent, nullptr, 0);
+        f.set("attachedAfter", attachedOnceSettled(cgroup));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["started"], "y");
+    EXPECT_EQ(f.number("banned"), EPERM);
+    EXPECT_EQ(f.number("attachedWhileRunning"), 5);
+    EXPECT_EQ(f.number("attachedAfter"), 0);
+}
+
+// The helper started without the capabilities (dropped from the bounding set,
+// so not even root's exec regains them) says why and attaches nothing.
+TEST(KernelHelper, WithoutTheCapabilitiesTheHelperSaysWhy) {
+    BW_RUN_IN_CGROUP(run, [](const std::filesystem::path& cgroup, Findings& f) {
+        bool dropped = prctl(PR_CAPBSET_DROP, CAP_BPF, 0, 0, 0) == 0 &&
+                       prctl(PR_CAPBSET_DROP, CAP_SYS_ADMIN, 0, 0, 0) == 0;
+        f.set("dropped", dropped ? "yes" : "no");
+        std::filesystem::path beside =
+            std::filesystem::path(BW_KERNEL_HELPER_EXECUTABLE).parent_path() / "program";
+        auto guard = makeHelperKernelGuard(beside);
+        std::string whyNot;
+        f.set("started", guard->start(whyNot) ? "yes" : "no");
+        f.set("why", whyNot);
+        f.set("running", guard->running() ? "yes" : "no");
+        f.set("attached", attachedPrograms(cgroup));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["dropped"], "yes");
+    EXPECT_EQ(f["started"], "no");
+    EXPECT_EQ(f["why"], "kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities");
+    EXPECT_EQ(f["running"], "no");
+    EXPECT_EQ(f.number("attached"), 0);
+}
+
+}  // namespace
+}  // namespace bw

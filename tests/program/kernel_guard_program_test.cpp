@@ -1,0 +1,195 @@
+// The program with a kernel guard (the fake): which guard runs and why, the
+// kernel's table following the ban table, the blocking switch, and refusals
+// reported like the guard pass's rejections.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "program/program.h"
+#include "support/fake_kernel_guard.h"
+#include "support/program_fixture.h"
+
+namespace bw {
+namespace {
+
+constexpr std::uint32_t k10_0_0_5 = 0x0A000005;
+
+struct KernelProgram : test::FakeServices {
+    KernelProgram() { dir.write("Moatlist.P2P", "Example Net:10.0.0.0-10.0.0.255\r\n"); }
+
+    Program& start(std::string_view argument = "") {
+        ProgramServices s = services();
+        s.kernelGuard = &kernel;
+        s.canCloseConnections = canClose;
+        program = std::make_unique<Program>(host, s);
+        program->load(argument);
+        return *program;
+    }
+
+    void refused(std::uint32_t address, int times = 1) {
+        for (int i = 0; i < times; ++i)
+            kernel.queued.push_back({address, 443, 6, RefusalDirection::Outgoing, 42, "curl"});
+    }
+
+    test::FakeKernelGuard kernel;
+    bool canClose = true;
+    test::RecordingHost host;
+    std::unique_ptr<Program> program;
+};
+
+std::vector<AddressInterval> table(std::initializer_list<AddressInterval> intervals) {
+    return intervals;
+}
+
+TEST(KernelGuardProgram, TheLogViewSaysWhichGuardRunsAndWhy) {
+    struct Case {
+        std::string whyNot;
+        bool canClose;
+        std::string line;
+        GuardMode mode;
+    } cases[] = {
+        {"", true,
+         "Guard: kernel blocking; connections to banned addresses are refused before they are "
+         "made.\r\n",
+         GuardMode::Kernel},
+        {"kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities", true,
+         "Guard: polling the connection table, because kernel blocking needs the CAP_BPF and "
+         "CAP_NET_ADMIN capabilities.\r\n",
+         GuardMode::Polling},
+        {"kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities", false,
+         "Not guarded: banned connections can be neither refused nor closed, only reported "
+         "(kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities; closing "
+         "connections needs the CAP_NET_ADMIN capability).\r\n",
+         GuardMode::ReportOnly},
+    };
+    for (const Case& c : cases) {
+        KernelProgram k;
+        k.kernel.whyNot = c.whyNot;
+        k.canClose = c.canClose;
+        Program& program = k.start();
+        std::size_t header = k.host.log.find("System Timezone: GMT ");
+        std::size_t line = k.host.log.find(c.line);
+        EXPECT_NE(line, std::string::npos) << k.host.log;
+        EXPECT_LT(header, line);
+        EXPECT_EQ(k.host.log.find(c.line, line + 1), std::string::npos) << "said once";
+        EXPECT_EQ(program.state().guardMode, c.mode);
+    }
+}
+
+TEST(KernelGuardProgram, TheKernelTableFollowsEveryChangeOfTheBanTable) {
+    KernelProgram k;
+    Program& program = k.start();
+    ASSERT_FALSE(k.kernel.tables.empty());
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A0000FF}}));
+
+    program.addRange("Other", "20.0.0.1", "20.0.0.9");
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A0000FF}, {0x14000001, 0x14000009}}));
+
+    program.removeEntry({10, 0});
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x14000001, 0x14000009}}));
+
+    k.dir.write("Moatlist.P2P", "Reloaded:40.0.0.0-40.0.0.3\r\n");
+    program.STARTUPLOAD("");  // as the update check does with a new list
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x28000000, 0x28000003}}));
+}
+
+TEST(KernelGuardProgram, ATableChangeSweepsConnectionsThatAlreadyExist) {
+    KernelProgram k;
+    Program& program = k.start();
+    k.tcp.rows.push_back(test::connectionTo(test::ipField(30, 0, 0, 7)));
+    program.addRange("Late", "30.0.0.1", "30.0.0.9");
+    ASSERT_EQ(k.tcp.tornDown.size(), 1u);
+    EXPECT_EQ(k.tcp.tornDown[0].remoteAddress, test::ipField(30, 0, 0, 7));
+}
+
+TEST(KernelGuardProgram, BlockingOffClearsTheFlagAndOnSetsItAndSweeps) {
+    KernelProgram k;
+    Program& program = k.start();
+    program.blockingClicked(false);
+    k.tcp.rows.push_back(test::connectionTo(test::ipField(10, 0, 0, 5)));
+    program.guardTimerFired();
+    EXPECT_TRUE(k.tcp.tornDown.empty());
+    program.blockingClicked(true);
+    EXPECT_EQ(k.kernel.blocking, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(k.tcp.tornDown.size(), 1u);
+}
+
+TEST(KernelGuardProgram, WhileTheKernelGuardRunsTheTimerReadsNoConnectionTable) {
+    KernelProgram k;
+    Program& program = k.start();
+    int reads = k.tcp.reads;
+    for (int i = 0; i < 10; ++i) program.guardTimerFired();
+    EXPECT_EQ(k.tcp.reads, reads);
+
+    KernelProgram polling;
+    polling.kernel.whyNot = "no";
+    Program& polled = polling.start();
+    reads = polling.tcp.reads;
+    polled.guardTimerFired();
+    EXPECT_GT(polling.tcp.reads, reads);
+}
+
+TEST(KernelGuardProgram, ARefusalIsReportedAsARejectionNamingEachMatchingEntry) {
+    KernelProgram k;
+    k.dir.write("Moatlist.P2P", "Example Net:10.0.0.0-10.0.0.255\r\nInner:10.0.0.5\r\n");
+    Program& program = k.start();
+    std::string before = k.host.log;
+    k.refused(k10_0_0_5);
+    program.guardTimerFired();
+    EXPECT_EQ(k.host.log.substr(before.size()),
+              "Connection Rejected: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15)\r\n"
+              "Connection Rejected: 10.0.0.5 - Inner (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(program.state().counters.blocked, 2u);
+    EXPECT_EQ(k.dir.read("connlog.txt"),
+              "12-05-2026, 21:41:15, 10.0.0.5\r\n"
+              "Rejected: 10.0.0.5 - Example Net (12-05-2026 @ 21:41:15)\r\n"
+              "Rejected: 10.0.0.5 - Inner (12-05-2026 @ 21:41:15)\r\n");
+}
+
+TEST(KernelGuardProgram, RetriesOfOneAddressAreReportedOnceASecondAndAllCounted) {
+    KernelProgram k;
+    Program& program = k.start();
+    std::string before = k.host.log;
+    k.refused(k10_0_0_5, 50);
+    program.guardTimerFired();
+    k.refused(k10_0_0_5, 50);
+    program.guardTimerFired();
+    const std::string line = "Connection Rejected: 10.0.0.5 - Example Net (12-05-2026 @ ";
+    std::string added = k.host.log.substr(before.size());
+    EXPECT_EQ(added, line + "21:41:15)\r\n");
+    EXPECT_EQ(program.state().counters.blocked, 100u);
+
+    k.clock.time.second = 16;
+    k.refused(k10_0_0_5);
+    k.kernel.lost = 7;
+    program.guardTimerFired();
+    EXPECT_EQ(k.host.log.substr(before.size()), added + line + "21:41:16)\r\n");
+    EXPECT_EQ(program.state().counters.blocked, 108u);
+}
+
+TEST(KernelGuardProgram, WhenTheKernelGuardEndsThePollingGuardTakesOverAndSaysSo) {
+    KernelProgram k;
+    Program& program = k.start();
+    k.kernel.guarding = false;
+    program.guardTimerFired();
+    EXPECT_NE(k.host.log.find("Kernel blocking stopped (the kernel guard has ended); polling the "
+                              "connection table instead.\r\n"),
+              std::string::npos)
+        << k.host.log;
+    EXPECT_EQ(program.state().guardMode, GuardMode::Polling);
+    int reads = k.tcp.reads;
+    program.guardTimerFired();
+    EXPECT_GT(k.tcp.reads, reads);
+}
+
+TEST(KernelGuardProgram, AStartThatOnlyAddsALinkAttachesNothing) {
+    KernelProgram k;
+    k.start("bwdat://x@1.2.3.4:1.2.3.9");
+    EXPECT_EQ(k.host.exitStatus, 0);
+    EXPECT_EQ(k.kernel.starts, 0);
+    EXPECT_TRUE(k.kernel.tables.empty());
+}
+
+}  // namespace
+}  // namespace bw

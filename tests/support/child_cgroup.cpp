@@ -1,0 +1,89 @@
+#include "support/child_cgroup.h"
+
+#include <bpf/libbpf.h>
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/kernel_guard.h"
+
+namespace bw::test {
+
+namespace {
+
+std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool movePidInto(const std::filesystem::path& cgroup) {
+    std::ofstream procs(cgroup / "cgroup.procs");
+    procs << getpid() << std::flush;
+    return procs.good();
+}
+
+// The process's own place in the v2 hierarchy: the "0::" line of /proc/self/cgroup.
+std::filesystem::path ownCgroup(const std::filesystem::path& mount) {
+    std::istringstream lines(readText("/proc/self/cgroup"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("0::", 0) == 0)
+            return mount / std::filesystem::path(line.substr(3)).relative_path();
+    }
+    return mount;
+}
+
+}  // namespace
+
+ChildCgroup::ChildCgroup(bool enter) {
+    auto mount = cgroup2MountPoint(readText("/proc/self/mountinfo"));
+    if (!mount) {
+        problem_ = "no cgroup v2 mount";
+        return;
+    }
+    static int made = 0;
+    home_ = ownCgroup(*mount);
+    path_ =
+        *mount / ("bastionwatch-test-" + std::to_string(getpid()) + "-" + std::to_string(made++));
+    std::error_code error;
+    if (!std::filesystem::create_directory(path_, error)) {
+        problem_ = "cannot create " + path_.string() + ": " + error.message();
+        path_.clear();
+        return;
+    }
+    setenv("BASTIONWATCH_CGROUP", path_.c_str(), 1);
+    if (enter && !movePidInto(path_)) {
+        problem_ = "cannot move into " + path_.string();
+        return;
+    }
+    entered_ = enter;
+}
+
+ChildCgroup::~ChildCgroup() {
+    if (path_.empty())
+        return;
+    unsetenv("BASTIONWATCH_CGROUP");
+    if (entered_)
+        movePidInto(home_);
+    // A process of the test may still be on its way out (a helper ending after
+    // its parent): the folder goes once it is empty.
+    for (int tries = 0; tries < 500 && rmdir(path_.c_str()) != 0 && errno == EBUSY; ++tries)
+        usleep(10000);
+}
+
+std::string kernelRefusesCgroupPrograms() {
+    if (libbpf_probe_bpf_prog_type(BPF_PROG_TYPE_CGROUP_SOCK_ADDR, nullptr) != 1)
+        return "this kernel (or this process) may not load cgroup socket-address programs";
+    if (libbpf_probe_bpf_map_type(BPF_MAP_TYPE_RINGBUF, nullptr) != 1)
+        return "this kernel has no BPF ring buffer";
+    if (libbpf_probe_bpf_helper(BPF_PROG_TYPE_CGROUP_SOCK_ADDR, BPF_FUNC_loop, nullptr) != 1)
+        return "this kernel has no bpf_loop (Linux 5.17 or later)";
+    return {};
+}
+
+}  // namespace bw::test

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace bw::test {
+
+// A cgroup v2 folder made for one test under the cgroup2 mount, with
+// BASTIONWATCH_CGROUP naming it, so a kernel guard started now (or by a child
+// process) attaches there and never to the machine's root cgroup. With enter,
+// the calling process moves into it too. Gone again at the end of its scope:
+// the process moves back first.
+class ChildCgroup {
+public:
+    explicit ChildCgroup(bool enter = true);
+    ~ChildCgroup();
+    ChildCgroup(const ChildCgroup&) = delete;
+    ChildCgroup& operator=(const ChildCgroup&) = delete;
+
+    bool ok() const { return problem_.empty(); }
+    const std::string& problem() const { return problem_; }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::filesystem::path home_;  // the cgroup the process came from
+    std::string problem_;
+    bool entered_ = false;
+};
+
+// Why this kernel takes no cgroup programs at all (empty when it does): the
+// one case in which the kernel guard's tests skip.
+std::string kernelRefusesCgroupPrograms();
+
+}  // namespace bw::test

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/kernel_guard.h"
+
+namespace bw::test {
+
+// A kernel guard that records what it was asked and hands out the refusals a
+// test queued. whyNot non-empty makes start fail with it.
+class FakeKernelGuard : public KernelGuard {
+public:
+    bool start(std::string& reason) override {
+        ++starts;
+        if (!whyNot.empty()) {
+            reason = whyNot;
+            return false;
+        }
+        guarding = true;
+        return true;
+    }
+
+    bool replaceTable(std::span<const AddressInterval> intervals) override {
+        if (!guarding || !isKernelTable(intervals))
+            return false;
+        tables.emplace_back(intervals.begin(), intervals.end());
+        return true;
+    }
+
+    bool setBlocking(bool on) override {
+        if (!guarding)
+            return false;
+        blocking.push_back(on);
+        return true;
+    }
+
+    std::uint64_t takeRefusals(std::vector<KernelRefusal>& out) override {
+        out.insert(out.end(), queued.begin(), queued.end());
+        queued.clear();
+        std::uint64_t l = lost;
+        lost = 0;
+        return l;
+    }
+
+    TeardownResult teardown(const TcpRow& row) override {
+        tornDown.push_back(row);
+        return {true, {}};
+    }
+
+    int refusalDescriptor() const override { return -1; }
+    bool running() const override { return guarding; }
+
+    std::string whyNot;
+    bool guarding = false;  // false again: the guard ended (a helper gone)
+    int starts = 0;
+    std::vector<std::vector<AddressInterval>> tables;  // every table handed over, in order
+    std::vector<bool> blocking;                        // every switch, in order
+    std::vector<KernelRefusal> queued;
+    std::uint64_t lost = 0;
+    std::vector<TcpRow> tornDown;
+};
+
+}  // namespace bw::test
