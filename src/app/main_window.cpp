@@ -20,6 +20,7 @@
 #include "app/add_range_dialog.h"
 #include "app/ban_list_model.h"
 #include "app/ban_list_view.h"
+#include "app/lists_view.h"
 #include "app/qt_text.h"
 #include "app/tray_backend.h"
 #include "app/window_commands.h"
@@ -83,6 +84,9 @@ MainWindow::MainWindow(bool trayAvailable)
     central->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(central);
     buildRangesView(central);
+    listsView_ = new ListsView(central);
+    listsView_->setObjectName(QStringLiteral("listsView"));
+    listsView_->hide();
     buildStatusView(central);  // created last, so it lies above the ranges view
 
     guardOnImage_ = new QLabel(this);
@@ -120,6 +124,10 @@ MainWindow::~MainWindow() {
 void MainWindow::attach(WindowCommands& commands) {
     commands_ = &commands;
     model_->setTable(&commands.table());
+    listsView_->attach(commands.lists(), [this] {
+        if (commands_)
+            commands_->listsChanged();
+    });
     stateChanged();
 }
 
@@ -159,6 +167,7 @@ void MainWindow::buildMenus() {
     });
     item(view, "mnuView_status", "&Status && Settings", [this] { showStatusView(); });
     item(view, "mnuView_Blocks", "&IP Ranges/Blocklist", [this] { showRangesView(); });
+    item(view, "mnuView_Lists", "&Lists", [this] { showListsView(); });
 
     QMenu* support = menuBar()->addMenu(tr("&Support"));
     support->setObjectName(QStringLiteral("mnuSupp"));
@@ -306,6 +315,7 @@ void MainWindow::connectWidgets() {
 void MainWindow::placeLayout() {
     statusView_->setGeometry(scale_.rect(layout_.statusView));
     rangesView_->setGeometry(scale_.rect(layout_.rangesView));
+    listsView_->setGeometry(scale_.rect(layout_.rangesView));
     logView_->setGeometry(scale_.rect(layout_.logView));
     blockingPanel_->setGeometry(scale_.rect(layout_.blockingPanel));
     fullLogPanel_->setGeometry(scale_.rect(layout_.fullLogPanel));
@@ -330,11 +340,21 @@ void MainWindow::applyOuterFrame() {
 
 void MainWindow::showStatusView() {
     rangesView_->hide();
+    listsView_->hide();
     statusView_->show();
 }
 
 void MainWindow::showRangesView() {
     rangesView_->show();
+    listsView_->hide();
+    statusView_->hide();
+}
+
+void MainWindow::showListsView() {
+    listsView_->refresh();
+    listsView_->show();
+    listsView_->raise();
+    rangesView_->hide();
     statusView_->hide();
 }
 
@@ -455,6 +475,7 @@ void MainWindow::removeSelected() {
 void MainWindow::guardTick() {
     if (commands_)
         commands_->guardTimerFired();
+    listsView_->followUpdates();
 }
 
 // ---- Host ----------------------------------------------------------------

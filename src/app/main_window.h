@@ -23,6 +23,7 @@ namespace bw {
 class AddRangeDialog;
 class BanListModel;
 class BanListView;
+class ListsView;
 class TrayBackendQt;
 class WindowCommands;
 
@@ -60,6 +61,9 @@ public:
 
     void showStatusView();
     void showRangesView();
+    // The subscribed lists, in the place of the ranges view.
+    void showListsView();
+    ListsView* listsView() const { return listsView_; }
     void openAddDialog();
     void restoreFromTray();
 
@@ -109,6 +113,7 @@ private:
 
     QWidget* statusView_ = nullptr;
     QWidget* rangesView_ = nullptr;
+    ListsView* listsView_ = nullptr;
     QLabel* banner_ = nullptr;
     QLabel* guardOnImage_ = nullptr;
     QLabel* guardOffImage_ = nullptr;

@@ -46,4 +46,11 @@ void ProgramCommands::unload() {
     program_.unload();
 }
 
+ListKeeper* ProgramCommands::lists() {
+    return &program_.lists();
+}
+void ProgramCommands::listsChanged() {
+    program_.listsChanged();
+}
+
 }  // namespace bw

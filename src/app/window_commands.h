@@ -33,6 +33,10 @@ public:
     virtual void viewConnectionLog() = 0;
     virtual void openSupportPage(SupportPage page) = 0;
     virtual void unload() = 0;
+    // The subscribed lists, when there are any to show, and the call that makes
+    // the guard follow a change of them.
+    virtual ListKeeper* lists() { return nullptr; }
+    virtual void listsChanged() {}
 };
 
 // The real thing: every call goes to the Program.
@@ -55,6 +59,8 @@ public:
     void viewConnectionLog() override;
     void openSupportPage(SupportPage page) override;
     void unload() override;
+    ListKeeper* lists() override;
+    void listsChanged() override;
 
 private:
     Program& program_;

@@ -28,9 +28,37 @@ void GuardPass::examine(const TcpRow& row) {
     std::optional<double> value = IP2LONG(address);
     if (!value)
         return;
+    const auto peer = static_cast<std::uint32_t>(*value);
+    if (lists_ && lists_->allows(peer))
+        return;
     table_.findMatches(*value, hits_);
-    if (!hits_.empty() && state_.options.blocking)
-        reject(row, address, hits_);
+    if (!hits_.empty()) {
+        if (state_.options.blocking)
+            reject(row, address, hits_);
+        return;
+    }
+    if (!lists_ || !state_.options.blocking)
+        return;
+    if (std::optional<ListHit> hit = lists_->findBlock(peer))
+        rejectFromList(row, address, *hit);
+}
+
+// Named by the entry and, in brackets, the list it came from.
+void GuardPass::rejectFromList(const TcpRow& row, const std::string& address, const ListHit& hit) {
+    const std::string name = hit.entry + " [" + hit.listName + "]";
+    TeardownResult result = teardown(tcp_, row);
+    if (result.gone)
+        return;
+    if (!result.closed) {
+        reportRefusal(row, address, name, result.reason);
+        return;
+    }
+    std::erase_if(refused_, [&](const TcpRow& r) { return sameConnection(r, row); });
+    if (state_.options.fullLog)
+        log_.logRejectFile(address, name);
+    log_.logRejectView(address, name);
+    ++state_.counters.blocked;
+    host_.stateChanged();
 }
 
 // The connection is closed once; every entry that holds its peer then reports
@@ -43,7 +71,7 @@ void GuardPass::reject(const TcpRow& row, const std::string& address,
     if (result.gone)
         return;
     if (!result.closed) {
-        reportRefusal(row, address, table_.at(hits.front()), result.reason);
+        reportRefusal(row, address, table_.at(hits.front()).name, result.reason);
         return;
     }
     std::erase_if(refused_, [&](const TcpRow& r) { return sameConnection(r, row); });
@@ -58,15 +86,15 @@ void GuardPass::reject(const TcpRow& row, const std::string& address,
 }
 
 // Said once per connection: later passes try again without repeating it.
-void GuardPass::reportRefusal(const TcpRow& row, const std::string& address, const BanEntry& entry,
+void GuardPass::reportRefusal(const TcpRow& row, const std::string& address, std::string_view name,
                               const std::string& reason) {
     auto same = [&](const TcpRow& r) { return sameConnection(r, row); };
     if (std::any_of(refused_.begin(), refused_.end(), same))
         return;
     refused_.push_back(row);
     if (state_.options.fullLog)
-        log_.logTeardownRefusedFile(address, entry.name, reason);
-    log_.logTeardownRefused(address, entry.name, reason);
+        log_.logTeardownRefusedFile(address, name, reason);
+    log_.logTeardownRefused(address, name, reason);
 }
 
 void GuardPass::forgetGone(const std::vector<TcpRow>& snapshot) {

@@ -6,6 +6,7 @@
 #include "base/program_state.h"
 #include "blocklist/ban_table.h"
 #include "guard/connection_log.h"
+#include "guard/list_table.h"
 #include "platform/tcp_table.h"
 
 namespace bw {
@@ -19,10 +20,16 @@ public:
 
     void RefreshNS();
 
+    // The subscribed lists beside the table (none by default). An address they
+    // allow is never closed, whatever bans it; one they ban is closed like one
+    // of the table's. The lists must outlive the pass or be replaced first.
+    void useLists(const ListTable* lists) { lists_ = lists; }
+
 private:
     void examine(const TcpRow& row);
     void reject(const TcpRow& row, const std::string& address, const std::vector<EntryRef>& hits);
-    void reportRefusal(const TcpRow& row, const std::string& address, const BanEntry& entry,
+    void rejectFromList(const TcpRow& row, const std::string& address, const ListHit& hit);
+    void reportRefusal(const TcpRow& row, const std::string& address, std::string_view name,
                        const std::string& reason);
     // Forgets refused connections that are no longer in the snapshot.
     void forgetGone(const std::vector<TcpRow>& snapshot);
@@ -32,6 +39,7 @@ private:
     ConnectionLog& log_;
     ProgramState& state_;
     Host& host_;
+    const ListTable* lists_ = nullptr;
     std::vector<EntryRef> hits_;
     // Connections whose teardown the system refused and that were reported so.
     std::vector<TcpRow> refused_;

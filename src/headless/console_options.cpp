@@ -1,6 +1,7 @@
 #include "console_options.h"
 
 #include "base/product.h"
+#include "headless/list_options.h"
 
 namespace bw {
 
@@ -34,8 +35,9 @@ ConsoleOptions refused(std::string_view programName, const std::string& why) {
 
 std::string consoleUsage(std::string_view programName) {
     const std::string name(programName);
-    return "Usage: " + name + " [bwdat://LINK]\n" + "       " + name +
-           " --help | --version\n"
+    return "Usage: " + name + " [bwdat://LINK]\n" + "       " + name + " --help | --version\n" +
+           "       " + name +
+           " LIST COMMAND (below)\n"
            "\n"
            "Guards this machine's connections against the ranges in Moatlist.P2P, without a\n"
            "window. What the window's log view would show goes to standard output.\n"
@@ -43,6 +45,10 @@ std::string consoleUsage(std::string_view programName) {
            "  bwdat://LINK  add the link's ranges to the blocklist file and end\n"
            "  --help        show this text and end\n"
            "  --version     show the version and end\n"
+           "\n"
+           "List commands: each does its work and ends, with the reason on standard error\n"
+           "and status 1 when it cannot.\n" +
+           std::string(listOptionsHelp()) +
            "\n"
            "Files live in $BASTIONWATCH_HOME when it is set, otherwise (installed)\n"
            "in $XDG_DATA_HOME/bastionwatch, or beside the executable in a build folder.\n"

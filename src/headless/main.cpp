@@ -2,10 +2,12 @@
 // without a desktop. What the window would show goes to standard output.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "console_host.h"
 #include "console_options.h"
+#include "headless/list_options.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/instance_channel.h"
@@ -20,6 +22,8 @@
 
 int main(int argc, char** argv) {
     using namespace bw;
+    if (std::optional<int> status = runListOptions(argc, argv))
+        return *status;
     const ConsoleOptions options = parseConsoleOptions(argc, argv);
     if (options.action != ConsoleOptions::Action::Guard)
         return reportWithoutGuarding(options, stdout, stderr);

@@ -12,6 +12,12 @@ struct DownloadResult {
     bool ok = false;
     std::string error;      // why it failed, when !ok
     bool tooLarge = false;  // stopped because the body passed its limit
+    // The server answered 304: the copy the request's validators came from is
+    // current, and the target holds nothing.
+    bool notModified = false;
+    // The validators the server sent, for the next conditional request.
+    std::string etag{};
+    std::string lastModified{};
 };
 
 // One download under way. The owner polls finished() (for instance from
@@ -41,7 +47,23 @@ public:
     }
 
     static constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;
+
+    // A download with conditions: the validators of the copy at hand (either may
+    // be empty). A downloader that knows none fetches the whole body, which is
+    // always a correct answer to a conditional request.
+    struct Request {
+        std::string url{};
+        std::filesystem::path target{};
+        std::string ifNoneMatch{};
+        std::string ifModifiedSince{};
+        std::uint64_t maxBytes = kNoSizeLimit;
+    };
+    virtual std::unique_ptr<Download> startRequest(const Request& request) {
+        return start(request.url, request.target, request.maxBytes);
+    }
 };
+
+using DownloadRequest = Downloader::Request;
 
 struct DownloadLimits {
     std::chrono::milliseconds connect{10'000};

@@ -2,12 +2,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/downloader.h"
@@ -21,11 +23,32 @@ void initialiseCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The value of a response header line when it is the named header.
+bool headerValue(std::string_view line, std::string_view name, std::string& value) {
+    if (line.size() <= name.size() || line[name.size()] != ':')
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(line[i])) !=
+            std::tolower(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    line.remove_prefix(name.size() + 1);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.remove_suffix(1);
+    value = std::string(line);
+    return true;
+}
+
 class CurlDownload : public Download {
 public:
-    CurlDownload(std::string url, std::filesystem::path target, DownloadLimits limits,
-                 std::uint64_t maxBytes)
-        : url_(std::move(url)), target_(std::move(target)), limits_(limits), maxBytes_(maxBytes) {
+    CurlDownload(DownloadRequest request, DownloadLimits limits)
+        : url_(request.url),
+          target_(request.target),
+          limits_(limits),
+          maxBytes_(request.maxBytes),
+          ifNoneMatch_(std::move(request.ifNoneMatch)),
+          ifModifiedSince_(std::move(request.ifModifiedSince)) {
         worker_ = std::thread([this] { finish(run()); });
     }
 
@@ -57,13 +80,33 @@ private:
         return static_cast<CurlDownload*>(self)->cancelled_ ? 1 : 0;
     }
 
+    // Each response of a redirect chain starts with its status line; only the
+    // last response's validators count.
+    static std::size_t header(char* data, std::size_t size, std::size_t count, void* self) {
+        auto* download = static_cast<CurlDownload*>(self);
+        std::string_view line(data, size * count);
+        if (line.starts_with("HTTP/")) {
+            download->etag_.clear();
+            download->lastModified_.clear();
+        }
+        headerValue(line, "ETag", download->etag_) ||
+            headerValue(line, "Last-Modified", download->lastModified_);
+        return size * count;
+    }
+
     DownloadResult run() {
         file_ = std::fopen(target_.c_str(), "wb");
         if (!file_)
             return {false, "cannot write " + target_.string() + ": " + std::strerror(errno)};
         DownloadResult transfer = transferInto();
         DownloadResult saved = closeFile();
-        return transfer.ok ? saved : transfer;
+        if (!transfer.ok)
+            return transfer;
+        if (!saved.ok)
+            return saved;
+        transfer.etag = etag_;
+        transfer.lastModified = lastModified_;
+        return transfer;
     }
 
     DownloadResult transferInto() {
@@ -91,10 +134,26 @@ private:
         if (maxBytes_ <= static_cast<std::uint64_t>(INT64_MAX)) {
             curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes_));
         }
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &CurlDownload::header);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+        curl_slist* conditions = nullptr;
+        if (!ifNoneMatch_.empty())
+            conditions = curl_slist_append(conditions, ("If-None-Match: " + ifNoneMatch_).c_str());
+        if (!ifModifiedSince_.empty()) {
+            conditions =
+                curl_slist_append(conditions, ("If-Modified-Since: " + ifModifiedSince_).c_str());
+        }
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, conditions);
         CURLcode code = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_cleanup(curl);
-        if (code == CURLE_OK)
-            return {true, {}};
+        curl_slist_free_all(conditions);
+        if (code == CURLE_OK) {
+            DownloadResult done{true, {}};
+            done.notModified = status == 304;
+            return done;
+        }
         if (tooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
             return {false, "the file is larger than " + std::to_string(maxBytes_) + " bytes", true};
         }
@@ -129,6 +188,10 @@ private:
     const std::uint64_t maxBytes_;
     std::uint64_t received_ = 0;  // worker thread only
     bool tooLarge_ = false;       // worker thread only
+    const std::string ifNoneMatch_;
+    const std::string ifModifiedSince_;
+    std::string etag_;          // worker thread only
+    std::string lastModified_;  // worker thread only
     std::FILE* file_ = nullptr;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};
@@ -143,7 +206,11 @@ public:
 
     std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target,
                                     std::uint64_t maxBytes) override {
-        return std::make_unique<CurlDownload>(url, target, limits_, maxBytes);
+        return startRequest({.url = url, .target = target, .maxBytes = maxBytes});
+    }
+
+    std::unique_ptr<Download> startRequest(const DownloadRequest& request) override {
+        return std::make_unique<CurlDownload>(request, limits_);
     }
 
 private:

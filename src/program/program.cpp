@@ -16,6 +16,7 @@
 #include "maintenance/drop_import.h"
 #include "maintenance/link_intake.h"
 #include "maintenance/link_registration.h"
+#include "maintenance/list_keeper.h"
 #include "maintenance/reg_write.h"
 #include "maintenance/update_check.h"
 #include "maintenance/user_entries.h"
@@ -75,7 +76,10 @@ struct Program::Parts {
           import(host, [&program](std::string_view line) { program.ADDBANRANGE(line); }),
           updateCheck(
               services.downloader, host, state, services.folder, services.updateServer,
-              [&program] { program.SAVESETTINGS(); }, [&program] { program.STARTUPLOAD(""); }) {}
+              [&program] { program.SAVESETTINGS(); }, [&program] { program.STARTUPLOAD(""); }),
+          lists(services.downloader, services.clock, services.folder) {
+        pass.useLists(&listTable);
+    }
 
     std::filesystem::path file(std::string_view name) const {
         return fileInFolder(services.folder, name);
@@ -94,6 +98,9 @@ struct Program::Parts {
     RegWrite regWrite;
     DropImport import;
     UpdateCheck updateCheck;
+    ListKeeper lists;
+    ListTable listTable;
+    bool listsLoaded = false;
     bool ended = false;
     // Why the blocklist on disk was not loaded at the last start-up load; empty
     // when it was. Writing the table over such a file would replace entries the
@@ -131,6 +138,36 @@ const ProgramState& Program::state() const {
 }
 const BanTable& Program::table() const {
     return parts_->table;
+}
+ListKeeper& Program::lists() {
+    return parts_->lists;
+}
+const ListTable& Program::listTable() const {
+    return parts_->listTable;
+}
+
+void Program::listsChanged() {
+    parts_->listTable = parts_->lists.table();
+}
+
+std::vector<AddressSpan> Program::effectiveBannedRanges() const {
+    return effectiveBannedSpans(banTableSpans(parts_->table), parts_->listTable);
+}
+
+// Once per run: the cached copies load before the first guard pass, and the
+// network is only asked afterwards, in the background.
+void Program::loadLists(bool firstStart) {
+    Parts& p = *parts_;
+    p.listsLoaded = true;
+    std::string problem = p.lists.load(firstStart);
+    if (!problem.empty())
+        p.host.appendLog("Lists: " + problem + ".\r\n");
+    listsChanged();
+}
+
+void Program::reportListUpdates() {
+    for (const std::string& line : parts_->lists.takeReports())
+        parts_->host.appendLog(line + "\r\n");
 }
 
 void Program::load(std::string_view commandLineArgument) {
@@ -204,6 +241,8 @@ void Program::STARTUPLOAD(std::string_view payload) {
     p.host.letPendingEventsRun();
 
     const std::filesystem::path blocklist = p.file(kBlocklistFileName);
+    if (!p.listsLoaded)
+        loadLists(!std::filesystem::exists(blocklist));
     FileBytes content = readOrCreateFile(blocklist);
     p.blocklistUnread = content.ok ? std::string() : content.error;
     if (!content.ok) {
@@ -227,8 +266,13 @@ void Program::STARTUPLOAD(std::string_view payload) {
     p.state.timer.enabled = true;
     p.host.stateChanged();
     LOADSETTINGS();
-    if (!payload.empty())
+    if (!payload.empty()) {
         addLinkEntriesAndEnd(payload);
+        return;
+    }
+    p.lists.startUpdates(false);
+    if (p.lists.poll())
+        listsChanged();
 }
 
 Program::LinkAdds Program::addLinkEntries(std::string_view payload) {
@@ -301,6 +345,9 @@ void Program::guardTimerFired() {
         if (p.kernel.syncTable())
             RefreshNS();
     }
+    if (p.lists.tick())
+        listsChanged();
+    reportListUpdates();
     serveLaterStarts();
 }
 

@@ -14,6 +14,7 @@
 #include "base/program_state.h"
 #include "blocklist/ban_editor.h"
 #include "blocklist/ban_table.h"
+#include "guard/list_table.h"
 #include "platform/atomic_file.h"
 #include "platform/program_folder.h"
 
@@ -25,6 +26,7 @@ class Downloader;
 class Registry;
 class Launcher;
 class Priority;
+class ListKeeper;
 class InstanceChannel;
 
 // What a later start without a link asks of the window that runs.
@@ -66,6 +68,15 @@ public:
     const ProgramState& state() const;
     const BanTable& table() const;
 
+    // The subscribed lists and the lookup table the guard uses for them.
+    ListKeeper& lists();
+    const ListTable& listTable() const;
+    // Builds the guard's list table again after the lists changed.
+    void listsChanged();
+    // Every address the guard bans: the own list plus every enabled block list,
+    // minus every enabled allow list, merged. What a kernel table is built from.
+    std::vector<AddressSpan> effectiveBannedRanges() const;
+
     // The window's load event: link intake, scheme registration, start-up load, tooltip.
     void load(std::string_view commandLineArgument);
     void STARTUPLOAD(std::string_view payload);
@@ -101,6 +112,8 @@ private:
     };
     LinkAdds addLinkEntries(std::string_view payload);
     void addLinkEntriesAndEnd(std::string_view payload);
+    void loadLists(bool firstStart);
+    void reportListUpdates();
     // Requests of later starts: a link whose entries join the live table, or
     // kShowWindowRequest. Anything else is refused.
     void serveLaterStarts();

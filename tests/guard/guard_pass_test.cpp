@@ -263,3 +263,61 @@ TEST_F(RefusedTeardownTest, ClosingItLaterCountsAsUsual) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+class GuardPassListsTest : public GuardPassTest {
+protected:
+    void useLists(std::vector<ListRanges> lists) {
+        lists_ = ListTable(std::move(lists));
+        pass.useLists(&lists_);
+    }
+    ListTable lists_;
+};
+
+constexpr std::uint32_t kPrivate10 = 10u << 24;
+
+TEST_F(GuardPassListsTest, AnAllowListOverridesEveryBan) {
+    ban("Example Net", "10.0.0.0", "10.0.0.255");
+    useLists({{"public", false, {{0x0A000000u, 0x0AFFFFFFu, "Too wide"}}},
+              {"Private networks", true, {{kPrivate10, kPrivate10 | 0xFFFFFFu, "10.0.0.0/8"}}}});
+    tcp.rows = {connectionTo(ipField(10, 0, 0, 5), 1)};
+
+    pass.RefreshNS();
+
+    EXPECT_TRUE(tcp.tornDown.empty());
+    EXPECT_EQ(host.log, "");
+    EXPECT_EQ(state.counters.blocked, 0u);
+}
+
+TEST_F(GuardPassListsTest, AListBanNamesTheEntryAndTheList) {
+    useLists({{"level1", false, {{0xCB007100u, 0xCB0071FFu, "Bad Net"}}}});
+    TcpRow banned = connectionTo(ipField(203, 0, 113, 9), 1);
+    tcp.rows = {banned, connectionTo(ipField(8, 8, 8, 8), 2)};
+
+    pass.RefreshNS();
+
+    ASSERT_EQ(tcp.tornDown.size(), 1u);
+    EXPECT_EQ(tcp.tornDown[0], banned);
+    EXPECT_EQ(host.log,
+              "Connection Rejected: 203.0.113.9 - Bad Net [level1] (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(state.counters.blocked, 1u);
+}
+
+TEST_F(GuardPassListsTest, TheOwnListStillNamesItsEntryAndBlockingOffClosesNothing) {
+    ban("Example Net", "10.0.0.0", "10.0.0.255");
+    useLists({{"level1", false, {{0x0A000000u, 0x0A0000FFu, "Listed"}}}});
+    tcp.rows = {connectionTo(ipField(10, 0, 0, 5), 1)};
+    pass.RefreshNS();
+    EXPECT_EQ(host.log, kExampleNetLine);
+
+    state.options.blocking = false;
+    useLists({{"level1", false, {{0xCB007100u, 0xCB0071FFu, "Bad Net"}}}});
+    tcp.rows = {connectionTo(ipField(203, 0, 113, 9), 3)};
+    pass.RefreshNS();
+    EXPECT_EQ(tcp.tornDown.size(), 1u);
+}
+
+}  // namespace
+}  // namespace bw

@@ -69,8 +69,9 @@ TEST(ConsoleOptions, EachCommandLineHasItsActionStatusAndOutput) {
 
 TEST(ConsoleOptions, TheUsageNamesEveryOptionAndSignal) {
     const std::string usage = consoleUsage("bw");
-    for (const char* part :
-         {"--help", "--version", "bwdat://", "BASTIONWATCH_HOME", "SIGHUP", "SIGTERM"}) {
+    for (const char* part : {"--help", "--version", "bwdat://", "BASTIONWATCH_HOME", "SIGHUP",
+                             "SIGTERM", "--add-list", "--allow", "--every", "--remove-list",
+                             "--enable-list", "--disable-list", "--lists", "--update-lists"}) {
         EXPECT_NE(usage.find(part), std::string::npos) << part;
     }
 }

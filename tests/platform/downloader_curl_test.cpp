@@ -150,3 +150,53 @@ TEST_F(CurlDownloaderTest, AnUnreachableServerFails) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+class ConditionalDownloadTest : public CurlDownloaderTest {
+protected:
+    DownloadResult fetchIf(const std::string& etag, const std::string& modified,
+                           std::uint64_t maxBytes = Downloader::kNoSizeLimit) {
+        auto download = downloader->startRequest({.url = server.baseUrl() + "list",
+                                                  .target = target,
+                                                  .ifNoneMatch = etag,
+                                                  .ifModifiedSince = modified,
+                                                  .maxBytes = maxBytes});
+        return waitFor(*download);
+    }
+};
+
+TEST_F(ConditionalDownloadTest, ValidatorsComeBackAndAMatchGives304) {
+    test::HttpReply reply = test::HttpReply::ok("a:1.2.3.4\n");
+    reply.etag = "\"v1\"";
+    reply.lastModified = "Wed, 09 Dec 2026 10:00:00 GMT";
+    server.route("/list", reply);
+
+    DownloadResult first = fetchIf("", "");
+    ASSERT_TRUE(first.ok) << first.error;
+    EXPECT_FALSE(first.notModified);
+    EXPECT_EQ(first.etag, "\"v1\"");
+    EXPECT_EQ(first.lastModified, "Wed, 09 Dec 2026 10:00:00 GMT");
+
+    DownloadResult byTag = fetchIf(first.etag, "");
+    EXPECT_TRUE(byTag.ok) << byTag.error;
+    EXPECT_TRUE(byTag.notModified);
+    DownloadResult byDate = fetchIf("", first.lastModified);
+    EXPECT_TRUE(byDate.notModified);
+    DownloadResult changed = fetchIf("\"v0\"", "");
+    EXPECT_FALSE(changed.notModified);
+    EXPECT_EQ(folder.read("out.bin"), "a:1.2.3.4\n");
+    EXPECT_NE(server.requestHeads().back().find("If-None-Match: \"v0\"\r\n"), std::string::npos);
+}
+
+TEST_F(ConditionalDownloadTest, ABodyOverTheLimitFails) {
+    server.route("/list", test::HttpReply::ok(std::string(1000, 'x')));
+    EXPECT_TRUE(fetchIf("", "", 1000).ok);
+    DownloadResult over = fetchIf("", "", 999);
+    EXPECT_FALSE(over.ok);
+    EXPECT_EQ(over.error, "the file is larger than 999 bytes");
+}
+
+}  // namespace
+}  // namespace bw

@@ -39,6 +39,8 @@ std::string reasonPhrase(int status) {
             return "OK";
         case 301:
             return "Moved Permanently";
+        case 304:
+            return "Not Modified";
         case 302:
             return "Found";
         case 404:
@@ -100,6 +102,11 @@ std::vector<std::string> HttpTestServer::requests() const {
     return requests_;
 }
 
+std::vector<std::string> HttpTestServer::requestHeads() const {
+    std::lock_guard lock(mutex_);
+    return requestHeads_;
+}
+
 void HttpTestServer::serve() {
     while (!stopped()) {
         if (!readable(listener_))
@@ -131,6 +138,7 @@ void HttpTestServer::answer(int connection) {
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(path);
+        requestHeads_.push_back(head);
         auto found = routes_.find(path);
         reply = found != routes_.end() ? found->second : HttpReply::withStatus(404, "not found");
     }
@@ -143,6 +151,15 @@ void HttpTestServer::answer(int connection) {
         }
         return;
     }
+    auto presents = [&](const char* header, const std::string& value) {
+        return !value.empty() &&
+               head.find(std::string(header) + ": " + value + "\r\n") != std::string::npos;
+    };
+    if (presents("If-None-Match", reply.etag) ||
+        presents("If-Modified-Since", reply.lastModified)) {
+        reply.status = 304;
+        reply.body.clear();
+    }
     std::string response =
         "HTTP/1.1 " + std::to_string(reply.status) + " " + reasonPhrase(reply.status) + "\r\n";
     response +=
@@ -150,6 +167,10 @@ void HttpTestServer::answer(int connection) {
         "\r\n";
     if (!reply.location.empty())
         response += "Location: " + reply.location + "\r\n";
+    if (!reply.etag.empty())
+        response += "ETag: " + reply.etag + "\r\n";
+    if (!reply.lastModified.empty())
+        response += "Last-Modified: " + reply.lastModified + "\r\n";
     response += "Connection: close\r\n\r\n" + reply.body;
     sendAll(connection, response);
 }

@@ -21,6 +21,10 @@ struct HttpReply {
     std::optional<std::size_t> promisedLength;
     std::string location;  // a Location header, for redirects
     bool hang = false;     // read the request, then never answer
+    // Validators: sent with the reply, and a request that presents the same one
+    // (If-None-Match, If-Modified-Since) gets 304 Not Modified without a body.
+    std::string etag;
+    std::string lastModified;
 
     static HttpReply ok(std::string body) { return withStatus(200, std::move(body)); }
     static HttpReply withStatus(int status, std::string body) {
@@ -61,6 +65,8 @@ public:
     std::string baseUrl() const;
     // The paths requested so far, in order.
     std::vector<std::string> requests() const;
+    // The whole head of each request so far, in order.
+    std::vector<std::string> requestHeads() const;
 
 private:
     void serve();
@@ -73,6 +79,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, HttpReply> routes_;
     std::vector<std::string> requests_;
+    std::vector<std::string> requestHeads_;
     std::thread thread_;
 };
 

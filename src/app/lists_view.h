@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "maintenance/list_subscriptions.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+
+namespace bw {
+
+class ListKeeper;
+
+// Adds or edits one subscribed list: name, source (address or file), mode,
+// interval, on/off. When editing, the name stays.
+class ListDialog : public QDialog {
+    Q_OBJECT
+public:
+    ListDialog(QWidget* parent, const Subscription& shown, bool editing);
+    Subscription subscription() const;
+
+private:
+    void browse();
+
+    QLineEdit* name_ = nullptr;
+    QLineEdit* source_ = nullptr;
+    QComboBox* mode_ = nullptr;
+    QSpinBox* hours_ = nullptr;
+    QCheckBox* enabled_ = nullptr;
+};
+
+// The "Lists" view: one row per subscribed list and the commands on them.
+// Updates run in the background; the rows follow them from the guard's timer.
+class ListsView : public QWidget {
+    Q_OBJECT
+public:
+    enum Column { kOn, kName, kMode, kSource, kRanges, kLastUpdate, kStatus, kColumns };
+
+    explicit ListsView(QWidget* parent);
+    // listsChanged: the guard's table must follow the lists.
+    void attach(ListKeeper* keeper, std::function<void()> listsChanged);
+
+    void refresh();
+    // From the guard's timer: follows updates under way, and their end.
+    void followUpdates();
+
+    ListDialog* openAddDialog();
+    ListDialog* openEditDialog();
+    void removeSelected();
+    void updateSelected();
+
+    QTableWidget* table() const { return table_; }
+    QString problem() const;
+
+private:
+    std::string selectedName() const;
+    void applied(const std::string& problem);
+    void switchToggled(int row, bool on);
+    void forgetWhenDone(ListDialog* dialog);
+
+    ListKeeper* keeper_ = nullptr;
+    std::function<void()> listsChanged_;
+    QTableWidget* table_ = nullptr;
+    QLabel* problem_ = nullptr;
+    QPointer<ListDialog> dialog_;
+    bool filling_ = false;
+    bool wasUpdating_ = false;
+};
+
+}  // namespace bw

@@ -1,0 +1,233 @@
+#include "guard/list_table.h"
+
+#include "blocklist/ban_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <queue>
+#include <tuple>
+
+namespace bw {
+
+namespace {
+
+constexpr AddressSpan kLoopback{0x7F000000u, 0x7FFFFFFFu};
+
+// Index of the span holding the address in sorted disjoint spans, if any.
+template <class Span>
+const Span* spanHolding(const std::vector<Span>& spans, std::uint32_t address) {
+    auto after = std::upper_bound(spans.begin(), spans.end(), address,
+                                  [](std::uint32_t a, const Span& s) { return a < s.first; });
+    if (after == spans.begin())
+        return nullptr;
+    const Span& candidate = *(after - 1);
+    return address <= candidate.last ? &candidate : nullptr;
+}
+
+}  // namespace
+
+std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans) {
+    std::sort(spans.begin(), spans.end(),
+              [](const AddressSpan& a, const AddressSpan& b) { return a.first < b.first; });
+    std::vector<AddressSpan> merged;
+    for (const AddressSpan& span : spans) {
+        if (!merged.empty() && std::uint64_t{span.first} <= std::uint64_t{merged.back().last} + 1) {
+            merged.back().last = std::max(merged.back().last, span.last);
+        } else {
+            merged.push_back(span);
+        }
+    }
+    return merged;
+}
+
+std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
+                                       const std::vector<AddressSpan>& cut) {
+    std::vector<AddressSpan> left;
+    auto c = cut.begin();
+    for (AddressSpan span : spans) {
+        while (c != cut.end() && c->last < span.first) ++c;
+        bool whole = true;
+        for (auto k = c; k != cut.end() && k->first <= span.last; ++k) {
+            if (k->first > span.first)
+                left.push_back({span.first, k->first - 1});
+            if (k->last >= span.last) {
+                whole = false;
+                break;
+            }
+            span.first = k->last + 1;
+        }
+        if (whole)
+            left.push_back(span);
+    }
+    return left;
+}
+
+ListTable::ListTable(std::vector<std::shared_ptr<const ListRanges>> lists)
+    : lists_(std::move(lists)) {
+    std::vector<AddressSpan> allowed;
+    for (const auto& list : lists_) {
+        if (!list->allow)
+            continue;
+        for (const ListRange& r : list->ranges) allowed.push_back({r.first, r.last});
+    }
+    allowed_ = mergeSpans(std::move(allowed));
+    cutIntoPieces();
+    removeAllowed();
+}
+
+namespace {
+
+std::vector<std::shared_ptr<const ListRanges>> shared(std::vector<ListRanges> lists) {
+    std::vector<std::shared_ptr<const ListRanges>> out;
+    for (ListRanges& list : lists) out.push_back(std::make_shared<ListRanges>(std::move(list)));
+    return out;
+}
+
+}  // namespace
+
+ListTable::ListTable(std::vector<ListRanges> lists) : ListTable(shared(std::move(lists))) {}
+
+// A sweep from range start to range end: at every point where a range opens or
+// closes, the piece from there on belongs to the earliest list's open range.
+// Lists come sorted as a rule, so their starts are merged rather than sorted,
+// and the open sets stay small, so the heaps cost next to nothing.
+void ListTable::cutIntoPieces() {
+    struct Open {
+        std::uint32_t first;
+        std::uint32_t last;
+        Origin origin;
+    };
+    std::vector<Open> starts;
+    std::size_t total = 0;
+    for (const auto& list : lists_) total += list->allow ? 0 : list->ranges.size();
+    starts.reserve(total);
+    auto byFirst = [](const Open& a, const Open& b) { return a.first < b.first; };
+    for (std::uint32_t l = 0; l < lists_.size(); ++l) {
+        if (lists_[l]->allow)
+            continue;
+        const std::vector<ListRange>& ranges = lists_[l]->ranges;
+        const auto before = static_cast<std::ptrdiff_t>(starts.size());
+        for (std::uint32_t i = 0; i < ranges.size(); ++i) {
+            if (ranges[i].first <= ranges[i].last)
+                starts.push_back({ranges[i].first, ranges[i].last, {l, i}});
+        }
+        const auto middle = starts.begin() + before;
+        if (!std::is_sorted(middle, starts.end(), byFirst))
+            std::stable_sort(middle, starts.end(), byFirst);
+        std::inplace_merge(starts.begin(), middle, starts.end(), byFirst);
+    }
+
+    auto laterOrigin = [](const Open& a, const Open& b) {
+        return std::tie(a.origin.list, a.origin.range) > std::tie(b.origin.list, b.origin.range);
+    };
+    auto laterEnd = [](const Open& a, const Open& b) { return a.last > b.last; };
+    std::priority_queue<Open, std::vector<Open>, decltype(laterOrigin)> owners(laterOrigin);
+    std::priority_queue<Open, std::vector<Open>, decltype(laterEnd)> closing(laterEnd);
+    constexpr std::uint64_t kEnd = std::uint64_t{1} << 32;
+    std::size_t next = 0;
+    std::uint64_t here = starts.empty() ? kEnd : starts.front().first;
+    while (here < kEnd) {
+        while (next < starts.size() && starts[next].first == here) {
+            owners.push(starts[next]);
+            closing.push(starts[next]);
+            ++next;
+        }
+        while (!closing.empty() && closing.top().last < here) closing.pop();
+        while (!owners.empty() && owners.top().last < here) owners.pop();
+        const std::uint64_t nextStart = next < starts.size() ? starts[next].first : kEnd;
+        if (owners.empty()) {
+            here = nextStart;
+            continue;
+        }
+        const std::uint64_t until = std::min(nextStart, std::uint64_t{closing.top().last} + 1);
+        addPiece(static_cast<std::uint32_t>(here), static_cast<std::uint32_t>(until - 1),
+                 owners.top().origin);
+        here = until;
+    }
+}
+
+void ListTable::addPiece(std::uint32_t first, std::uint32_t last, Origin origin) {
+    if (!pieces_.empty() && pieces_.back().last + std::uint64_t{1} == first &&
+        pieces_.back().origin.list == origin.list && pieces_.back().origin.range == origin.range) {
+        pieces_.back().last = last;
+        return;
+    }
+    pieces_.push_back({first, last, origin});
+}
+
+// One pass over the sorted pieces and the sorted cut.
+void ListTable::removeAllowed() {
+    std::vector<AddressSpan> cut = allowed_;
+    cut.push_back(kLoopback);
+    cut = mergeSpans(std::move(cut));
+    std::vector<Piece> kept;
+    kept.reserve(pieces_.size());
+    auto c = cut.begin();
+    for (Piece piece : pieces_) {
+        while (c != cut.end() && c->last < piece.first) ++c;
+        bool rest = true;
+        for (auto k = c; k != cut.end() && k->first <= piece.last; ++k) {
+            if (k->first > piece.first)
+                kept.push_back({piece.first, k->first - 1, piece.origin});
+            if (k->last >= piece.last) {
+                rest = false;
+                break;
+            }
+            piece.first = k->last + 1;
+        }
+        if (rest)
+            kept.push_back(piece);
+    }
+    pieces_ = std::move(kept);
+}
+
+std::optional<ListHit> ListTable::findBlock(std::uint32_t address) const {
+    const Piece* piece = spanHolding(pieces_, address);
+    if (!piece)
+        return std::nullopt;
+    const ListRanges& list = *lists_[piece->origin.list];
+    return ListHit{list.ranges[piece->origin.range].entry, list.listName};
+}
+
+bool ListTable::allows(std::uint32_t address) const {
+    return spanHolding(allowed_, address) != nullptr;
+}
+
+std::vector<AddressSpan> ListTable::bannedSpans() const {
+    std::vector<AddressSpan> spans;
+    spans.reserve(pieces_.size());
+    for (const Piece& piece : pieces_) spans.push_back({piece.first, piece.last});
+    return mergeSpans(std::move(spans));
+}
+
+std::vector<AddressSpan> banTableSpans(const BanTable& table) {
+    constexpr double kTop = 4294967295.0;
+    std::vector<AddressSpan> spans;
+    for (int b = 0; b < BanTable::kBuckets; ++b) {
+        for (const BanEntry& entry : table.bucket(b)) {
+            // Address 0 never matches; bounds that are not whole numbers match
+            // the whole addresses between them.
+            const double lo = std::max(1.0, std::ceil(entry.start));
+            const double hi = std::min(kTop, std::floor(entry.end));
+            if (!(lo <= hi))
+                continue;
+            AddressSpan span{static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi)};
+            if (b == 127) {
+                spans.push_back(span);
+                continue;
+            }
+            for (const AddressSpan& piece : subtractSpans({span}, {kLoopback}))
+                spans.push_back(piece);
+        }
+    }
+    return mergeSpans(std::move(spans));
+}
+
+std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
+                                              const ListTable& lists) {
+    std::vector<AddressSpan> all = lists.bannedSpans();
+    all.insert(all.end(), ownRanges.begin(), ownRanges.end());
+    return subtractSpans(mergeSpans(std::move(all)), lists.allowedSpans());
+}
+
+}  // namespace bw

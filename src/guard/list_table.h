@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+// One range of a subscribed list, inclusive, with the text that names it there
+// (the profile name, the description, or the line itself).
+struct ListRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    std::string entry;
+    friend bool operator==(const ListRange&, const ListRange&) = default;
+};
+
+// The ranges of one subscribed list as the guard sees them.
+struct ListRanges {
+    std::string listName;
+    bool allow = false;  // an allow list: its addresses are never refused
+    std::vector<ListRange> ranges;
+};
+
+// Which list and entry ban an address.
+struct ListHit {
+    std::string entry;
+    std::string listName;
+    friend bool operator==(const ListHit&, const ListHit&) = default;
+};
+
+// A range of addresses, inclusive, without a name: what a kernel table is
+// built from.
+struct AddressSpan {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    friend bool operator==(const AddressSpan&, const AddressSpan&) = default;
+};
+
+// Every enabled list in one lookup table: the block lists' ranges minus the
+// allow lists' ranges, cut into sorted disjoint pieces so a lookup is one
+// binary search. Where block lists overlap, the piece names the earliest list
+// given. Loopback (127.0.0.0/8) is never banned by a list: a broad range in a
+// published list must not cut the machine off from its own services.
+class ListTable {
+public:
+    ListTable() = default;
+    // Shares the lists' ranges instead of copying them: a rebuild after one list
+    // changed costs the cutting, not a copy of every entry text.
+    explicit ListTable(std::vector<std::shared_ptr<const ListRanges>> lists);
+    explicit ListTable(std::vector<ListRanges> lists);
+
+    // The banning entry, or nothing when no block list bans the address or an
+    // allow list allows it.
+    std::optional<ListHit> findBlock(std::uint32_t address) const;
+    bool allows(std::uint32_t address) const;
+
+    // The banned addresses, merged into as few spans as possible.
+    std::vector<AddressSpan> bannedSpans() const;
+    // The allowed addresses, merged.
+    const std::vector<AddressSpan>& allowedSpans() const { return allowed_; }
+    std::size_t pieceCount() const { return pieces_.size(); }
+
+private:
+    struct Origin {
+        std::uint32_t list = 0;
+        std::uint32_t range = 0;
+    };
+    struct Piece {
+        std::uint32_t first = 0;
+        std::uint32_t last = 0;
+        Origin origin;
+    };
+
+    void cutIntoPieces();
+    void addPiece(std::uint32_t first, std::uint32_t last, Origin origin);
+    void removeAllowed();
+
+    std::vector<std::shared_ptr<const ListRanges>> lists_;
+    std::vector<Piece> pieces_;
+    std::vector<AddressSpan> allowed_;
+};
+
+class BanTable;
+
+// The addresses the own list's table bans, as the table's lookup matches them.
+std::vector<AddressSpan> banTableSpans(const BanTable& table);
+
+// The banned addresses of the own list's ranges together with the lists, minus
+// every allowed address: the union a kernel table is built from.
+std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
+                                              const ListTable& lists);
+
+// Sorts and merges touching and overlapping spans.
+std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans);
+// The addresses of spans that are not in the sorted, merged cut.
+std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
+                                       const std::vector<AddressSpan>& cut);
+
+}  // namespace bw

@@ -1,0 +1,283 @@
+#include "maintenance/list_format.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "blocklist/text_lines.h"
+
+namespace bw {
+
+namespace {
+
+constexpr std::size_t kDetectionLines = 1000;
+constexpr int kFirstPermittedLevel = 127;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool isComment(std::string_view line) {
+    return line.empty() || line.front() == '#' || line.starts_with("//");
+}
+
+// Hex digits, colons and the marks around IPv6 addresses, with at least two
+// colons: every IPv6 address has them, no name or IPv4 text does.
+bool looksLikeIpv6(std::string_view text) {
+    text = trim(text);
+    std::size_t colons = 0;
+    for (char c : text) {
+        if (c == ':') {
+            ++colons;
+        } else if (!std::isxdigit(static_cast<unsigned char>(c)) && c != '.' && c != '/' &&
+                   c != '-' && c != '[' && c != ']' && !isBlank(c)) {
+            return false;
+        }
+    }
+    return colons >= 2;
+}
+
+struct Span {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+};
+
+// "a.b.c.d-e.f.g.h" or "a.b.c.d", blanks allowed around each address.
+std::optional<Span> parseRangeField(std::string_view field) {
+    std::size_t dash = field.find('-');
+    if (dash == std::string_view::npos) {
+        std::optional<std::uint32_t> one = parseStrictAddress(trim(field));
+        if (!one)
+            return std::nullopt;
+        return Span{*one, *one};
+    }
+    std::optional<std::uint32_t> first = parseStrictAddress(trim(field.substr(0, dash)));
+    std::optional<std::uint32_t> last = parseStrictAddress(trim(field.substr(dash + 1)));
+    if (!first || !last || *first > *last)
+        return std::nullopt;
+    return Span{*first, *last};
+}
+
+std::optional<Span> parseCidr(std::string_view token) {
+    std::size_t slash = token.find('/');
+    std::optional<std::uint32_t> address = parseStrictAddress(token.substr(0, slash));
+    std::string_view prefixText = token.substr(slash + 1);
+    if (!address || prefixText.empty() || prefixText.size() > 2 ||
+        !std::all_of(prefixText.begin(), prefixText.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+        return std::nullopt;
+    }
+    int prefix = std::stoi(std::string(prefixText));
+    if (prefix > 32)
+        return std::nullopt;
+    std::uint32_t hostBits = prefix == 0 ? 0xFFFFFFFFu : (std::uint32_t{1} << (32 - prefix)) - 1;
+    return Span{*address & ~hostBits, *address | hostBits};
+}
+
+LineReading range(Span span, std::string_view entry) {
+    return {LineReading::Kind::Range, ListRange{span.first, span.last, std::string(entry)}};
+}
+
+LineReading kind(LineReading::Kind k) {
+    return {k, {}};
+}
+
+LineReading readP2pLine(std::string_view line) {
+    std::size_t colon = line.rfind(':');
+    if (colon == std::string_view::npos)
+        return kind(LineReading::Kind::Failed);
+    if (line.find('[') == std::string_view::npos) {
+        if (std::optional<Span> span = parseRangeField(line.substr(colon + 1)))
+            return range(*span, line.substr(0, colon));
+    }
+    if (looksLikeIpv6(line.substr(line.find(':') + 1)))
+        return kind(LineReading::Kind::Ipv6);
+    return kind(LineReading::Kind::Failed);
+}
+
+LineReading readDatLine(std::string_view line) {
+    std::size_t comma = line.find(',');
+    if (comma == std::string_view::npos)
+        return kind(LineReading::Kind::Failed);
+    std::string_view rangeText = line.substr(0, comma);
+    std::string_view rest = line.substr(comma + 1);
+    std::size_t secondComma = rest.find(',');
+    std::string_view levelText = trim(rest.substr(0, secondComma));
+    std::string_view description = secondComma == std::string_view::npos
+                                       ? std::string_view()
+                                       : trim(rest.substr(secondComma + 1));
+    if (levelText.empty() || levelText.size() > 9 ||
+        !std::all_of(levelText.begin(), levelText.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+        return kind(LineReading::Kind::Failed);
+    }
+    if (rangeText.find('-') == std::string_view::npos)
+        return kind(LineReading::Kind::Failed);
+    if (looksLikeIpv6(rangeText))
+        return kind(LineReading::Kind::Ipv6);
+    std::optional<Span> span = parseRangeField(rangeText);
+    if (!span)
+        return kind(LineReading::Kind::Failed);
+    if (std::stoi(std::string(levelText)) >= kFirstPermittedLevel)
+        return kind(LineReading::Kind::Permitted);
+    return range(*span, description);
+}
+
+// The entry is the first word; what follows a blank, ";" or "#" is a remark.
+LineReading readCidrLine(std::string_view line) {
+    std::string_view token = line.substr(0, line.find_first_of(" \t;#"));
+    if (looksLikeIpv6(token))
+        return kind(LineReading::Kind::Ipv6);
+    std::optional<Span> span =
+        token.find('/') != std::string_view::npos ? parseCidr(token) : parseRangeField(token);
+    if (!span)
+        return kind(LineReading::Kind::Failed);
+    return range(*span, token);
+}
+
+bool looksLikeHtml(std::string_view text) {
+    std::string head(text.substr(0, 1024));
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::size_t firstMark = head.find_first_not_of(" \t\r\n");
+    if (firstMark != std::string::npos && head[firstMark] == '<')
+        return true;
+    return head.find("<html") != std::string::npos || head.find("<!doctype") != std::string::npos;
+}
+
+std::string_view withoutByteOrderMark(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    return text;
+}
+
+}  // namespace
+
+std::string_view formatName(ListFormat format) {
+    switch (format) {
+        case ListFormat::P2p:
+            return "P2P";
+        case ListFormat::Dat:
+            return "DAT";
+        case ListFormat::Cidr:
+            return "CIDR";
+        case ListFormat::Unknown:
+            break;
+    }
+    return "unknown";
+}
+
+std::optional<std::uint32_t> parseStrictAddress(std::string_view text) {
+    std::uint32_t value = 0;
+    int parts = 0;
+    std::size_t i = 0;
+    while (parts < 4) {
+        std::size_t digits = 0;
+        std::uint32_t part = 0;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && digits < 4) {
+            part = part * 10 + static_cast<std::uint32_t>(text[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || part > 255)
+            return std::nullopt;
+        value = (value << 8) | part;
+        ++parts;
+        if (parts < 4) {
+            if (i >= text.size() || text[i] != '.')
+                return std::nullopt;
+            ++i;
+        }
+    }
+    if (i != text.size())
+        return std::nullopt;
+    return value;
+}
+
+LineReading readListLine(ListFormat format, std::string_view line) {
+    line = trim(line);
+    if (isComment(line))
+        return kind(LineReading::Kind::Skip);
+    switch (format) {
+        case ListFormat::P2p:
+            return readP2pLine(line);
+        case ListFormat::Dat:
+            return readDatLine(line);
+        case ListFormat::Cidr:
+            return readCidrLine(line);
+        case ListFormat::Unknown:
+            break;
+    }
+    return kind(LineReading::Kind::Failed);
+}
+
+ListFormat detectListFormat(std::string_view text) {
+    constexpr std::array kCandidates{ListFormat::P2p, ListFormat::Dat, ListFormat::Cidr};
+    std::array<std::size_t, kCandidates.size()> understood{};
+    std::size_t looked = 0;
+    forEachLine(withoutByteOrderMark(text), [&](std::string_view line) {
+        if (looked >= kDetectionLines || isComment(trim(line)))
+            return;
+        ++looked;
+        for (std::size_t c = 0; c < kCandidates.size(); ++c) {
+            if (readListLine(kCandidates[c], line).kind != LineReading::Kind::Failed)
+                ++understood[c];
+        }
+    });
+    auto best = std::max_element(understood.begin(), understood.end());
+    if (*best == 0)
+        return ListFormat::Unknown;
+    return kCandidates[static_cast<std::size_t>(best - understood.begin())];
+}
+
+ParsedList parseList(std::string_view text) {
+    text = withoutByteOrderMark(text);
+    ParsedList list;
+    list.html = looksLikeHtml(text);
+    list.format = detectListFormat(text);
+    forEachLine(text, [&](std::string_view line) {
+        LineReading reading = readListLine(list.format, line);
+        switch (reading.kind) {
+            case LineReading::Kind::Range:
+                list.ranges.push_back(std::move(reading.range));
+                break;
+            case LineReading::Kind::Skip:
+                break;
+            case LineReading::Kind::Ipv6:
+                ++list.ipv6Lines;
+                break;
+            case LineReading::Kind::Permitted:
+                ++list.permittedLines;
+                break;
+            case LineReading::Kind::Failed:
+                ++list.failedLines;
+                break;
+        }
+    });
+    return list;
+}
+
+std::string listRefusal(const ParsedList& list) {
+    if (list.html)
+        return "the download is a web page, not a list";
+    if (list.ranges.empty()) {
+        if (list.ipv6Lines > 0)
+            return "it holds no IPv4 ranges (" + std::to_string(list.ipv6Lines) +
+                   " IPv6 lines skipped)";
+        return "it holds no ranges";
+    }
+    // More than 1 % not understood: the file is not what it claims to be.
+    if (list.failedLines * 100 > list.entryLines()) {
+        return std::to_string(list.failedLines) + " of " + std::to_string(list.entryLines()) +
+               " lines were not understood";
+    }
+    return {};
+}
+
+}  // namespace bw

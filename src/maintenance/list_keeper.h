@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "guard/list_table.h"
+#include "maintenance/list_subscriptions.h"
+#include "platform/clock.h"
+#include "platform/downloader.h"
+
+namespace bw {
+
+// Seconds since 1970 (UTC) of a clock's local time.
+std::int64_t unixSeconds(const Clock& clock);
+// "2026-12-09 10:00 UTC"; "never" for 0.
+std::string formatUtc(std::int64_t seconds);
+
+// The subscribed lists: their file, their cached copies and their updates.
+//
+// Cached copies load first and never wait for the network. An update replaces
+// a list's cached copy only when the new copy passes the list gate; otherwise
+// the last good copy stays in force and the list keeps the error.
+class ListKeeper {
+public:
+    // The largest list taken, compressed or not.
+    static constexpr std::uint64_t kMaxListBytes = 256u << 20;
+    static constexpr std::int64_t kCheckEverySeconds = 3600;
+    // How often a running guard looks for changes made by another copy.
+    static constexpr std::int64_t kLookEverySeconds = 10;
+
+    ListKeeper(Downloader& downloader, const Clock& clock, std::filesystem::path folder);
+    ~ListKeeper();
+    ListKeeper(const ListKeeper&) = delete;
+    ListKeeper& operator=(const ListKeeper&) = delete;
+
+    // Reads the subscriptions file and every cached copy. With no subscriptions
+    // file on a first start, writes the built-in allow list. Empty when all went
+    // well, else why not (a damaged file is then never written over).
+    std::string load(bool firstStart);
+
+    const std::vector<Subscription>& subscriptions() const;
+    // The table of every enabled list as loaded now.
+    ListTable table() const;
+
+    // Each saves the subscriptions file; empty when done, else why not.
+    std::string add(Subscription list);
+    std::string remove(const std::string& name);
+    std::string setEnabled(const std::string& name, bool enabled);
+    // Changes the source, mode, interval and switch of the named list; a new
+    // source forgets the old one's validators.
+    std::string edit(const std::string& name, const Subscription& changed);
+
+    // Starts updating every due list, or every list with a source.
+    void startUpdates(bool everyList);
+    // Carries finished updates through; true when a list in force changed since
+    // the last poll (a local file's update is carried through at once).
+    bool poll();
+    bool updating() const;
+    bool updating(const std::string& name) const;
+    // Starts updating the named list now, due or not.
+    void updateNow(const std::string& name);
+    // Called often (from the guard's timer): picks up changes of the file made
+    // elsewhere, checks for due lists at most once an hour, then polls.
+    bool tick();
+    // One line per finished update since the last call, for the log.
+    std::vector<std::string> takeReports();
+
+private:
+    struct Entry;
+
+    Entry* find(const std::string& name);
+    std::filesystem::path cachePath(const Subscription& list) const;
+    std::filesystem::path subscriptionsPath() const;
+    void loadCachedCopy(Entry& entry);
+    bool due(const Subscription& list, std::int64_t now) const;
+    void startUpdate(Entry& entry);
+    void finishDownload(Entry& entry);
+    bool acceptCopy(Entry& entry, std::string bytes, std::int64_t now);
+    void fail(Entry& entry, const std::string& why);
+    std::string save();
+    void pickUpOutsideChanges();
+
+    Downloader& downloader_;
+    const Clock& clock_;
+    std::filesystem::path folder_;
+    std::vector<std::unique_ptr<Entry>> lists_;
+    mutable std::vector<Subscription> view_;
+    std::vector<std::string> reports_;
+    std::int64_t lastCheck_ = 0;
+    std::int64_t lastLook_ = 0;
+    std::string knownFile_;  // the file as this copy last read or wrote it
+    bool changed_ = false;
+    bool damaged_ = false;
+};
+
+}  // namespace bw

@@ -1,0 +1,164 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QtTest>
+
+#include "app/lists_view.h"
+#include "app/main_window.h"
+#include "app/window_commands.h"
+#include "maintenance/list_keeper.h"
+#include "support/fake_clock.h"
+#include "support/program_fixture.h"
+#include "support/temp_dir.h"
+
+namespace bw {
+
+class ListsViewTest : public QObject {
+    Q_OBJECT
+
+private:
+    template <class W>
+    static W* child(QObject& parent, const char* name) {
+        W* w = parent.findChild<W*>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+    static QString cell(const ListsView& view, int row, int column) {
+        return view.table()->item(row, column)->text();
+    }
+
+private slots:
+    void showsOneRowPerListWithItsState();
+    void addsSwitchesEditsAndRemoves();
+    void aRefusedAddSaysWhy();
+    void theSettingsMenuShowsTheListsView();
+};
+
+// A keeper over a fresh folder: a new installation's one allow list.
+struct KeeperFixture {
+    KeeperFixture() { keeper.load(true); }
+    test::TempDir dir;
+    test::FakeClock clock;
+    test::NoNetworkDownloader downloader;
+    ListKeeper keeper{downloader, clock, dir.path()};
+    int changes = 0;
+};
+
+void ListsViewTest::showsOneRowPerListWithItsState() {
+    KeeperFixture f;
+    ListsView view(nullptr);
+    view.attach(&f.keeper, [&f] { ++f.changes; });
+    QCOMPARE(view.table()->rowCount(), 1);
+    QCOMPARE(view.table()->item(0, ListsView::kOn)->checkState(), Qt::Checked);
+    QCOMPARE(cell(view, 0, ListsView::kName), QStringLiteral("Private networks"));
+    QCOMPARE(cell(view, 0, ListsView::kMode), QStringLiteral("allow"));
+    QCOMPARE(cell(view, 0, ListsView::kSource), QStringLiteral("(kept here)"));
+    QCOMPARE(cell(view, 0, ListsView::kRanges), QStringLiteral("4"));
+    QCOMPARE(cell(view, 0, ListsView::kLastUpdate), QStringLiteral("2026-12-05 21:41 UTC"));
+    QCOMPARE(cell(view, 0, ListsView::kStatus), QStringLiteral("OK"));
+}
+
+void ListsViewTest::addsSwitchesEditsAndRemoves() {
+    KeeperFixture f;
+    f.dir.write("mine.txt", "Mine:192.0.2.0-192.0.2.255\nv6:[::1]-[::2]\n");
+    ListsView view(nullptr);
+    view.attach(&f.keeper, [&f] { ++f.changes; });
+
+    ListDialog* dialog = view.openAddDialog();
+    QVERIFY(dialog);
+    QCOMPARE(view.openAddDialog(), dialog);  // one at a time
+    child<QLineEdit>(*dialog, "listName")->setText(QStringLiteral("mine"));
+    child<QLineEdit>(*dialog, "listSource")
+        ->setText(QString::fromStdString(f.dir.file("mine.txt").string()));
+    dialog->accept();
+    QCOMPARE(view.table()->rowCount(), 2);
+    QCOMPARE(cell(view, 1, ListsView::kRanges), QStringLiteral("1 (1 lines skipped)"));
+    QCOMPARE(cell(view, 1, ListsView::kStatus), QStringLiteral("OK"));
+    QVERIFY(f.keeper.table().findBlock(0xC0000201u).has_value());
+    QVERIFY(f.changes > 0);
+
+    view.table()->item(1, ListsView::kOn)->setCheckState(Qt::Unchecked);
+    QVERIFY(!f.keeper.subscriptions()[1].enabled);
+
+    view.table()->selectRow(1);
+    dialog = view.openEditDialog();
+    QVERIFY(dialog);
+    QVERIFY(child<QLineEdit>(*dialog, "listName")->isReadOnly());
+    child<QComboBox>(*dialog, "listMode")->setCurrentIndex(1);
+    child<QCheckBox>(*dialog, "listOn")->setChecked(true);
+    dialog->accept();
+    QCOMPARE(cell(view, 1, ListsView::kMode), QStringLiteral("allow"));
+    QVERIFY(f.keeper.table().allows(0xC0000201u));
+
+    view.table()->selectRow(0);
+    view.removeSelected();
+    QCOMPARE(view.table()->rowCount(), 1);
+    QCOMPARE(cell(view, 0, ListsView::kName), QStringLiteral("mine"));
+}
+
+void ListsViewTest::aRefusedAddSaysWhy() {
+    KeeperFixture f;
+    ListsView view(nullptr);
+    view.attach(&f.keeper, {});
+    ListDialog* dialog = view.openAddDialog();
+    child<QLineEdit>(*dialog, "listName")->setText(QStringLiteral("Private networks"));
+    child<QLineEdit>(*dialog, "listSource")->setText(QStringLiteral("https://example.net/x"));
+    dialog->accept();
+    QCOMPARE(view.problem(), QStringLiteral("there is already a list named Private networks"));
+    QCOMPARE(view.table()->rowCount(), 1);
+}
+
+// Stands in for the program: only the lists are real.
+class ListsCommands : public WindowCommands {
+public:
+    explicit ListsCommands(ListKeeper& keeper) : keeper_(keeper) {}
+    const ProgramState& state() const override { return state_; }
+    const BanTable& table() const override { return table_; }
+    void guardTimerFired() override {}
+    void sliderClicked(int) override {}
+    void startHiddenClicked(bool) override {}
+    void blockingClicked(bool) override {}
+    void fullLogClicked(bool) override {}
+    AddOutcome addRange(std::string_view, std::string_view, std::string_view) override {
+        return {};
+    }
+    void removeEntry(EntryRef) override {}
+    void filesDropped(const std::vector<std::string>&) override {}
+    void checkForUpdates() override {}
+    void viewConnectionLog() override {}
+    void openSupportPage(SupportPage) override {}
+    void unload() override {}
+    ListKeeper* lists() override { return &keeper_; }
+    void listsChanged() override { ++changes; }
+    int changes = 0;
+
+private:
+    ListKeeper& keeper_;
+    ProgramState state_;
+    BanTable table_;
+};
+
+void ListsViewTest::theSettingsMenuShowsTheListsView() {
+    KeeperFixture f;
+    ListsCommands commands(f.keeper);
+    MainWindow window(true);
+    window.attach(commands);
+    window.show();
+    child<QAction>(window, "mnuView_Lists")->trigger();
+    QVERIFY(window.listsView()->isVisible());
+    QCOMPARE(window.listsView()->table()->rowCount(), 1);
+    child<QAction>(window, "mnuView_status")->trigger();
+    QVERIFY(!window.listsView()->isVisible());
+    window.showListsView();
+    window.showRangesView();
+    QVERIFY(!window.listsView()->isVisible());
+}
+
+}  // namespace bw
+
+QTEST_MAIN(bw::ListsViewTest)
+#include "lists_view_test.moc"

@@ -1,0 +1,128 @@
+#include "guard/list_table.h"
+
+#include "blocklist/ban_table.h"
+
+#include <gtest/gtest.h>
+
+namespace bw {
+namespace {
+
+constexpr std::uint32_t ip(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    return a << 24 | b << 16 | c << 8 | d;
+}
+
+ListRanges blockList(std::string name, std::vector<ListRange> ranges) {
+    return {std::move(name), false, std::move(ranges)};
+}
+
+TEST(ListTableTest, FindsTheEarliestListAndEntryThatBans) {
+    ListTable table({blockList("first", {{ip(1, 0, 0, 0), ip(1, 0, 0, 255), "wide"}}),
+                     blockList("second", {{ip(1, 0, 0, 10), ip(1, 0, 1, 9), "narrow"},
+                                          {ip(9, 9, 9, 9), ip(9, 9, 9, 9), "one"}})});
+    EXPECT_EQ(table.findBlock(ip(1, 0, 0, 10)), (ListHit{"wide", "first"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 0, 255)), (ListHit{"wide", "first"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 1, 0)), (ListHit{"narrow", "second"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 1, 9)), (ListHit{"narrow", "second"}));
+    EXPECT_EQ(table.findBlock(ip(1, 0, 1, 10)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(0, 255, 255, 255)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(9, 9, 9, 9)), (ListHit{"one", "second"}));
+    EXPECT_EQ(table.findBlock(ip(9, 9, 9, 10)), std::nullopt);
+}
+
+TEST(ListTableTest, AnAllowListCutsItsAddressesOutOfEveryBan) {
+    ListTable table({blockList("public", {{ip(10, 0, 0, 0), ip(11, 0, 0, 0), "too wide"}}),
+                     {"private", true, {{ip(10, 0, 0, 0), ip(10, 255, 255, 255), "10.0.0.0/8"}}}});
+    EXPECT_TRUE(table.allows(ip(10, 1, 2, 3)));
+    EXPECT_EQ(table.findBlock(ip(10, 1, 2, 3)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(10, 255, 255, 255)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(11, 0, 0, 0)), (ListHit{"too wide", "public"}));
+    EXPECT_FALSE(table.allows(ip(11, 0, 0, 0)));
+    EXPECT_EQ(table.bannedSpans(), (std::vector<AddressSpan>{{ip(11, 0, 0, 0), ip(11, 0, 0, 0)}}));
+}
+
+TEST(ListTableTest, ListsNeverBanLoopbackAndReachTheTopAddress) {
+    ListTable table({blockList("all", {{0, 0xFFFFFFFFu, "everything"}})});
+    EXPECT_EQ(table.findBlock(ip(127, 0, 0, 1)), std::nullopt);
+    EXPECT_EQ(table.findBlock(ip(126, 255, 255, 255)), (ListHit{"everything", "all"}));
+    EXPECT_EQ(table.findBlock(0xFFFFFFFFu), (ListHit{"everything", "all"}));
+    EXPECT_EQ(table.findBlock(0), (ListHit{"everything", "all"}));
+}
+
+TEST(ListTableTest, TheEffectiveBanIsOwnPlusBlockMinusAllow) {
+    ListTable lists(
+        {blockList("b", {{ip(5, 0, 0, 0), ip(5, 0, 0, 9), "x"}}),
+         {"a",
+          true,
+          {{ip(5, 0, 0, 5), ip(5, 0, 0, 5), ""}, {ip(6, 0, 0, 1), ip(6, 0, 0, 1), ""}}}});
+    std::vector<AddressSpan> own{{ip(5, 0, 0, 8), ip(5, 0, 0, 20)},
+                                 {ip(6, 0, 0, 0), ip(6, 0, 0, 3)}};
+    EXPECT_EQ(effectiveBannedSpans(own, lists),
+              (std::vector<AddressSpan>{{ip(5, 0, 0, 0), ip(5, 0, 0, 4)},
+                                        {ip(5, 0, 0, 6), ip(5, 0, 0, 20)},
+                                        {ip(6, 0, 0, 0), ip(6, 0, 0, 0)},
+                                        {ip(6, 0, 0, 2), ip(6, 0, 0, 3)}}));
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+TEST(BanTableSpansTest, FollowTheTableLookup) {
+    BanTable table;
+    table.append(10, {"a:10.0.0.0-10.0.0.9", "a", 167772160, 167772169});
+    table.append(0, {"z:0.0.0.0-0.0.0.3", "z", 0, 3});
+    table.append(126, {"w:126.0.0.0-128.0.0.0", "w", 2113929216, 2147483648});
+    table.append(127, {"l:127.0.0.1", "l", 2130706433, 2130706433});
+    EXPECT_EQ(banTableSpans(table), (std::vector<AddressSpan>{{1, 3},
+                                                              {167772160, 167772169},
+                                                              {2113929216, 2130706432 - 1},
+                                                              {2130706433, 2130706433},
+                                                              {2147483648, 2147483648}}));
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+// Overlapping, nested and touching ranges in three lists, against a plain search.
+TEST(ListTableTest, AgreesWithAPlainSearchOnOverlappingLists) {
+    std::uint32_t seed = 12345;
+    auto random = [&](std::uint32_t below) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % below;
+    };
+    std::vector<ListRanges> lists(3);
+    for (std::size_t l = 0; l < lists.size(); ++l) {
+        lists[l].listName = "list" + std::to_string(l);
+        lists[l].allow = l == 2;
+        for (int i = 0; i < 60; ++i) {
+            std::uint32_t first = 1000 + random(400);
+            std::uint32_t last = first + random(l == 2 ? 10 : 60);
+            lists[l].ranges.push_back({first, last, std::to_string(i)});
+        }
+    }
+    ListTable table(lists);
+    for (std::uint32_t address = 990; address < 1500; ++address) {
+        std::optional<ListHit> expected;
+        bool allowed = false;
+        for (const ListRange& r : lists[2].ranges)
+            allowed = allowed || (r.first <= address && address <= r.last);
+        for (std::size_t l = 0; l < 2 && !expected && !allowed; ++l) {
+            for (const ListRange& r : lists[l].ranges) {
+                if (r.first <= address && address <= r.last) {
+                    expected = ListHit{r.entry, lists[l].listName};
+                    break;
+                }
+            }
+        }
+        EXPECT_EQ(table.findBlock(address), expected) << address;
+        EXPECT_EQ(table.allows(address), allowed) << address;
+    }
+}
+
+}  // namespace
+}  // namespace bw
