@@ -22,9 +22,16 @@ std::vector<AddressInterval> asKernelTable(const std::vector<AddressSpan>& spans
 
 }  // namespace
 
-KernelBlocking::KernelBlocking(KernelGuard* guard, const BanTable& table, ConnectionLog& log,
-                               ProgramState& state, Host& host, const Clock& clock)
-    : guard_(guard), table_(table), log_(log), state_(state), host_(host), clock_(clock) {}
+KernelBlocking::KernelBlocking(KernelGuard* guard, const BanTable& table, const ListTable& lists,
+                               ConnectionLog& log, ProgramState& state, Host& host,
+                               const Clock& clock)
+    : guard_(guard),
+      table_(table),
+      lists_(lists),
+      log_(log),
+      state_(state),
+      host_(host),
+      clock_(clock) {}
 
 void KernelBlocking::start(bool canClose) {
     if (!guard_)
@@ -55,7 +62,8 @@ bool KernelBlocking::syncTable() {
     if (!running_ || !tableChanged_)
         return false;
     tableChanged_ = false;
-    if (!guard_->replaceTable(asKernelTable(kernelIntervals(table_)))) {
+    if (!guard_->replaceTable(
+            asKernelTable(effectiveBannedSpans(kernelIntervals(table_), lists_)))) {
         stopped("the kernel did not take the new table");
         return false;
     }
@@ -88,15 +96,15 @@ void KernelBlocking::reportRefusals() {
 // that holds the address, in table order. Within one second an address is
 // only counted again.
 void KernelBlocking::report(const KernelRefusal& refusal, const Second& now) {
-    table_.findMatches(static_cast<double>(refusal.address), hits_);
-    const std::size_t entries = hits_.empty() ? 1 : hits_.size();
+    const std::vector<std::string> names = namesOf(refusal.address);
+    const std::size_t entries = names.empty() ? 1 : names.size();
     // Addresses quiet for a second need no memory: a scan of many stays small.
     if (lastReported_.size() > kRememberedAddresses)
         std::erase_if(lastReported_, [&](const auto& kept) { return kept.second != now; });
     auto [last, first] = lastReported_.try_emplace(refusal.address, now);
     const bool quiet = !first && last->second == now;
     last->second = now;
-    if (quiet || hits_.empty()) {
+    if (quiet || names.empty()) {
         state_.counters.blocked += entries;
         host_.stateChanged();
         return;
@@ -104,14 +112,25 @@ void KernelBlocking::report(const KernelRefusal& refusal, const Second& now) {
     const std::string address = dotted(refusal.address);
     if (state_.options.fullLog)
         log_.logFullStep(address);
-    for (EntryRef hit : hits_) {
-        const BanEntry& entry = table_.at(hit);
+    for (const std::string& name : names) {
         if (state_.options.fullLog)
-            log_.logRejectFile(address, entry.name);
-        log_.logRejectView(address, entry.name);
+            log_.logRejectFile(address, name);
+        log_.logRejectView(address, name);
         ++state_.counters.blocked;
         host_.stateChanged();
     }
+}
+
+std::vector<std::string> KernelBlocking::namesOf(std::uint32_t address) {
+    std::vector<std::string> names;
+    table_.findMatches(static_cast<double>(address), hits_);
+    for (EntryRef hit : hits_) names.emplace_back(table_.at(hit).name);
+    if (names.empty()) {
+        // Named by the entry and, in brackets, the list it came from.
+        if (std::optional<ListHit> hit = lists_.findBlock(address))
+            names.push_back(hit->entry + " [" + hit->listName + "]");
+    }
+    return names;
 }
 
 void KernelBlocking::stopped(const std::string& why) {

@@ -10,6 +10,7 @@
 #include "base/program_state.h"
 #include "blocklist/ban_table.h"
 #include "guard/connection_log.h"
+#include "guard/list_table.h"
 #include "platform/clock.h"
 #include "platform/kernel_guard.h"
 
@@ -22,8 +23,10 @@ namespace bw {
 class KernelBlocking {
 public:
     // guard may be null: no kernel guard in this program.
-    KernelBlocking(KernelGuard* guard, const BanTable& table, ConnectionLog& log,
-                   ProgramState& state, Host& host, const Clock& clock);
+    // The kernel's table is the ban table with the subscribed lists, minus what
+    // they allow.
+    KernelBlocking(KernelGuard* guard, const BanTable& table, const ListTable& lists,
+                   ConnectionLog& log, ProgramState& state, Host& host, const Clock& clock);
 
     // Starts the kernel guard and remembers the log view line saying which
     // guard runs. canClose: whether the polling guard could close connections.
@@ -46,9 +49,13 @@ private:
 
     void stopped(const std::string& why);
     void report(const KernelRefusal& refusal, const Second& now);
+    // The names a refusal is reported under: each matching entry of the ban
+    // table in table order, else the list that bans the address.
+    std::vector<std::string> namesOf(std::uint32_t address);
 
     KernelGuard* guard_;
     const BanTable& table_;
+    const ListTable& lists_;
     ConnectionLog& log_;
     ProgramState& state_;
     Host& host_;

@@ -200,29 +200,6 @@ std::vector<AddressSpan> ListTable::bannedSpans() const {
     return mergeSpans(std::move(spans));
 }
 
-std::vector<AddressSpan> banTableSpans(const BanTable& table) {
-    constexpr double kTop = 4294967295.0;
-    std::vector<AddressSpan> spans;
-    for (int b = 0; b < BanTable::kBuckets; ++b) {
-        for (const BanEntry& entry : table.bucket(b)) {
-            // Address 0 never matches; bounds that are not whole numbers match
-            // the whole addresses between them.
-            const double lo = std::max(1.0, std::ceil(entry.start));
-            const double hi = std::min(kTop, std::floor(entry.end));
-            if (!(lo <= hi))
-                continue;
-            AddressSpan span{static_cast<std::uint32_t>(lo), static_cast<std::uint32_t>(hi)};
-            if (b == 127) {
-                spans.push_back(span);
-                continue;
-            }
-            for (const AddressSpan& piece : subtractSpans({span}, {kLoopback}))
-                spans.push_back(piece);
-        }
-    }
-    return mergeSpans(std::move(spans));
-}
-
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
                                               const ListTable& lists) {
     std::vector<AddressSpan> all = lists.bannedSpans();

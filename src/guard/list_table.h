@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "blocklist/kernel_table.h"
+
 namespace bw {
 
 // One range of a subscribed list, inclusive, with the text that names it there
@@ -30,14 +32,6 @@ struct ListHit {
     std::string entry;
     std::string listName;
     friend bool operator==(const ListHit&, const ListHit&) = default;
-};
-
-// A range of addresses, inclusive, without a name: what a kernel table is
-// built from.
-struct AddressSpan {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    friend bool operator==(const AddressSpan&, const AddressSpan&) = default;
 };
 
 // Every enabled list in one lookup table: the block lists' ranges minus the
@@ -84,12 +78,7 @@ private:
     std::vector<AddressSpan> allowed_;
 };
 
-class BanTable;
-
-// The addresses the own list's table bans, as the table's lookup matches them.
-std::vector<AddressSpan> banTableSpans(const BanTable& table);
-
-// The banned addresses of the own list's ranges together with the lists, minus
+// The banned addresses of the own list's ranges (kernelIntervals) together with the lists, minus
 // every allowed address: the union a kernel table is built from.
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
                                               const ListTable& lists);

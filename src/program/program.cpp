@@ -70,7 +70,7 @@ struct Program::Parts {
           editor(table, editorHost),
           log(host, services.clock, fileInFolder(services.folder, kConnectionLogFileName)),
           pass(table, services.tcpTable, log, state, host),
-          kernel(services.kernelGuard, table, log, state, host, services.clock),
+          kernel(services.kernelGuard, table, listTable, log, state, host, services.clock),
           schedule(services.tcpTable, pass, state, host),
           regWrite(services.registry, host),
           import(host, [&program](std::string_view line) { program.ADDBANRANGE(line); }),
@@ -148,10 +148,11 @@ const ListTable& Program::listTable() const {
 
 void Program::listsChanged() {
     parts_->listTable = parts_->lists.table();
+    parts_->kernel.tableChanged();  // the kernel's table is built from the lists too
 }
 
 std::vector<AddressSpan> Program::effectiveBannedRanges() const {
-    return effectiveBannedSpans(banTableSpans(parts_->table), parts_->listTable);
+    return effectiveBannedSpans(kernelIntervals(parts_->table), parts_->listTable);
 }
 
 // Once per run: the cached copies load before the first guard pass, and the

@@ -69,17 +69,17 @@ TEST(ListTableTest, TheEffectiveBanIsOwnPlusBlockMinusAllow) {
 namespace bw {
 namespace {
 
-TEST(BanTableSpansTest, FollowTheTableLookup) {
+TEST(OwnListSpansTest, FollowTheTableLookup) {
     BanTable table;
     table.append(10, {"a:10.0.0.0-10.0.0.9", "a", 167772160, 167772169});
     table.append(0, {"z:0.0.0.0-0.0.0.3", "z", 0, 3});
     table.append(126, {"w:126.0.0.0-128.0.0.0", "w", 2113929216, 2147483648});
     table.append(127, {"l:127.0.0.1", "l", 2130706433, 2130706433});
-    EXPECT_EQ(banTableSpans(table), (std::vector<AddressSpan>{{1, 3},
-                                                              {167772160, 167772169},
-                                                              {2113929216, 2130706432 - 1},
-                                                              {2130706433, 2130706433},
-                                                              {2147483648, 2147483648}}));
+    EXPECT_EQ(kernelIntervals(table), (std::vector<AddressSpan>{{1, 3},
+                                                                {167772160, 167772169},
+                                                                {2113929216, 2130706432 - 1},
+                                                                {2130706433, 2130706433},
+                                                                {2147483648, 2147483648}}));
 }
 
 }  // namespace

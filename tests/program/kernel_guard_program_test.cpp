@@ -94,6 +94,31 @@ TEST(KernelGuardProgram, TheKernelTableFollowsEveryChangeOfTheBanTable) {
     EXPECT_EQ(k.kernel.tables.back(), table({{0x28000000, 0x28000003}}));
 }
 
+// Subscribed lists reach the kernel too: a block list's ranges join the table,
+// an allow list's addresses leave it, and a refusal names the list's entry.
+TEST(KernelGuardProgram, TheKernelTableHoldsTheListsAndNamesTheirRefusals) {
+    KernelProgram k;
+    k.dir.write("allow.txt", "10.0.0.0/30\n");
+    k.dir.write("block.txt", "Bad Net:203.0.113.0-203.0.113.255\n");
+    k.dir.write("lists.json", "{\"lists\": [{\"name\": \"mine\", \"source\": \"" +
+                                  k.dir.file("allow.txt").string() +
+                                  "\", \"mode\": \"allow\"}, {\"name\": \"public\", "
+                                  "\"source\": \"" +
+                                  k.dir.file("block.txt").string() + "\", \"mode\": \"block\"}]}");
+    Program& program = k.start();
+    program.guardTimerFired();
+    ASSERT_FALSE(k.kernel.tables.empty());
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000004, 0x0A0000FF}, {0xCB007100, 0xCB0071FF}}));
+
+    std::string before = k.host.log;
+    k.refused(0xCB007109);
+    program.guardTimerFired();
+    EXPECT_NE(
+        k.host.log.find("Connection Rejected: 203.0.113.9 - Bad Net [public] (", before.size()),
+        std::string::npos)
+        << k.host.log.substr(before.size());
+}
+
 TEST(KernelGuardProgram, ATableChangeSweepsConnectionsThatAlreadyExist) {
     KernelProgram k;
     Program& program = k.start();
