@@ -1,6 +1,6 @@
 #pragma once
 
-// A drop-import file of random ranges spread over the first parts 1 to 223
+// A drop-import file of random ranges spread over the first octets 1 to 223
 // (never 127), headed by 4096 minus its own length as the import asks.
 
 #include <random>

@@ -1,5 +1,6 @@
 #include "blocklist/address_codec.h"
 
+#include "blocklist/characters.h"
 #include "blocklist/number_text.h"
 
 namespace bw {
@@ -7,10 +8,6 @@ namespace bw {
 namespace {
 
 constexpr double kWeights[4] = {16777216.0, 65536.0, 256.0, 1.0};
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 // Four parts of one to three digits and nothing else: what nearly every
 // blocklist holds, read in one pass. Anything else takes the general path.

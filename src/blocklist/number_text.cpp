@@ -4,22 +4,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include "blocklist/characters.h"
+
 namespace bw {
 
 namespace {
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 // Up to 15 plain digits fit a double exactly: the common case, kept off from_chars.
 std::optional<double> shortDigits(std::string_view digits) {

@@ -4,25 +4,13 @@
 #include <array>
 #include <string>
 
+#include "blocklist/characters.h"
+
 namespace bw {
 
 namespace {
 
 constexpr std::array<double, 4> kWeights = {16777216.0, 65536.0, 256.0, 1.0};
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 std::optional<ListedRange> readBounds(std::string_view field) {
     std::size_t dash = field.find('-');

@@ -1,12 +1,11 @@
 #include "maintenance/import_fields.h"
 
+#include "blocklist/characters.h"
+
 namespace bw {
 
 namespace {
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 bool isLineEnd(char c) {
     return c == '\r' || c == '\n';
 }

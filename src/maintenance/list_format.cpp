@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "blocklist/characters.h"
 #include "blocklist/text_lines.h"
 
 namespace bw {
@@ -12,10 +13,6 @@ namespace {
 
 constexpr std::size_t kDetectionLines = 1000;
 constexpr int kFirstPermittedLevel = 127;
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 std::string_view trim(std::string_view text) {
     while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
