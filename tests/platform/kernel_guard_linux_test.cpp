@@ -55,20 +55,13 @@ std::vector<AddressInterval> bannedTable() {
 // no cgroup programs at all.
 test::PrivateNetworkRun runGuarded(const std::function<void(KernelGuard&, Findings&)>& scenario) {
     return test::runInPrivateNetwork([&](Findings& f) {
-        if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
-            f.set("skip", why);
-            return;
-        }
-        test::ChildCgroup cgroup;
-        if (!cgroup.ok()) {
-            f.set("skip", "no child cgroup: " + cgroup.problem());
-            return;
-        }
-        auto guard = makeInProcessKernelGuard();
-        std::string whyNot;
-        if (!guard->start(whyNot))
-            throw std::runtime_error("the guard did not start: " + whyNot);
-        scenario(*guard, f);
+        test::inChildCgroup(f, [&](const test::ChildCgroup&) {
+            auto guard = makeInProcessKernelGuard();
+            std::string whyNot;
+            if (!guard->start(whyNot))
+                throw std::runtime_error("the guard did not start: " + whyNot);
+            scenario(*guard, f);
+        });
     });
 }
 
@@ -338,16 +331,9 @@ TEST(KernelGuardInPrivateNetwork, EndingTheProcessLeavesNothingAttached) {
     for (bool kill : {false, true}) {
         SCOPED_TRACE(kill ? "killed" : "ended");
         BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
-            if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
-                f.set("skip", why);
-                return;
-            }
-            test::ChildCgroup cgroup;
-            if (!cgroup.ok()) {
-                f.set("skip", cgroup.problem());
-                return;
-            }
-            guardInChildProcessThenEnd(cgroup.path(), kill, f);
+            test::inChildCgroup(f, [&](const test::ChildCgroup& cgroup) {
+                guardInChildProcessThenEnd(cgroup.path(), kill, f);
+            });
         });
         if (!run.findings["skip"].empty())
             GTEST_SKIP() << run.findings["skip"];

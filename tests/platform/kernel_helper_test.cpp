@@ -190,31 +190,12 @@ long attachedOnceSettled(const std::filesystem::path& cgroup) {
     return attached;
 }
 
-int udpConnectError(const char* address) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(53);
-    inet_pton(AF_INET, address, &to.sin_addr);
-    int error = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
-    close(fd);
-    return error;
-}
-
 // Runs the scenario in a private network and a child cgroup; "skip" says why not.
 test::PrivateNetworkRun runInCgroup(
     const std::function<void(const std::filesystem::path&, Findings&)>& scenario) {
     return test::runInPrivateNetwork([&](Findings& f) {
-        if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
-            f.set("skip", why);
-            return;
-        }
-        test::ChildCgroup cgroup;
-        if (!cgroup.ok()) {
-            f.set("skip", cgroup.problem());
-            return;
-        }
-        scenario(cgroup.path(), f);
+        test::inChildCgroup(f,
+                            [&](const test::ChildCgroup& cgroup) { scenario(cgroup.path(), f); });
     });
 }
 
@@ -264,8 +245,8 @@ TEST(KernelHelper, RefusesAMalformedTableAndKeepsTheOneInForce) {
         f.set("unsorted", helper.answer());
         helper.send(withHeader(3, 4, tableBytes(7, {})));
         f.set("blockingSeven", helper.answer());
-        f.set("banned", udpConnectError("127.0.0.5"));
-        f.set("allowed", udpConnectError("127.0.0.10"));
+        f.set("banned", test::udpConnectError("127.0.0.5"));
+        f.set("allowed", test::udpConnectError("127.0.0.10"));
         // Cut short: the stream cannot be trusted any more, so the helper ends.
         helper.send(withHeader(2, 100, "0123456789"));
         shutdown(helper.socket, SHUT_WR);
@@ -312,7 +293,7 @@ TEST(KernelHelper, EndsWithItsParent) {
         (void)!read(ready[0], word, sizeof word - 1);
         close(ready[0]);
         f.set("started", word);
-        f.set("banned", udpConnectError("127.0.0.5"));
+        f.set("banned", test::udpConnectError("127.0.0.5"));
         f.set("attachedWhileRunning", attachedPrograms(cgroup));
         kill(parent, SIGKILL);
         waitpid(parent, nullptr, 0);

@@ -236,17 +236,6 @@ TEST_F(HeadlessProcess, ASecondStartHandsItsLinkToTheRunningGuard) {
     EXPECT_NE(dir.read("Moatlist.P2P").find("x:1.2.3.4-1.2.3.9\r\n"), std::string::npos);
 }
 
-int udpConnectError(const char* address) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(53);
-    inet_pton(AF_INET, address, &to.sin_addr);
-    int error = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
-    close(fd);
-    return error;
-}
-
 // End to end: the console guard, run as root in a private network and a child
 // cgroup, refuses a banned connect of a process in that cgroup and reports it
 // like a closed connection.
@@ -256,29 +245,22 @@ TEST(HeadlessKernelGuard, RefusesABannedConnectAndReportsIt) {
     fs::copy_file(BW_HEADLESS_EXECUTABLE, program);
     folder.write("Moatlist.P2P", "Local Test:127.0.0.5\r\n");
     BW_RUN_IN_PRIVATE_NETWORK(run, [&](test::Findings& f) {
-        if (std::string why = test::kernelRefusesCgroupPrograms(); !why.empty()) {
-            f.set("skip", why);
-            return;
-        }
-        test::ChildCgroup cgroup;
-        if (!cgroup.ok()) {
-            f.set("skip", cgroup.problem());
-            return;
-        }
-        bw::Setup setup;
-        setup.privateNetwork = false;
-        Child child = start(program, {}, setup);
-        std::string output = readUntil(child.out, "Successfully loaded");
-        f.set("guardLine",
-              output.find("Guard: kernel blocking") != std::string::npos ? "yes" : "no");
-        f.set("banned", udpConnectError("127.0.0.5"));
-        f.set("allowed", udpConnectError("127.0.0.6"));
-        output += readUntil(child.out, "Connection Rejected: 127.0.0.5 - Local Test (");
-        kill(child.pid, SIGTERM);
-        output += readUntil(child.out, "\x04");
-        close(child.out);
-        f.set("status", exitStatusOf(child.pid));
-        f.set("output", output);
+        test::inChildCgroup(f, [&](const test::ChildCgroup&) {
+            bw::Setup setup;
+            setup.privateNetwork = false;
+            Child child = start(program, {}, setup);
+            std::string output = readUntil(child.out, "Successfully loaded");
+            f.set("guardLine",
+                  output.find("Guard: kernel blocking") != std::string::npos ? "yes" : "no");
+            f.set("banned", test::udpConnectError("127.0.0.5"));
+            f.set("allowed", test::udpConnectError("127.0.0.6"));
+            output += readUntil(child.out, "Connection Rejected: 127.0.0.5 - Local Test (");
+            kill(child.pid, SIGTERM);
+            output += readUntil(child.out, "\x04");
+            close(child.out);
+            f.set("status", exitStatusOf(child.pid));
+            f.set("output", output);
+        });
     });
     if (!run.findings["skip"].empty())
         GTEST_SKIP() << run.findings["skip"];

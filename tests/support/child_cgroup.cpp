@@ -1,7 +1,10 @@
 #include "support/child_cgroup.h"
 
+#include <arpa/inet.h>
 #include <bpf/libbpf.h>
 #include <errno.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -84,6 +87,30 @@ std::string kernelRefusesCgroupPrograms() {
     if (libbpf_probe_bpf_helper(BPF_PROG_TYPE_CGROUP_SOCK_ADDR, BPF_FUNC_loop, nullptr) != 1)
         return "this kernel has no bpf_loop (Linux 5.17 or later)";
     return {};
+}
+
+void inChildCgroup(Findings& f, const std::function<void(const ChildCgroup&)>& scenario) {
+    if (std::string why = kernelRefusesCgroupPrograms(); !why.empty()) {
+        f.set("skip", why);
+        return;
+    }
+    ChildCgroup cgroup;
+    if (!cgroup.ok()) {
+        f.set("skip", "no child cgroup: " + cgroup.problem());
+        return;
+    }
+    scenario(cgroup);
+}
+
+int udpConnectError(const char* address) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(53);
+    inet_pton(AF_INET, address, &to.sin_addr);
+    int error = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
+    close(fd);
+    return error;
 }
 
 }  // namespace bw::test

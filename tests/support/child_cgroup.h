@@ -1,7 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
+
+#include "support/network_namespace.h"
 
 namespace bw::test {
 
@@ -31,5 +34,14 @@ private:
 // Why this kernel takes no cgroup programs at all (empty when it does): the
 // one case in which the kernel guard's tests skip.
 std::string kernelRefusesCgroupPrograms();
+
+// Runs the scenario in a child cgroup made for it; where the kernel takes no
+// cgroup programs or no child cgroup can be made, the finding "skip" says why
+// instead.
+void inChildCgroup(Findings& f, const std::function<void(const ChildCgroup&)>& scenario);
+
+// The errno of a UDP connect() to the address on port 53, 0 when it went
+// through: the kernel guard refuses it before any packet is sent.
+int udpConnectError(const char* address);
 
 }  // namespace bw::test
