@@ -8,6 +8,7 @@
 
 #include "app/lists_view.h"
 #include "app/main_window.h"
+#include "app/widget_child.h"
 #include "app/window_commands.h"
 #include "maintenance/list_keeper.h"
 #include "support/fake_clock.h"
@@ -16,17 +17,12 @@
 
 namespace bw {
 
+using test::child;
+
 class ListsViewTest : public QObject {
     Q_OBJECT
 
 private:
-    template <class W>
-    static W* child(QObject& parent, const char* name) {
-        W* w = parent.findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
     static QString cell(const ListsView& view, int row, int column) {
         return view.table()->item(row, column)->text();
     }

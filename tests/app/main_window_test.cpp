@@ -18,9 +18,12 @@
 #include "app/add_range_dialog.h"
 #include "app/main_window.h"
 #include "app/tray_backend.h"
+#include "app/widget_child.h"
 #include "app/window_commands.h"
 
 namespace bw {
+
+using test::child;
 
 // Stands in for the program: holds a state and a table, records each call.
 class FakeCommands : public WindowCommands {
@@ -67,13 +70,6 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    template <class W>
-    static W* child(QObject& parent, const char* name) {
-        W* w = parent.findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
     static QAction* action(MainWindow& window, const char* name) {
         return child<QAction>(window, name);
     }

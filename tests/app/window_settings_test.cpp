@@ -9,22 +9,16 @@
 #include <optional>
 
 #include "app/main_window.h"
+#include "app/widget_child.h"
 #include "app/window_commands.h"
 #include "support/program_fixture.h"
 
 namespace bw {
 
+using test::child;
+
 class WindowSettingsTest : public QObject {
     Q_OBJECT
-
-private:
-    template <class W>
-    static W* child(QObject& parent, const char* name) {
-        W* w = parent.findChild<W*>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
 
 private slots:
     void startsWithTheSettingsAndSavesThemOnClose_data();
