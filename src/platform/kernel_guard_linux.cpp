@@ -252,10 +252,10 @@ private:
             whyNot = cgroup.string() + " is not a cgroup v2 folder";
             return false;
         }
-        const std::array<bpf_program*, 5> programs = {
+        const std::array<bpf_program*, 6> programs = {
             skeleton_->progs.bw_connect4, skeleton_->progs.bw_connect6,
             skeleton_->progs.bw_sendmsg4, skeleton_->progs.bw_sendmsg6,
-            skeleton_->progs.bw_ingress};
+            skeleton_->progs.bw_ingress,  skeleton_->progs.bw_egress};
         for (bpf_program* program : programs) {
             bpf_link* link = bpf_program__attach_cgroup(program, cgroupFd_);
             if (!link) {
@@ -322,7 +322,7 @@ private:
         return fresh;
     }
 
-    void stop() {
+    void stop() override {
         for (bpf_link* link : links_) bpf_link__destroy(link);
         links_.clear();
         if (events_)
@@ -380,8 +380,13 @@ std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinf
 }
 
 std::filesystem::path guardedCgroup(std::string& whyNot) {
-    if (const char* chosen = std::getenv(kCgroupVariable); chosen && *chosen)
+    // Set but empty is a mistake, never a request for the whole machine.
+    if (const char* chosen = std::getenv(kCgroupVariable)) {
+        if (*chosen == '\0')
+            whyNot =
+                std::string(kCgroupVariable) + " is set but empty; it must name a cgroup v2 folder";
         return chosen;
+    }
     std::ifstream file("/proc/self/mountinfo");
     std::stringstream text;
     text << file.rdbuf();
