@@ -208,9 +208,9 @@ void ListKeeper::removeLeftovers() {
     }
     for (const auto& leftover : leftovers) {
         const std::string copy = copyOfLeftover(leftover.filename().string());
-        // One that names no list waits until no list is being updated at all.
+        // One that names no list waits until nothing is being written at all.
         SlotLock::Result held =
-            copy.empty() ? SlotLock::lock(lockPath(), 1, kListSlots, SlotLock::Wait::No)
+            copy.empty() ? SlotLock::lock(lockPath(), 0, 1 + kListSlots, SlotLock::Wait::No)
                          : SlotLock::lock(lockPath(), listSlot(copy), 1, SlotLock::Wait::No);
         if (held.lock)
             std::filesystem::remove(leftover, ec);
