@@ -101,7 +101,8 @@ TEST(KernelGuardProgram, TheKernelTableHoldsTheListsAndNamesTheirRefusals) {
     KernelProgram k;
     k.dir.write("allow.txt", "10.0.0.0/30\n");
     k.dir.write("block.txt", "Bad Net:203.0.113.0-203.0.113.255\n");
-    k.dir.write("lists.json", "{\"lists\": [{\"name\": \"mine\", \"source\": \"" +
+    k.dir.write("lists.json", "{\"lists\": [" + std::string(test::kPrivateNetworksOff) +
+                                  ", {\"name\": \"mine\", \"source\": \"" +
                                   k.dir.file("allow.txt").string() +
                                   "\", \"mode\": \"allow\"}, {\"name\": \"public\", "
                                   "\"source\": \"" +

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "guard/net_stat.h"
 #include "maintenance/list_keeper.h"
 #include "support/program_fixture.h"
@@ -19,7 +21,7 @@ protected:
                  mode + "\"}";
         dir.write("lists.json", "{\"lists\": [" + lists + "]}");
     }
-    std::string lists;
+    std::string lists = test::kPrivateNetworksOff;
 };
 
 TEST_F(ProgramListsTest, AnAllowListKeepsAnOwnListBanFromClosing) {
@@ -47,6 +49,7 @@ TEST_F(ProgramListsTest, AnAllowListKeepsAnOwnListBanFromClosing) {
 }
 
 TEST_F(ProgramListsTest, ANewInstallationAllowsItsPrivateNetworks) {
+    std::filesystem::remove(dir.file("lists.json"));
     program.load("");
     ASSERT_EQ(program.lists().subscriptions().size(), 1u);
     EXPECT_EQ(program.lists().subscriptions()[0].name, "Private networks");
