@@ -107,6 +107,8 @@ struct Program::Parts {
     // when it was. Writing the table over such a file would replace entries the
     // program never saw, so no rewrite happens then.
     std::string blocklistUnread;
+    // The same for the settings file: the defaults are never saved over settings unread.
+    std::string settingsUnread;
     bool servingLaterStarts = false;
 };
 
@@ -513,13 +515,25 @@ void Program::RefreshNS() {
 }
 
 void Program::LOADSETTINGS() {
-    bw::LOADSETTINGS(parts_->file(kSettingsFileName), parts_->state);
-    parts_->host.stateChanged();
+    Parts& p = *parts_;
+    const std::filesystem::path file = p.file(kSettingsFileName);
+    SettingsLoad loaded = bw::LOADSETTINGS(file, p.state);
+    p.settingsUnread = loaded.error;
+    if (!loaded) {
+        p.host.appendLog("Could not read the settings " + file.string() + ": " + loaded.error +
+                         ". Running with the default settings; the file is kept as it is and "
+                         "is not saved over until Bastionwatch can read it.\r\n\r\n");
+    }
+    p.host.stateChanged();
 }
 
 void Program::SAVESETTINGS() {
     const std::filesystem::path file = parts_->file(kSettingsFileName);
-    WriteResult saved = bw::SAVESETTINGS(file, parts_->state);
+    const std::string& unread = parts_->settingsUnread;
+    WriteResult saved{false, "it could not be read when Bastionwatch started (" + unread +
+                                 "), so it was kept as it is"};
+    if (unread.empty())
+        saved = bw::SAVESETTINGS(file, parts_->state);
     if (!saved) {
         parts_->host.showMessage(
             {"The settings could not be saved to " + file.string() + " (" + saved.error + ").",

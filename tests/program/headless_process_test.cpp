@@ -4,12 +4,15 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +49,9 @@ struct Setup {
     // BASTIONWATCH_HOME as the program sees it; unset when empty, so the
     // folder beside the executable is used whatever the test's environment says.
     std::string bastionwatchHome = {};
+    // Run as this user and group instead (root only); 0 keeps the test's own.
+    uid_t user = 0;
+    gid_t group = 0;
 };
 
 Child start(const fs::path& program, const std::vector<std::string>& arguments, Setup setup = {}) {
@@ -70,6 +76,12 @@ Child start(const fs::path& program, const std::vector<std::string>& arguments, 
             unsetenv("BASTIONWATCH_HOME");
         else
             setenv("BASTIONWATCH_HOME", setup.bastionwatchHome.c_str(), 1);
+        if (setup.user != 0) {
+            unsetenv("XDG_RUNTIME_DIR");  // the test's own is not this user's
+            if (setgroups(0, nullptr) != 0 || setresgid(setup.group, setup.group, setup.group) ||
+                setresuid(setup.user, setup.user, setup.user) != 0)
+                _exit(124);
+        }
         dup2(pipeEnds[1], STDOUT_FILENO);
         dup2(pipeEnds[1], STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -162,6 +174,42 @@ TEST_F(HeadlessProcess, AStopDuringTheStartUpKeepsTheSavedSettings) {
     EXPECT_NE(output.find("Successfully loaded 256 IPs from 1 profiles."), std::string::npos)
         << output;
     EXPECT_EQ(dir.read("BW2Config.p2p"), settings);
+}
+
+// An ordinary user's settings file that the user cannot read (mode 000) is
+// kept, as the blocklist is, not replaced by the defaults; the user is told.
+TEST_F(HeadlessProcess, AnUnreadableSettingsFileIsKeptAndTheUserIsTold) {
+    const std::string settings = "1\r\n37\r\n5\r\n";
+    dir.write("BW2Config.p2p", settings);
+    bw::Setup setup{.stopFirst = true};
+    if (geteuid() == 0) {
+        // Root reads any file: the guard runs as nobody, in a folder of nobody's.
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody)
+            GTEST_SKIP() << "there is no user nobody to run the guard as an ordinary user";
+        setup.user = nobody->pw_uid;
+        setup.group = nobody->pw_gid;
+        for (const fs::path& p :
+             {dir.path(), program, dir.file("Moatlist.P2P"), dir.file("BW2Config.p2p")})
+            ASSERT_EQ(chown(p.c_str(), setup.user, setup.group), 0) << p;
+    }
+    ASSERT_EQ(chmod(dir.file("BW2Config.p2p").c_str(), 0), 0);
+    Child child = start(program, {}, setup);
+    ASSERT_GT(child.pid, 0);
+    std::string output = readUntil(child.out, "\x04");
+    close(child.out);
+
+    EXPECT_EQ(exitStatusOf(child.pid), 0) << output;
+    struct stat info {};
+    ASSERT_EQ(stat(dir.file("BW2Config.p2p").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0u);
+    ASSERT_EQ(chmod(dir.file("BW2Config.p2p").c_str(), 0600), 0);
+    EXPECT_EQ(dir.read("BW2Config.p2p"), settings);
+    EXPECT_NE(output.find("Could not read the settings " + dir.file("BW2Config.p2p").string()),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("could not be read when Bastionwatch started"), std::string::npos)
+        << output;
 }
 
 TEST_F(HeadlessProcess, AReaderThatWentAwayDoesNotEndTheGuard) {
