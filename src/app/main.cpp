@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/stop_signals.h"
 #include "app/window_commands.h"
+#include "maintenance/link_intake.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/instance_channel.h"
@@ -24,9 +25,12 @@ int main(int argc, char** argv) {
     // The window hides to the tray; only closing it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     const std::filesystem::path folder = bw::programFolder();
-    bw::InstanceClaim claim = bw::claimProgramFolder(folder);
+    const std::string_view argument = argc > 1 ? argv[1] : "";
+    // A link start only adds its link and ends: it takes no later start's link.
+    bw::InstanceClaim claim = bw::claimProgramFolder(
+        folder, bw::isLink(argument) ? bw::ClaimPurpose::OneLink : bw::ClaimPurpose::Guard);
     if (claim.otherCopyRuns)
-        return bw::deferToRunningCopy(folder, argc > 1 ? argv[1] : "", true, stdout, stderr);
+        return bw::deferToRunningCopy(folder, argument, true, stdout, stderr);
 
     // The window holds no capabilities (Qt takes plugin paths from the
     // environment): the bastionwatch-kernel helper blocks and closes for it.
@@ -49,7 +53,7 @@ int main(int argc, char** argv) {
     bw::ProgramCommands commands(program);
     window.attach(commands);
 
-    program.load(argc > 1 ? argv[1] : "");
+    program.load(argument);
     window.showAtStart();
     bw::closeOnStopSignals(&window, [&commands] { commands.unload(); });
     return app.exec();

@@ -26,6 +26,7 @@
 #include "app/window_commands.h"
 #include "base/product.h"
 #include "program/add_refusal.h"
+#include "program/wide_entries.h"
 
 namespace bw {
 
@@ -457,6 +458,16 @@ QString MainWindow::addFromDialog(const QString& profile, const QString& start,
         return {};
     const std::string startBytes = bytesFromText(start);
     const std::string endBytes = bytesFromText(end);
+    // A range wider than a /8 of public addresses is added only when the user says so.
+    const std::string question = wideAddQuestion(bytesFromText(profile), startBytes, endBytes);
+    if (!question.empty()) {
+        QWidget* parent = addRangeDialog_ ? static_cast<QWidget*>(addRangeDialog_) : this;
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Add New IP Range"),
+                        textFromBytes(question), QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes)
+            return QStringLiteral("Not added: you chose not to ban so wide a range.");
+    }
     AddOutcome outcome = commands_->addRange(bytesFromText(profile), startBytes, endBytes);
     return textFromBytes(addRefusalText(startBytes, endBytes, outcome));
 }

@@ -41,6 +41,17 @@ bool holdsLineBreakOrNul(std::string_view text) {
 
 }  // namespace
 
+std::optional<ListedRange> rangeAnAddWouldBan(std::string_view line) {
+    if (holdsLineBreakOrNul(line))
+        return std::nullopt;
+    std::optional<ListedRange> range = lineRange(line);
+    if (!range || (!range->single && !(range->start > kLowestRangeStart)) ||
+        touchesLoopback(*range)) {
+        return std::nullopt;
+    }
+    return range;
+}
+
 AddOutcome BanEditor::ADDBANRANGE(std::string_view originalData) {
     AddOutcome outcome = AddOutcome::NotAnEntry;
     if (!holdsLineBreakOrNul(originalData))

@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "base/host.h"
 #include "blocklist/ban_table.h"
+#include "blocklist/range_field.h"
 
 namespace bw {
 
@@ -16,6 +18,10 @@ enum class AddOutcome {
     Localhost,   // refused: it touches the loopback net
     NotAnEntry,  // not a valid address or range
 };
+
+// The range ADDBANRANGE would store for the line, whether or not the table
+// holds it already; none for a line it refuses.
+std::optional<ListedRange> rangeAnAddWouldBan(std::string_view line);
 
 // Adds entries to the ban table from blocklist text and tells the host when
 // the list must be shown afresh. The table is the list's data.

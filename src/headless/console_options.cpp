@@ -71,6 +71,10 @@ ConsoleOptions parseConsoleOptions(std::string_view programName,
         options.action = ConsoleOptions::Action::ShowVersion;
         options.out = std::string(kWindowCaption) + " (console guard)\n";
     } else if (isLink(argument)) {
+        // A link that names nothing would otherwise start a guard that never ends.
+        if (argument.size() == kLinkPrefix.size())
+            return refused(programName, "the link '" + std::string(argument) +
+                                            "' holds no entries; nothing was added");
         options.link = std::string(argument);
     } else if (argument.starts_with("-")) {
         return refused(programName, "unknown option '" + std::string(argument) + "'");

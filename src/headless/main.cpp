@@ -29,7 +29,9 @@ int main(int argc, char** argv) {
         return reportWithoutGuarding(options, stdout, stderr);
     ConsoleHost::installStopSignals();
     const std::filesystem::path folder = programFolder();
-    InstanceClaim claim = claimProgramFolder(folder);
+    // A link start only adds its link and ends: it takes no later start's link.
+    InstanceClaim claim = claimProgramFolder(
+        folder, options.link.empty() ? ClaimPurpose::Guard : ClaimPurpose::OneLink);
     if (claim.otherCopyRuns)
         return deferToRunningCopy(folder, options.link, false, stdout, stderr);
     if (!claim.channel)

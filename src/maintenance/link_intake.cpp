@@ -14,14 +14,34 @@ char asciiLower(char c) {
 
 }  // namespace
 
-std::string linkPayload(std::string_view commandLineArgument) {
+bool isLink(std::string_view commandLineArgument) {
     if (commandLineArgument.size() < kLinkPrefix.size())
-        return {};
+        return false;
     for (std::size_t i = 0; i < kLinkPrefix.size(); ++i) {
         if (asciiLower(commandLineArgument[i]) != kLinkPrefix[i])
-            return {};
+            return false;
     }
+    return true;
+}
+
+std::string linkPayload(std::string_view commandLineArgument) {
+    if (!isLink(commandLineArgument))
+        return {};
     return std::string(commandLineArgument.substr(kLinkPrefix.size()));
+}
+
+std::vector<std::string> linkLines(std::string_view payload) {
+    std::vector<std::string> lines;
+    for (std::size_t begin = 0;;) {
+        const std::size_t slash = payload.find('/', begin);
+        const std::string_view piece = payload.substr(begin, slash - begin);
+        if (!piece.empty())
+            lines.push_back(linkSegmentToLine(piece));
+        if (slash == std::string_view::npos)
+            break;
+        begin = slash + 1;
+    }
+    return lines;
 }
 
 std::string percentDecoded(std::string_view text) {

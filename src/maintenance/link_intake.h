@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bw {
 
@@ -9,6 +10,13 @@ namespace bw {
 // prefix (recognised in any letter case), with its own case kept. Any other
 // argument gives an empty payload.
 std::string linkPayload(std::string_view commandLineArgument);
+
+// Whether the argument is a bwdat:// link, its payload empty or not.
+bool isLink(std::string_view commandLineArgument);
+
+// The payload's "/"-separated segments as blocklist lines (linkSegmentToLine),
+// empty segments left out.
+std::vector<std::string> linkLines(std::string_view payload);
 
 // Browsers hand links over with bytes escaped as %XX (a blank as %20). An
 // escape that is not two hex digits stays as it is.

@@ -30,19 +30,25 @@ std::vector<std::string> UserEntries::lines() const {
     return splitLines(readWholeFile(file_).bytes);
 }
 
-WriteResult UserEntries::remember(std::string_view line) {
+WriteResult UserEntries::remember(const std::vector<std::string>& added) {
+    if (added.empty())
+        return {};
     std::vector<std::string> kept = lines();
-    kept.emplace_back(line);
+    kept.insert(kept.end(), added.begin(), added.end());
     return save(kept);
 }
 
-WriteResult UserEntries::forget(std::string_view line) {
+WriteResult UserEntries::forget(const std::vector<std::string>& removed) {
     std::vector<std::string> kept = lines();
-    auto found = std::find(kept.begin(), kept.end(), line);
-    if (found == kept.end())
-        return {};
-    kept.erase(found);
-    return save(kept);
+    bool changed = false;
+    for (const std::string& line : removed) {
+        auto found = std::find(kept.begin(), kept.end(), line);
+        if (found == kept.end())
+            continue;
+        kept.erase(found);
+        changed = true;
+    }
+    return changed ? save(kept) : WriteResult{};
 }
 
 WriteResult UserEntries::save(const std::vector<std::string>& lines) {

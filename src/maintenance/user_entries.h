@@ -17,9 +17,10 @@ public:
     explicit UserEntries(std::filesystem::path file) : file_(std::move(file)) {}
 
     std::vector<std::string> lines() const;
-    WriteResult remember(std::string_view line);
-    // Takes out the first line equal to this one, if any.
-    WriteResult forget(std::string_view line);
+    // Each adds or takes out all the lines in one atomic save.
+    WriteResult remember(const std::vector<std::string>& added);
+    // Takes out, for each line, the first line equal to it, if any.
+    WriteResult forget(const std::vector<std::string>& removed);
 
 private:
     WriteResult save(const std::vector<std::string>& lines);

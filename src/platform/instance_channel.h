@@ -20,7 +20,13 @@ public:
     virtual void serve(const std::function<std::string(std::string_view)>& answer) = 0;
 
     static constexpr std::size_t kMaxRequestBytes = 16 * 1024;
+    // One deadline for a whole request, so a slow sender cannot hold the program's thread.
+    static constexpr int kRequestWaitMs = 500;
 };
+
+// What this start claims the folder for: to guard, taking later starts' links
+// over the channel, or to add one link and end, which takes none.
+enum class ClaimPurpose { Guard, OneLink };
 
 struct InstanceClaim {
     // Set when this start is the only copy for the folder and now holds it.
@@ -33,16 +39,26 @@ struct InstanceClaim {
 
 // Claims the program folder for this process for as long as the channel lives.
 // The channel is a local socket in a folder only this user can enter, and
-// the socket itself is readable and writable by its owner alone.
-InstanceClaim claimProgramFolder(const std::filesystem::path& folder);
+// the socket itself is readable and writable by its owner alone; a OneLink
+// claim holds the folder without one. While the folder is held by a copy that
+// takes no links (another link start), this waits for it to end, so that the
+// two never write the folder's files at once and neither link is lost.
+InstanceClaim claimProgramFolder(const std::filesystem::path& folder,
+                                 ClaimPurpose purpose = ClaimPurpose::Guard);
 
 struct HandOverResult {
     bool delivered = false;
     std::string answer;  // the running copy's answer, when delivered
     std::string error;   // why not, when not delivered
+    // Not delivered because the request is longer than kMaxRequestBytes; nothing was sent.
+    bool tooLong = false;
+    // Not delivered, but the whole request reached the running copy before its
+    // answer broke off: it may have acted on it.
+    bool requestSent = false;
 };
 
 // Hands the request to the copy that holds the folder and waits for its answer.
+// The running copy gives a sender kRequestWaitMs in all to send its request.
 HandOverResult handOverToRunningCopy(const std::filesystem::path& folder, std::string_view request);
 
 }  // namespace bw

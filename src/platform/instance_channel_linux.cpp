@@ -21,11 +21,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kRequestWaitMs = 500;    // a sender writes its request at once
-constexpr int kAnswerWaitMs = 60'000;  // the running copy may be saving a large list
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kRequestWait{InstanceChannel::kRequestWaitMs};  // sent at once
+constexpr milliseconds kAnswerWait{60'000};  // the running copy may be saving a large list
 constexpr std::size_t kMaxAnswerBytes = 64 * 1024;
 constexpr int kConnectAttempts = 40;  // the holder may still be starting: 2 s in all
-constexpr auto kConnectPause = std::chrono::milliseconds(50);
+constexpr auto kConnectPause = milliseconds(50);
+// A link start that holds the folder ends once its list is saved; a guard answers at once.
+constexpr milliseconds kHolderWait{60'000};
 
 std::string lastError(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -77,21 +82,25 @@ bool socketAddress(const fs::path& file, sockaddr_un& address) {
     return true;
 }
 
-bool waitFor(int fd, short events, int timeoutMs) {
+// False once the deadline has passed, however busy the other side keeps the socket.
+bool waitFor(int fd, short events, Clock::time_point deadline) {
     pollfd p{fd, events, 0};
     int ready;
     do {
-        ready = ::poll(&p, 1, timeoutMs);
+        const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        ready = ::poll(&p, 1, static_cast<int>(left.count()));
     } while (ready < 0 && errno == EINTR);
     return ready > 0;
 }
 
-// Reads until the sender closes its side, up to limit + 1 bytes; false on a
-// timeout or error.
-bool readAll(int fd, std::size_t limit, int timeoutMs, std::string& out) {
+// Reads until the sender closes its side, up to limit + 1 bytes; false on
+// reaching the deadline or an error.
+bool readAll(int fd, std::size_t limit, Clock::time_point deadline, std::string& out) {
     char buffer[4096];
     while (out.size() <= limit) {
-        if (!waitFor(fd, POLLIN, timeoutMs))
+        if (!waitFor(fd, POLLIN, deadline))
             return false;
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
@@ -105,9 +114,9 @@ bool readAll(int fd, std::size_t limit, int timeoutMs, std::string& out) {
     return true;
 }
 
-bool writeAll(int fd, std::string_view bytes, int timeoutMs) {
+bool writeAll(int fd, std::string_view bytes, Clock::time_point deadline) {
     while (!bytes.empty()) {
-        if (!waitFor(fd, POLLOUT, timeoutMs))
+        if (!waitFor(fd, POLLOUT, deadline))
             return false;
         ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
@@ -132,13 +141,15 @@ public:
         : lockFd_(lockFd), listenFd_(listenFd), socketFile_(std::move(socketFile)) {}
 
     ~LinuxInstanceChannel() override {
-        ::unlink(socketFile_.c_str());
-        ::close(listenFd_);
+        if (listenFd_ >= 0) {
+            ::unlink(socketFile_.c_str());
+            ::close(listenFd_);
+        }
         ::close(lockFd_);  // releases the folder
     }
 
     void serve(const std::function<std::string(std::string_view)>& answer) override {
-        for (;;) {
+        while (listenFd_ >= 0) {
             int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0)
                 return;  // none waiting (or a transient failure: the next call tries again)
@@ -152,16 +163,20 @@ private:
         if (!sameUser(fd))
             return;
         std::string request;
-        if (!readAll(fd, kMaxRequestBytes, kRequestWaitMs, request))
+        if (!readAll(fd, kMaxRequestBytes, Clock::now() + kRequestWait, request))
+            return;
+        // A later start that only looked whether a copy listens here asks nothing.
+        if (request.empty())
             return;
         if (request.size() > kMaxRequestBytes) {
             writeAll(fd,
                      "Refused: the request is longer than " + std::to_string(kMaxRequestBytes) +
                          " bytes.",
-                     kRequestWaitMs);
+                     Clock::now() + kRequestWait);
             return;
         }
-        writeAll(fd, answer(request), kRequestWaitMs);
+        const std::string text = answer(request);
+        writeAll(fd, text, Clock::now() + kRequestWait);
     }
 
     int lockFd_;
@@ -184,23 +199,59 @@ bool channelFiles(const fs::path& programFolder, ChannelFiles& files, std::strin
     return true;
 }
 
+// Whether a copy listens on the socket: a guard that holds the folder does,
+// from the moment it holds it; a link start never does.
+bool holderListens(const fs::path& socketFile) {
+    sockaddr_un address;
+    if (!socketAddress(socketFile, address))
+        return false;
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const bool listens = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return listens;
+}
+
+// Takes the lock at once, or once a holder that takes no links has ended.
+// Returns the locked descriptor; -1 with otherCopyRuns or error set when not.
+int lockFolder(const ChannelFiles& files, InstanceClaim& claim) {
+    int lockFd = ::open(files.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFd < 0) {
+        claim.error = lastError("cannot open " + files.lock.string());
+        return -1;
+    }
+    const Clock::time_point deadline = Clock::now() + kHolderWait;
+    while (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            claim.error = lastError("cannot lock " + files.lock.string());
+        } else if (holderListens(files.socket) || Clock::now() >= deadline) {
+            // Past the deadline the hand-over says that the holder cannot be reached.
+            claim.otherCopyRuns = true;
+        } else {
+            std::this_thread::sleep_for(kConnectPause);
+            continue;
+        }
+        ::close(lockFd);
+        return -1;
+    }
+    return lockFd;
+}
+
 }  // namespace
 
-InstanceClaim claimProgramFolder(const fs::path& programFolder) {
+InstanceClaim claimProgramFolder(const fs::path& programFolder, ClaimPurpose purpose) {
     InstanceClaim claim;
     ChannelFiles files;
     if (!channelFiles(programFolder, files, claim.error))
         return claim;
-    int lockFd = ::open(files.lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (lockFd < 0) {
-        claim.error = lastError("cannot open " + files.lock.string());
+    int lockFd = lockFolder(files, claim);
+    if (lockFd < 0)
         return claim;
-    }
-    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lockFd);
-        claim.otherCopyRuns = errno == EWOULDBLOCK;
-        if (!claim.otherCopyRuns)
-            claim.error = lastError("cannot lock " + files.lock.string());
+    if (purpose == ClaimPurpose::OneLink) {
+        claim.channel = std::make_unique<LinuxInstanceChannel>(lockFd, -1, files.socket);
         return claim;
     }
     sockaddr_un address;
@@ -225,6 +276,14 @@ InstanceClaim claimProgramFolder(const fs::path& programFolder) {
 
 HandOverResult handOverToRunningCopy(const fs::path& programFolder, std::string_view request) {
     HandOverResult result;
+    if (request.size() > InstanceChannel::kMaxRequestBytes) {
+        // The running copy would refuse it unread, and sending it would only break the line.
+        result.tooLong = true;
+        result.error = "the request is " + std::to_string(request.size()) +
+                       " bytes long; a running copy takes at most " +
+                       std::to_string(InstanceChannel::kMaxRequestBytes) + " bytes";
+        return result;
+    }
     ChannelFiles files;
     sockaddr_un address;
     if (!channelFiles(programFolder, files, result.error))
@@ -254,18 +313,23 @@ HandOverResult handOverToRunningCopy(const fs::path& programFolder, std::string_
         result.error = "the running copy belongs to another user";
         return result;
     }
-    if (!writeAll(fd, request, kAnswerWaitMs) || ::shutdown(fd, SHUT_WR) != 0) {
+    if (!writeAll(fd, request, Clock::now() + kAnswerWait) || ::shutdown(fd, SHUT_WR) != 0) {
         result.error = lastError("cannot hand the request over");
         ::close(fd);
         return result;
     }
     std::string answer;
-    result.delivered = readAll(fd, kMaxAnswerBytes, kAnswerWaitMs, answer) && !answer.empty();
+    const bool read = readAll(fd, kMaxAnswerBytes, Clock::now() + kAnswerWait, answer);
     ::close(fd);
+    result.delivered = read && !answer.empty();
     if (result.delivered) {
         result.answer = answer.substr(0, kMaxAnswerBytes);
     } else {
-        result.error = "the running copy did not answer";
+        // It had the whole request: it may have acted on it before it stopped.
+        result.requestSent = true;
+        result.error = read ? "the running copy ended before it answered"
+                            : "the running copy's answer broke off or did not come within " +
+                                  std::to_string(kAnswerWait.count() / 1000) + " s";
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #include "program/later_start.h"
 
 #include <string>
+#include <string_view>
 
 #include "maintenance/link_intake.h"
 #include "platform/instance_channel.h"
@@ -8,10 +9,19 @@
 
 namespace bw {
 
+namespace {
+
+// The running copy's answers that mean the link added nothing.
+bool answerMeansNothingAdded(std::string_view answer) {
+    return answer.starts_with("Refused") || answer.starts_with(kNothingAddedText);
+}
+
+}  // namespace
+
 int deferToRunningCopy(const std::filesystem::path& folder, std::string_view argument, bool window,
                        std::FILE* out, std::FILE* err) {
     std::string request;
-    if (!linkPayload(argument).empty()) {
+    if (isLink(argument)) {
         request = std::string(argument);
     } else if (window) {
         request = std::string(kShowWindowRequest);
@@ -24,6 +34,23 @@ int deferToRunningCopy(const std::filesystem::path& folder, std::string_view arg
         return 1;
     }
     HandOverResult handed = handOverToRunningCopy(folder, request);
+    if (handed.tooLong) {
+        std::fprintf(err,
+                     "Bastionwatch is already running for the folder %s, but the link is too long "
+                     "to hand over: %zu bytes, and a running copy takes links of at most %zu "
+                     "bytes. Nothing was handed over; split the link into shorter ones.\n",
+                     folder.c_str(), request.size(), InstanceChannel::kMaxRequestBytes);
+        return 1;
+    }
+    if (handed.requestSent) {
+        std::fprintf(err,
+                     "Bastionwatch is already running for the folder %s and was handed the link, "
+                     "but gave no answer (%s). The entries may or may not have been added: look "
+                     "for them in the blocklist, or hand the link over again once Bastionwatch "
+                     "runs (an entry that is listed already is not added twice).\n",
+                     folder.c_str(), handed.error.c_str());
+        return 1;
+    }
     if (!handed.delivered) {
         std::fprintf(err,
                      "Bastionwatch is already running for the folder %s, but could not be "
@@ -32,7 +59,7 @@ int deferToRunningCopy(const std::filesystem::path& folder, std::string_view arg
         return 1;
     }
     std::fprintf(out, "%s\n", handed.answer.c_str());
-    return handed.answer.rfind("Refused", 0) == 0 ? 1 : 0;
+    return answerMeansNothingAdded(handed.answer) ? 1 : 0;
 }
 
 }  // namespace bw

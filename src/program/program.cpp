@@ -28,6 +28,7 @@
 #include "program/launching.h"
 #include "program/settings.h"
 #include "program/support_pages.h"
+#include "program/wide_entries.h"
 
 namespace bw {
 
@@ -106,6 +107,8 @@ struct Program::Parts {
     // when it was. Writing the table over such a file would replace entries the
     // program never saw, so no rewrite happens then.
     std::string blocklistUnread;
+    // The same for the settings file: the defaults are never saved over settings unread.
+    std::string settingsUnread;
     bool servingLaterStarts = false;
 };
 
@@ -173,6 +176,16 @@ void Program::reportListUpdates() {
 
 void Program::load(std::string_view commandLineArgument) {
     std::string payload = linkPayload(commandLineArgument);
+    // A link with nothing in it must not start a guard in its place that never ends.
+    if (payload.empty() && isLink(commandLineArgument)) {
+        parts_->host.showMessage({"Refused: the link " + std::string(commandLineArgument) +
+                                      " holds no entries. Nothing was added.",
+                                  MessageIcon::Exclamation, MessageButtons::Ok,
+                                  "Bastionwatch Update"});
+        parts_->ended = true;
+        parts_->host.exitNow(1);
+        return;
+    }
     removeLeftoversOfInterruptedSaves();
     if (parts_->services.registerLinkScheme) {
         registerLinkScheme(parts_->regWrite, parts_->services.executable);
@@ -283,23 +296,18 @@ void Program::STARTUPLOAD(std::string_view payload) {
 
 Program::LinkAdds Program::addLinkEntries(std::string_view payload) {
     LinkAdds result;
-    std::size_t begin = 0;
-    for (;;) {
-        std::size_t slash = payload.find('/', begin);
-        std::string_view piece = payload.substr(begin, slash - begin);
-        if (!piece.empty()) {
-            std::string line = linkSegmentToLine(piece);
-            AddOutcome outcome = ADDBANRANGE(line);
-            if (outcome == AddOutcome::Added) {
-                result.added.push_back(line);
-            } else {
-                result.notAdded += line + ": " + std::string(whyNotAdded(outcome)) + "\r\n";
-            }
+    const std::vector<std::string> lines = linkLines(payload);
+    result.refused = wideLinkRefusal(lines);
+    if (!result.refused.empty())
+        return result;
+    for (const std::string& line : lines) {
+        AddOutcome outcome = ADDBANRANGE(line);
+        if (outcome == AddOutcome::Added) {
+            result.added.push_back(line);
+        } else {
+            result.notAdded += line + ": " + std::string(whyNotAdded(outcome)) + "\r\n";
         }
         UPDATELIST();
-        if (slash == std::string_view::npos)
-            break;
-        begin = slash + 1;
     }
     showTableCounters();
     return result;
@@ -307,36 +315,39 @@ Program::LinkAdds Program::addLinkEntries(std::string_view payload) {
 
 void Program::addLinkEntriesAndEnd(std::string_view payload) {
     Parts& p = *parts_;
-    auto [added, notAdded] = addLinkEntries(payload);
+    auto [added, notAdded, refused] = addLinkEntries(payload);
     const std::filesystem::path blocklist = p.file(kBlocklistFileName);
-    WriteResult saved = added.empty() ? WriteResult{} : rewriteBlocklist(formatStoredOnly(p.table));
-    if (saved) {
-        for (const std::string& line : added) rememberUserEntry(line);
-    }
+    WriteResult saved =
+        added.empty() ? WriteResult{} : saveListWithUserEntries(added, formatStoredOnly(p.table));
     SAVESETTINGS();
     p.state.windowVisible = false;
     ++p.state.visibilityRequests;
     p.state.trayVisible = false;
     p.host.stateChanged();
-    if (!saved) {
+    if (!refused.empty()) {
+        p.host.showMessage(
+            {refused, MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
+    } else if (!saved) {
         p.host.showMessage({"The range(s) could not be added: the blocklist " + blocklist.string() +
                                 " could not be written: " + saved.error +
                                 ". It was left as it was.",
                             MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
     } else if (added.empty()) {
-        p.host.showMessage({"Nothing was added to the blocklist.\r\n\r\n" + notAdded,
+        p.host.showMessage({std::string(kNothingAddedText) + "\r\n\r\n" + notAdded,
                             MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
     } else {
         std::string text =
             "Added range(s) to blocklist.\r\n\r\nChanges will only be effective "
-            "once Bastionwatch has been restarted.";
+            "once Bastionwatch has been restarted.\r\n\r\nSaved in " +
+            blocklist.string() + ".";
         if (!notAdded.empty())
             text += "\r\n\r\nNot added:\r\n" + notAdded;
         p.host.showMessage(
             {text, MessageIcon::Information, MessageButtons::Ok, "Bastionwatch Update"});
     }
     p.ended = true;
-    p.host.exitNow(saved ? 0 : 1);
+    // A link that added nothing failed, whatever the reason, so a script can tell.
+    p.host.exitNow(saved && !added.empty() ? 0 : 1);
 }
 
 // While the kernel guard runs, the timer only reports its refusals (and
@@ -386,21 +397,25 @@ std::string Program::answerLaterStart(std::string_view request, std::vector<Mess
         return "Refused: the running copy of Bastionwatch takes only a bwdat:// link with "
                "entries.";
     }
-    auto [added, notAdded] = addLinkEntries(payload);
+    auto [added, notAdded, refused] = addLinkEntries(payload);
     afterTableChange();
     std::string text;
     MessageIcon icon = MessageIcon::Information;
-    if (added.empty()) {
-        text = "Nothing was added to the blocklist.\r\n\r\n" + notAdded;
+    if (!refused.empty()) {
+        text = refused;
         icon = MessageIcon::Exclamation;
-    } else if (WriteResult saved = rewriteBlocklist(formatEverySlot(p.table)); !saved) {
+    } else if (added.empty()) {
+        text = std::string(kNothingAddedText) + "\r\n\r\n" + notAdded;
+        icon = MessageIcon::Exclamation;
+    } else if (WriteResult saved = saveListWithUserEntries(added, formatEverySlot(p.table));
+               !saved) {
         text = "Added range(s) to the running guard, but the blocklist " +
                p.file(kBlocklistFileName).string() + " could not be saved: " + saved.error +
                ". They are active until Bastionwatch ends.";
         icon = MessageIcon::Exclamation;
     } else {
-        for (const std::string& line : added) rememberUserEntry(line);
-        text = "Added range(s) to blocklist. They are guarded against now.";
+        text = "Added range(s) to blocklist. They are guarded against now. Saved in " +
+               p.file(kBlocklistFileName).string() + ".";
         if (!notAdded.empty())
             text += "\r\n\r\nNot added:\r\n" + notAdded;
     }
@@ -441,9 +456,8 @@ AddOutcome Program::addRange(std::string_view profile, std::string_view start,
     AddOutcome outcome = ADDBANRANGE(line);
     showTableCounters();
     afterTableChange();
-    SAVELIST();
-    if (outcome == AddOutcome::Added)
-        rememberUserEntry(line);
+    saveList(outcome == AddOutcome::Added ? std::vector<std::string>{line}
+                                          : std::vector<std::string>{});
     return outcome;
 }
 
@@ -458,8 +472,10 @@ void Program::removeEntry(EntryRef selected) {
     UPDATELIST();  // the list drops the row before anything can show it again
     showTableCounters();
     afterTableChange();
-    SAVELIST();
+    // Out of the record first: a kill between the saves then leaves the entry in
+    // the list until the next update, never one that the update brings back.
     forgetUserEntry(text);
+    SAVELIST();
 }
 
 void Program::filesDropped(const std::vector<std::string>& paths) {
@@ -506,13 +522,25 @@ void Program::RefreshNS() {
 }
 
 void Program::LOADSETTINGS() {
-    bw::LOADSETTINGS(parts_->file(kSettingsFileName), parts_->state);
-    parts_->host.stateChanged();
+    Parts& p = *parts_;
+    const std::filesystem::path file = p.file(kSettingsFileName);
+    SettingsLoad loaded = bw::LOADSETTINGS(file, p.state);
+    p.settingsUnread = loaded.error;
+    if (!loaded) {
+        p.host.appendLog("Could not read the settings " + file.string() + ": " + loaded.error +
+                         ". Running with the default settings; the file is kept as it is and "
+                         "is not saved over until Bastionwatch can read it.\r\n\r\n");
+    }
+    p.host.stateChanged();
 }
 
 void Program::SAVESETTINGS() {
     const std::filesystem::path file = parts_->file(kSettingsFileName);
-    WriteResult saved = bw::SAVESETTINGS(file, parts_->state);
+    const std::string& unread = parts_->settingsUnread;
+    WriteResult saved{false, "it could not be read when Bastionwatch started (" + unread +
+                                 "), so it was kept as it is"};
+    if (unread.empty())
+        saved = bw::SAVESETTINGS(file, parts_->state);
     if (!saved) {
         parts_->host.showMessage(
             {"The settings could not be saved to " + file.string() + " (" + saved.error + ").",
@@ -521,8 +549,12 @@ void Program::SAVESETTINGS() {
 }
 
 void Program::SAVELIST() {
+    saveList({});
+}
+
+void Program::saveList(const std::vector<std::string>& added) {
     const std::filesystem::path file = parts_->file(kBlocklistFileName);
-    WriteResult saved = rewriteBlocklist(formatEverySlot(parts_->table));
+    WriteResult saved = saveListWithUserEntries(added, formatEverySlot(parts_->table));
     if (!saved) {
         parts_->host.showMessage({"The blocklist could not be saved to " + file.string() + ": " +
                                       saved.error +
@@ -555,14 +587,23 @@ void Program::showTableCounters() {
     parts_->host.stateChanged();
 }
 
-void Program::rememberUserEntry(const std::string& line) {
+// The record first: a kill between the two saves then leaves an entry that the
+// next update brings into the list, never one in the list that the update drops.
+// A list that could not be saved takes them out of the record again.
+WriteResult Program::saveListWithUserEntries(const std::vector<std::string>& added,
+                                             std::string_view listBytes) {
     UserEntries own(parts_->file(kUserEntriesFileName));
-    reportUserEntriesFailure(own.remember(line));
+    WriteResult recorded = own.remember(added);
+    reportUserEntriesFailure(recorded);
+    WriteResult saved = rewriteBlocklist(listBytes);
+    if (!saved && recorded)
+        reportUserEntriesFailure(own.forget(added));
+    return saved;
 }
 
 void Program::forgetUserEntry(const std::string& line) {
     UserEntries own(parts_->file(kUserEntriesFileName));
-    reportUserEntriesFailure(own.forget(line));
+    reportUserEntriesFailure(own.forget({line}));
 }
 
 void Program::reportUserEntriesFailure(const WriteResult& saved) {

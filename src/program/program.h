@@ -31,6 +31,8 @@ class InstanceChannel;
 
 // What a later start without a link asks of the window that runs.
 inline constexpr std::string_view kShowWindowRequest = "show the window";
+// How the answer to a link that added nothing begins.
+inline constexpr std::string_view kNothingAddedText = "Nothing was added to the blocklist.";
 class KernelGuard;
 
 // The outside world as the program sees it. All references outlive the Program.
@@ -109,6 +111,7 @@ private:
     struct LinkAdds {
         std::vector<std::string> added;
         std::string notAdded;  // one line per piece that was not stored, and why
+        std::string refused;   // why the whole link was refused; nothing was added then
     };
     LinkAdds addLinkEntries(std::string_view payload);
     void addLinkEntriesAndEnd(std::string_view payload);
@@ -125,8 +128,11 @@ private:
     // The counters follow the table after every change made while running.
     void showTableCounters();
     // The record of the user's own entries, which an update carries over.
-    void rememberUserEntry(const std::string& line);
     void forgetUserEntry(const std::string& line);
+    // Saves the list with the added entries in the record too.
+    WriteResult saveListWithUserEntries(const std::vector<std::string>& added,
+                                        std::string_view listBytes);
+    void saveList(const std::vector<std::string>& added);
     void reportUserEntriesFailure(const WriteResult& saved);
     // The kernel's table follows the ban table; connections opened before the
     // change are swept once.

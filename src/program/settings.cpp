@@ -39,17 +39,17 @@ void applySettingsText(std::string_view bytes, ProgramState& state) {
     applyAggression(leadingNumber(line(1)), state);
 }
 
-bool LOADSETTINGS(const std::filesystem::path& file, ProgramState& state) {
+SettingsLoad LOADSETTINGS(const std::filesystem::path& file, ProgramState& state) {
     const FileBytes contents = readOrCreateFile(file);
     if (!contents.ok)
-        return false;
+        return {false, contents.error};
     if (contents.bytes.empty()) {
         state.windowVisible = true;
         ++state.visibilityRequests;
-        return true;
+        return {};
     }
     applySettingsText(contents.bytes, state);
-    return true;
+    return {};
 }
 
 std::string settingsText(const ProgramState& state) {

@@ -10,12 +10,18 @@
 
 namespace bw {
 
+struct SettingsLoad {
+    bool ok = true;
+    std::string error;  // why the file could not be read, when !ok
+    explicit operator bool() const { return ok; }
+};
+
 // Reads the settings file and applies it to the state: the start-hidden flag
 // (line 1), the aggression (line 2) and the last update version (line 3). The
 // file is created empty when it does not exist; an empty file only shows the
-// window. Returns false when the file could not be opened or created, in which
-// case the state is untouched.
-bool LOADSETTINGS(const std::filesystem::path& file, ProgramState& state);
+// window. Fails when the file could not be opened or created, in which case
+// the state is untouched.
+SettingsLoad LOADSETTINGS(const std::filesystem::path& file, ProgramState& state);
 
 // The same, on the file's bytes (never empty here).
 void applySettingsText(std::string_view bytes, ProgramState& state);

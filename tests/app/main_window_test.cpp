@@ -73,6 +73,18 @@ private:
     static QAction* action(MainWindow& window, const char* name) {
         return child<QAction>(window, name);
     }
+    // The next question box that comes up is answered with the button, and its text kept.
+    static void answerTheNextQuestion(QObject* context, QMessageBox::StandardButton answer,
+                                      QString* asked = nullptr) {
+        QTimer::singleShot(0, context, [answer, asked] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (asked)
+                *asked = box->text();
+            box->button(answer)->click();
+        });
+    }
 
 private slots:
     void showsEveryCaptionAndInitialState();
@@ -101,6 +113,7 @@ private slots:
     void addDialogClosedWithoutAddAddsNothing();
     void addDialogSaysWhyItRefusedAndStaysOpen();
     void addDialogTakesEnterAndEscape();
+    void addDialogAsksBeforeItAddsARangeWiderThanASlashEight();
     void addDialogComesBackWithTheWindow();
     void filesDroppedOnTheListGoToTheProgram();
     void aDropWithoutFilesIsIgnored();
@@ -699,6 +712,7 @@ void MainWindowTest::addDialogSaysWhyItRefusedAndStaysOpen() {
         child<QPushButton>(window, "Command1")->click();
         AddRangeDialog* form = window.addDialog();
         child<QLineEdit>(*form, "Text2")->setText(QLatin1String(c.start));
+        answerTheNextQuestion(&window, QMessageBox::Yes);  // 1.1.1.1-2.2.2.2 is wide
         child<QPushButton>(*form, "Command1")->click();
         QCOMPARE(program.calls.size(), 1);
         QVERIFY(form->isVisible());
@@ -718,6 +732,7 @@ void MainWindowTest::addDialogTakesEnterAndEscape() {
     window.show();
     child<QPushButton>(window, "Command1")->click();
     AddRangeDialog* form = window.addDialog();
+    answerTheNextQuestion(&window, QMessageBox::Yes);  // the example range is wide
     QTest::keyClick(child<QLineEdit>(*form, "Text3"), Qt::Key_Return);
     QCOMPARE(program.calls,
              QStringList{QStringLiteral("add [Evil Corporation] [1.1.1.1] [2.2.2.2]")});
@@ -729,6 +744,38 @@ void MainWindowTest::addDialogTakesEnterAndEscape() {
     QTest::keyClick(child<QLineEdit>(*form, "Text1"), Qt::Key_Escape);
     QVERIFY(!form->isVisible());
     QCOMPARE(program.calls.size(), 1);  // Escape adds nothing
+}
+
+// The dialog's own example, 1.1.1.1-2.2.2.2, bans 16843010 public addresses:
+// more than a /8, so it is added only when the user says yes.
+void MainWindowTest::addDialogAsksBeforeItAddsARangeWiderThanASlashEight() {
+    MainWindow window(true);
+    FakeCommands program;
+    window.attach(program);
+    window.show();
+    child<QPushButton>(window, "Command1")->click();
+    AddRangeDialog* form = window.addDialog();
+    QString asked;
+    answerTheNextQuestion(&window, QMessageBox::No, &asked);
+    child<QPushButton>(*form, "Command1")->click();
+    QVERIFY2(asked.contains(QStringLiteral("16843010 public IPv4 addresses")), qPrintable(asked));
+    QVERIFY(program.calls.isEmpty());
+    QVERIFY(form->isVisible());
+    QVERIFY(child<QLabel>(*form, "refusalText")->text().contains(QStringLiteral("Not added")));
+
+    answerTheNextQuestion(&window, QMessageBox::Yes);
+    child<QPushButton>(*form, "Command1")->click();
+    QCOMPARE(program.calls,
+             QStringList{QStringLiteral("add [Evil Corporation] [1.1.1.1] [2.2.2.2]")});
+
+    // A narrower range is added without a question.
+    child<QPushButton>(window, "Command1")->click();
+    child<QLineEdit>(*window.addDialog(), "Text3")->setText(QStringLiteral("1.255.255.255"));
+    asked.clear();
+    answerTheNextQuestion(&window, QMessageBox::No, &asked);
+    child<QPushButton>(*window.addDialog(), "Command1")->click();
+    QVERIFY(asked.isEmpty());
+    QCOMPARE(program.calls.size(), 2);
 }
 
 void MainWindowTest::addDialogComesBackWithTheWindow() {

@@ -40,6 +40,8 @@ TEST(ConsoleOptions, EachCommandLineHasItsActionStatusAndOutput) {
          "",
          "unexpected argument 'start' (not a bwdat:// link)\nUsage:"},
         {{"http://x@1.2.3.4"}, Action::UsageError, 2, "", "", "not a bwdat:// link"},
+        {{"BWDAT://"}, Action::UsageError, 2, "", "", "the link 'BWDAT://' holds no entries"},
+        {{"bwdat:///"}, Action::Guard, 0, "bwdat:///", "", ""},  // adds nothing, and says so
         {{"--help", "--version"}, Action::UsageError, 2, "", "", "takes at most one argument"},
         {{"bwdat://a@1.1.1.1", "bwdat://b@2.2.2.2"},
          Action::UsageError,

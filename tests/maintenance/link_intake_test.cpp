@@ -27,6 +27,25 @@ TEST(LinkPayload, TakesThePayloadAfterThePrefixInAnyCase) {
     }
 }
 
+TEST(LinkLines, GivesEachNonEmptySegmentAsALineAndTellsALinkByItsPrefix) {
+    struct Case {
+        const char* payload;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"", {}},
+        {"/", {}},
+        {"a@1.1.1.1:1.1.1.9//b@2.2.2.2/", {"a:1.1.1.1-1.1.1.9", "b:2.2.2.2"}},
+        {"x@1.2.3.4%0A", {"x:1.2.3.4\n"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(linkLines(c.payload), c.lines) << '"' << c.payload << '"';
+    }
+    EXPECT_TRUE(isLink("bwdat://"));
+    EXPECT_TRUE(isLink("BwDaT://x"));
+    EXPECT_FALSE(isLink("bwdat:/"));
+    EXPECT_FALSE(isLink("-minimized"));
+}
+
 TEST(LinkSegmentToLine, TurnsASegmentIntoABlocklistLine) {
     struct Case {
         const char* segment;

@@ -4,12 +4,16 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +50,9 @@ struct Setup {
     // BASTIONWATCH_HOME as the program sees it; unset when empty, so the
     // folder beside the executable is used whatever the test's environment says.
     std::string bastionwatchHome = {};
+    // Run as this user and group instead (root only); 0 keeps the test's own.
+    uid_t user = 0;
+    gid_t group = 0;
 };
 
 Child start(const fs::path& program, const std::vector<std::string>& arguments, Setup setup = {}) {
@@ -70,6 +77,12 @@ Child start(const fs::path& program, const std::vector<std::string>& arguments, 
             unsetenv("BASTIONWATCH_HOME");
         else
             setenv("BASTIONWATCH_HOME", setup.bastionwatchHome.c_str(), 1);
+        if (setup.user != 0) {
+            unsetenv("XDG_RUNTIME_DIR");  // the test's own is not this user's
+            if (setgroups(0, nullptr) != 0 || setresgid(setup.group, setup.group, setup.group) ||
+                setresuid(setup.user, setup.user, setup.user) != 0)
+                _exit(124);
+        }
         dup2(pipeEnds[1], STDOUT_FILENO);
         dup2(pipeEnds[1], STDERR_FILENO);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
@@ -164,6 +177,42 @@ TEST_F(HeadlessProcess, AStopDuringTheStartUpKeepsTheSavedSettings) {
     EXPECT_EQ(dir.read("BW2Config.p2p"), settings);
 }
 
+// An ordinary user's settings file that the user cannot read (mode 000) is
+// kept, as the blocklist is, not replaced by the defaults; the user is told.
+TEST_F(HeadlessProcess, AnUnreadableSettingsFileIsKeptAndTheUserIsTold) {
+    const std::string settings = "1\r\n37\r\n5\r\n";
+    dir.write("BW2Config.p2p", settings);
+    bw::Setup setup{.stopFirst = true};
+    if (geteuid() == 0) {
+        // Root reads any file: the guard runs as nobody, in a folder of nobody's.
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody)
+            GTEST_SKIP() << "there is no user nobody to run the guard as an ordinary user";
+        setup.user = nobody->pw_uid;
+        setup.group = nobody->pw_gid;
+        for (const fs::path& p :
+             {dir.path(), program, dir.file("Moatlist.P2P"), dir.file("BW2Config.p2p")})
+            ASSERT_EQ(chown(p.c_str(), setup.user, setup.group), 0) << p;
+    }
+    ASSERT_EQ(chmod(dir.file("BW2Config.p2p").c_str(), 0), 0);
+    Child child = start(program, {}, setup);
+    ASSERT_GT(child.pid, 0);
+    std::string output = readUntil(child.out, "\x04");
+    close(child.out);
+
+    EXPECT_EQ(exitStatusOf(child.pid), 0) << output;
+    struct stat info {};
+    ASSERT_EQ(stat(dir.file("BW2Config.p2p").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0u);
+    ASSERT_EQ(chmod(dir.file("BW2Config.p2p").c_str(), 0600), 0);
+    EXPECT_EQ(dir.read("BW2Config.p2p"), settings);
+    EXPECT_NE(output.find("Could not read the settings " + dir.file("BW2Config.p2p").string()),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("could not be read when Bastionwatch started"), std::string::npos)
+        << output;
+}
+
 TEST_F(HeadlessProcess, AReaderThatWentAwayDoesNotEndTheGuard) {
     Child child = start(program, {}, {.stopFirst = true});
     ASSERT_GT(child.pid, 0);
@@ -234,6 +283,103 @@ TEST_F(HeadlessProcess, ASecondStartHandsItsLinkToTheRunningGuard) {
     EXPECT_NE(output.find("Bastionwatch Update: Added range(s) to blocklist."), std::string::npos)
         << output;
     EXPECT_NE(dir.read("Moatlist.P2P").find("x:1.2.3.4-1.2.3.9\r\n"), std::string::npos);
+}
+
+// Link starts that overlap: the later one waits for the earlier one to end
+// instead of handing its link to a copy that never answers, so no link is lost.
+TEST_F(HeadlessProcess, LinkStartsAtOnceEachAddTheirLink) {
+    constexpr int kPairs = 10;
+    std::vector<std::string> entries;
+    for (int pair = 0; pair < kPairs; ++pair) {
+        SCOPED_TRACE(pair);
+        std::vector<Child> starts;
+        for (const char* name : {"a", "b"}) {
+            const std::string address =
+                "198.51.100." + std::to_string(pair * 2 + entries.size() % 2);
+            entries.push_back(std::string(name) + std::to_string(pair) + ":" + address);
+            starts.push_back(start(
+                program, {"bwdat://" + std::string(name) + std::to_string(pair) + "@" + address}));
+        }
+        for (Child& child : starts) {
+            ASSERT_GT(child.pid, 0);
+            std::string output = readUntil(child.out, "\x04");
+            close(child.out);
+            EXPECT_EQ(exitStatusOf(child.pid), 0) << output;
+            EXPECT_EQ(output.find("could not be reached"), std::string::npos) << output;
+        }
+    }
+    const std::string list = dir.read("Moatlist.P2P");
+    const std::string record = dir.read("BWUserEntries.p2p");
+    for (const std::string& entry : entries) {
+        EXPECT_NE(list.find(entry + "\r\n"), std::string::npos) << entry;
+        EXPECT_NE(record.find(entry + "\r\n"), std::string::npos) << entry;
+    }
+}
+
+// Waits, bounded, for a file of that name to be renamed into the watched folder.
+bool waitForRenameInto(int watch, const std::string& name) {
+    for (int waits = 0; waits < 200; ++waits) {
+        pollfd p{watch, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0)
+            continue;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n = read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0 && name == event->name)
+                return true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return false;
+}
+
+// kill -9 of the guard the moment the handed link's blocklist is in place:
+// the entry is in the record of the user's own entries too, so no update drops
+// it, and the start that handed it over does not claim that nothing was handed.
+TEST_F(HeadlessProcess, AGuardKilledInAHandedLinksSaveKeepsTheEntryInTheRecord) {
+    // A long record makes its save slow, which a kill between the two saves would hit.
+    std::string record;
+    for (int i = 0; i < 100000; ++i)
+        record += "own" + std::to_string(i) + ":203.0." + std::to_string(i % 256) + ".1\r\n";
+    constexpr int kRounds = 8;
+    int killedInSave = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        dir.write("BWUserEntries.p2p", record);
+        Child running = start(program, {});
+        ASSERT_GT(running.pid, 0);
+        std::string output = readUntil(running.out, "Successfully loaded");
+        ASSERT_NE(output.find("Successfully loaded"), std::string::npos) << output;
+        const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_MOVED_TO), 0);
+        const std::string entry =
+            "k" + std::to_string(round) + ":198.51.100." + std::to_string(round);
+        Child linked = start(program, {"bwdat://k" + std::to_string(round) + "@198.51.100." +
+                                       std::to_string(round)});
+        if (waitForRenameInto(watch, "Moatlist.P2P"))
+            ++killedInSave;
+        kill(running.pid, SIGKILL);
+        close(watch);
+        readUntil(running.out, "\x04");
+        close(running.out);
+        exitStatusOf(running.pid);
+        std::string linkedOutput = readUntil(linked.out, "\x04");
+        close(linked.out);
+        const int linkedStatus = exitStatusOf(linked.pid);
+
+        const bool listed = dir.read("Moatlist.P2P").find(entry + "\r\n") != std::string::npos;
+        const bool recorded =
+            dir.read("BWUserEntries.p2p").find(entry + "\r\n") != std::string::npos;
+        EXPECT_TRUE(!listed || recorded) << entry << " is listed but not in the record";
+        EXPECT_EQ(linkedOutput.find("Nothing was handed over"), std::string::npos) << linkedOutput;
+        if (linkedStatus != 0) {
+            EXPECT_NE(linkedOutput.find("may or may not have been added"), std::string::npos)
+                << linkedOutput;
+        }
+    }
+    EXPECT_GT(killedInSave, 0) << "no kill came in the middle of a save";
 }
 
 // End to end: the console guard, run as root in a private network and a child
@@ -314,6 +460,7 @@ TEST_F(HeadlessProcess, OptionsAreAnsweredWithoutStartingAGuard) {
         {{"--version"}, 0, "Bastionwatch v1.99"},
         {{"--bogus"}, 2, "bastionwatch-headless: unknown option '--bogus'\nUsage:"},
         {{"guard"}, 2, "unexpected argument 'guard'"},
+        {{"bwdat://"}, 2, "the link 'bwdat://' holds no entries; nothing was added"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front());

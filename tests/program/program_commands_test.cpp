@@ -188,5 +188,35 @@ TEST(UnreadBlocklist, IsNeverOverwrittenAndTheUserIsToldWhy) {
     }
 }
 
+// Settings that exist but could not be read (mode 000, run as an ordinary user)
+// are kept, as the blocklist is, instead of being replaced by the defaults, and
+// the user is told so at the start and when they would have been saved.
+TEST(UnreadSettings, AreKeptAndTheUserIsToldWhy) {
+    const std::string kept = "1\r\n37\r\n5\r\n";
+    test::ProgramFixture f;
+    f.dir.write("Moatlist.P2P", "A:5.0.0.1\r\n");
+    f.dir.write("BW2Config.p2p", kept);
+    std::filesystem::permissions(f.dir.file("BW2Config.p2p"), std::filesystem::perms::none);
+    {
+        test::OwnerAccessOnly asAnOrdinaryUser;
+        f.program.load("");
+        f.program.sliderClicked(75);
+        f.program.unload();
+    }
+    std::filesystem::permissions(
+        f.dir.file("BW2Config.p2p"),
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(f.dir.read("BW2Config.p2p"), kept);
+    EXPECT_NE(
+        f.host.log.find("Could not read the settings " + f.dir.file("BW2Config.p2p").string()),
+        std::string::npos)
+        << f.host.log;
+    ASSERT_FALSE(f.host.messages.empty());
+    EXPECT_NE(f.host.messages.back().text.find("could not be read when Bastionwatch started"),
+              std::string::npos)
+        << f.host.messages.back().text;
+    EXPECT_EQ(f.host.exitStatus, 0);
+}
+
 }  // namespace
 }  // namespace bw

@@ -168,9 +168,11 @@ TEST_F(LinkStart, AddsTheEntriesRewritesWithoutEmptyLinesAndEnds) {
 
     EXPECT_EQ(dir.read("Moatlist.P2P"), "x:1.2.3.4-1.2.3.9\r\nold:10.0.0.1\r\n");
     ASSERT_EQ(host.messages.size(), 1u);
+    // It names the file it wrote.
     EXPECT_EQ(host.messages[0].text,
               "Added range(s) to blocklist.\r\n\r\nChanges will only be effective once "
-              "Bastionwatch has been restarted.");
+              "Bastionwatch has been restarted.\r\n\r\nSaved in " +
+                  dir.file("Moatlist.P2P").string() + ".");
     EXPECT_EQ(host.messages[0].icon, MessageIcon::Information);
     EXPECT_EQ(host.messages[0].shownTitle(), "Bastionwatch Update");
     EXPECT_EQ(host.exitStatus, 0);
@@ -181,8 +183,9 @@ TEST_F(LinkStart, AddsTheEntriesRewritesWithoutEmptyLinesAndEnds) {
 }
 
 TEST_F(LinkStart, KeepsTheCaseOfThePayloadAndSkipsEmptySegments) {
-    program.load("bwdat://Evil Corporation@1.1.1.1:2.2.2.2//b@2.2.2.3");
-    EXPECT_EQ(dir.read("Moatlist.P2P"), "Evil Corporation:1.1.1.1-2.2.2.2\r\nb:2.2.2.3\r\n");
+    // 1.1.1.1-2.2.2.2, the add dialog's own example, would ban more than a /8: a link may not.
+    program.load("bwdat://Evil Corporation@1.1.1.1:1.2.2.2//b@2.2.2.3");
+    EXPECT_EQ(dir.read("Moatlist.P2P"), "Evil Corporation:1.1.1.1-1.2.2.2\r\nb:2.2.2.3\r\n");
 }
 
 TEST_F(LinkStart, AFailedRewriteIsNotReportedAsAdded) {
@@ -196,17 +199,28 @@ TEST_F(LinkStart, AFailedRewriteIsNotReportedAsAdded) {
 }
 
 TEST_F(LinkStart, SaysAddedOnlyWhenAnEntryWasStoredAndOtherwiseWhyNot) {
+    // A link that adds nothing ends with a failure, so a script or browser can tell.
     struct Case {
         const char* link;
         const char* said;  // in the last message
         bool rewritten;
+        int status;
     } cases[] = {
         {"bwdat://x@1.2.3.9:1.2.3.4",
-         "Nothing was added to the blocklist.\r\n\r\nx:1.2.3.9-1.2.3.4: not a valid", false},
-        {"bwdat://x@126.0.0.0:128.0.0.0", "x:126.0.0.0-128.0.0.0: localhost", false},
-        {"bwdat://old@10.0.0.1", "old:10.0.0.1: already listed", false},
+         "Nothing was added to the blocklist.\r\n\r\nx:1.2.3.9-1.2.3.4: not a valid", false, 1},
+        {"bwdat://x@126.0.0.0:128.0.0.0", "x:126.0.0.0-128.0.0.0: localhost", false, 1},
+        {"bwdat://x@127.0.0.1", "x:127.0.0.1: localhost", false, 1},
+        {"bwdat://x@1.2.3.4%00", "Nothing was added", false, 1},
+        {"bwdat://x@1.2.3.4%0A", "Nothing was added", false, 1},
+        {"bwdat://x@1.2.3", "x:1.2.3: not a valid", false, 1},
+        {"bwdat:///", "Nothing was added", false, 1},
+        {"bwdat://old@10.0.0.1", "old:10.0.0.1: already listed", false, 1},
+        {"bwdat://Half@0.1.0.1:126.255.255.255/Other@128.0.0.0:255.255.255.255",
+         "Refused: this link would ban 3702258688 public IPv4 addresses (100.0 % of the public "
+         "IPv4 space)",
+         false, 1},
         {"bwdat://a%20b@1.2.3.4/x@1.2.3.9:1.2.3.4", "Not added:\r\nx:1.2.3.9-1.2.3.4: not a valid",
-         true},
+         true, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);
@@ -217,10 +231,24 @@ TEST_F(LinkStart, SaysAddedOnlyWhenAnEntryWasStoredAndOtherwiseWhyNot) {
         EXPECT_NE(host.messages.back().text.find(c.said), std::string::npos)
             << host.messages.back().text;
         EXPECT_EQ(dir.read("Moatlist.P2P") != "old:10.0.0.1\r\n", c.rewritten);
+        EXPECT_EQ(host.exitStatus, c.status);
     }
     // The decoded name is what reached the file, and the record of the user's own entries.
     EXPECT_EQ(dir.read("Moatlist.P2P"), "a b:1.2.3.4\r\nold:10.0.0.1\r\n");
     EXPECT_EQ(dir.read("BWUserEntries.p2p"), "a b:1.2.3.4\r\n");
+}
+
+// The prefix alone names nothing: it is refused instead of starting a guard that never ends.
+TEST_F(LinkStart, AnEmptyLinkIsRefusedAndStartsNoGuard) {
+    dir.write("Moatlist.P2P", "old:10.0.0.1\r\n");
+    program.load("bwdat://");
+    EXPECT_EQ(host.exitStatus, 1);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text.rfind("Refused: the link bwdat:// holds no entries.", 0), 0u)
+        << host.messages[0].text;
+    EXPECT_FALSE(program.state().timer.enabled);
+    EXPECT_EQ(program.table().size(), 0u);
+    EXPECT_EQ(dir.read("Moatlist.P2P"), "old:10.0.0.1\r\n");
 }
 
 TEST_F(StartupLoad, LeftoversOfInterruptedSavesAreRemoved) {
@@ -260,6 +288,8 @@ TEST_F(StartupLoad, LaterStartsHandTheirLinksToTheRunningCopy) {
         {"BWDAT://x@1.2.3.4:1.2.3.9", "Nothing was added", 2},  // already listed
         {"rm -rf /", "Refused", 2},
         {"bwdat://", "Refused", 2},
+        {"bwdat://Half@0.1.0.1:126.255.255.255/Other@128.0.0.0:255.255.255.255",
+         "Refused: this link would ban 3702258688 public IPv4 addresses", 2},
         {"show the window", "Bastionwatch is already running", 2},
     };
     for (const Case& c : cases) {
@@ -279,6 +309,13 @@ TEST_F(StartupLoad, LaterStartsHandTheirLinksToTheRunningCopy) {
     EXPECT_GE(program.state().visibilityRequests, 2u);
     EXPECT_TRUE(program.state().windowVisible);
     EXPECT_EQ(host.exitStatus, -1);
+    // The answer names the file the entries were saved in.
+    laterStarts.waiting = {"bwdat://y@1.2.3.20"};
+    program.guardTimerFired();
+    ASSERT_FALSE(laterStarts.answers.empty());
+    EXPECT_NE(laterStarts.answers.back().find("Saved in " + dir.file("Moatlist.P2P").string()),
+              std::string::npos)
+        << laterStarts.answers.back();
 }
 
 }  // namespace
