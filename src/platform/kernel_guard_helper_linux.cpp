@@ -79,8 +79,12 @@ public:
     }
 
     std::uint64_t takeRefusals(std::vector<KernelRefusal>& out) override {
+        // Bounded: a helper sending refusals as fast as they are read must not
+        // keep this call from returning.
         pollfd waiting{socket_, POLLIN, 0};
-        while (socket_ >= 0 && poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN)) {
+        for (int taken = 0; taken < 4096 && socket_ >= 0 && poll(&waiting, 1, 0) == 1 &&
+                            (waiting.revents & POLLIN);
+             ++taken) {
             if (!receiveOne())
                 break;
         }

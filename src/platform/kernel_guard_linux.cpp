@@ -206,6 +206,7 @@ public:
         if (!events_)
             return 0;
         taking_ = &out;
+        takenBefore_ = out.size();
         ring_buffer__consume(events_);
         taking_ = nullptr;
         return takeLost();
@@ -298,6 +299,11 @@ private:
         auto* self = static_cast<InProcessKernelGuard*>(context);
         if (size < sizeof(KernelRefusalEvent) || !self->taking_)
             return 0;
+        // A process retrying a banned address in a loop refills the buffer as
+        // fast as it is read: stop at a batch, and the rest waits for the next
+        // call (libbpf hands this event over again then).
+        if (self->taking_->size() >= self->takenBefore_ + kRefusalsPerCall)
+            return -1;
         KernelRefusalEvent event;
         std::memcpy(&event, data, sizeof event);
         KernelRefusal r;
@@ -341,6 +347,8 @@ private:
     std::vector<bpf_link*> links_;
     int cgroupFd_ = -1;
     std::vector<KernelRefusal>* taking_ = nullptr;
+    std::size_t takenBefore_ = 0;
+    static constexpr std::size_t kRefusalsPerCall = 4096;
     std::uint64_t reportedLost_ = 0;
     std::vector<std::uint32_t> keys_;
     std::vector<KernelInterval> values_;
