@@ -16,6 +16,12 @@ std::chrono::steady_clock::duration pauseAfter(int failedStarts) {
     return kFirstPause * (1 << failedStarts);
 }
 
+// The start-up line where nothing can be refused or closed, without its line end.
+std::string unguardedText(const std::string& why) {
+    return "Not guarded: banned connections can be neither refused nor closed, only reported (" +
+           why + "; closing connections needs the CAP_NET_ADMIN capability).";
+}
+
 const char* const kKernelLine =
     "Guard: kernel blocking; connections to banned addresses are refused before they are "
     "made.\r\n\r\n";
@@ -61,14 +67,9 @@ void KernelBlocking::start(bool canClose) {
         startLine_ = "Guard: polling the connection table, because " + whyNot + ".\r\n\r\n";
     } else {
         state_.guardMode = GuardMode::ReportOnly;
-        startLine_ = unguardedLine(whyNot) + "\r\n";
+        startLine_ = unguardedText(whyNot) + "\r\n\r\n";
     }
     host_.stateChanged();
-}
-
-std::string KernelBlocking::unguardedLine(const std::string& why) const {
-    return "Not guarded: banned connections can be neither refused nor closed, only reported (" +
-           why + "; closing connections needs the CAP_NET_ADMIN capability).\r\n";
 }
 
 bool KernelBlocking::syncTable() {
@@ -98,9 +99,11 @@ bool KernelBlocking::syncTable() {
 
 void KernelBlocking::setBlocking(bool on) {
     if (running_ && !guard_->setBlocking(on)) {
-        if (guard_->running())
+        // A guard that ended is started again; one that would not switch is not.
+        const bool ended = !guard_->running();
+        if (!ended)
             guard_->stop();
-        stopped("the kernel guard could not be switched", !guard_->running());
+        stopped("the kernel guard could not be switched", ended);
     }
 }
 
@@ -217,9 +220,9 @@ void KernelBlocking::stopped(const std::string& why, bool startAgain) {
                      why + ").\r\n\r\n";
     } else {
         state_.guardMode = GuardMode::ReportOnly;
-        startLine_ = unguardedLine("kernel blocking stopped: " + why);
-        host_.appendLog(startLine_.substr(0, startLine_.size() - 2) + again + "\r\n");
-        startLine_ += "\r\n";
+        const std::string line = unguardedText("kernel blocking stopped: " + why);
+        host_.appendLog(line + again + "\r\n");
+        startLine_ = line + "\r\n\r\n";
     }
     host_.stateChanged();
 }

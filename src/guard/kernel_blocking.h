@@ -59,7 +59,6 @@ private:
 
     void stopped(const std::string& why, bool startAgain);
     void gaveUp(const std::string& why);
-    std::string unguardedLine(const std::string& why) const;
     void report(const KernelRefusal& refusal, const Second& now);
     // The names a refusal is reported under: each matching entry of the ban
     // table in table order, else the list that bans the address.

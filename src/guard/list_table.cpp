@@ -1,6 +1,7 @@
 #include "guard/list_table.h"
 
 #include "blocklist/ban_table.h"
+#include "platform/address_interval.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,17 +13,6 @@ namespace bw {
 namespace {
 
 constexpr AddressSpan kLoopback{0x7F000000u, 0x7FFFFFFFu};
-
-// Index of the span holding the address in sorted disjoint spans, if any.
-template <class Span>
-const Span* spanHolding(const std::vector<Span>& spans, std::uint32_t address) {
-    auto after = std::upper_bound(spans.begin(), spans.end(), address,
-                                  [](std::uint32_t a, const Span& s) { return a < s.first; });
-    if (after == spans.begin())
-        return nullptr;
-    const Span& candidate = *(after - 1);
-    return address <= candidate.last ? &candidate : nullptr;
-}
 
 }  // namespace
 

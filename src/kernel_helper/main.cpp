@@ -10,7 +10,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -121,24 +120,23 @@ private:
     // this helper.
     bool teardown(const std::string& payload) {
         auto row = decodeRow(payload);
-        TeardownResult result{false, "refused: a malformed connection"};
-        if (row && !started_)
-            result = {false, "refused: the guard has not started"};
-        else if (row && !blocking_)
-            result = {false, "refused: blocking is off"};
-        else if (row && !banned(ntohl(row->remoteAddress)))
-            result = {false, "refused: the connection's address is not banned"};
-        else if (row)
-            result = guard_->teardown(*row);
+        std::string refusal = teardownRefusal(row);
+        TeardownResult result =
+            refusal.empty() ? guard_->teardown(*row) : TeardownResult{false, refusal};
         return writeHelperMessage(kToParent, HelperMessageType::TeardownResult,
                                   encodeTeardownResult(result));
     }
 
-    bool banned(std::uint32_t address) const {
-        auto after = std::upper_bound(
-            table_.begin(), table_.end(), address,
-            [](std::uint32_t a, const AddressInterval& interval) { return a < interval.first; });
-        return after != table_.begin() && address <= std::prev(after)->last;
+    std::string teardownRefusal(const std::optional<TcpRow>& row) const {
+        if (!row)
+            return "refused: a malformed connection";
+        if (!started_)
+            return "refused: the guard has not started";
+        if (!blocking_)
+            return "refused: blocking is off";
+        if (!spanHolding(table_, ntohl(row->remoteAddress)))
+            return "refused: the connection's address is not banned";
+        return {};
     }
 
     bool forwardRefusals() {

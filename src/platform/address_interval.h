@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace bw {
 
@@ -27,6 +29,18 @@ inline bool isKernelTable(std::span<const AddressInterval> intervals) {
             return false;
     }
     return true;
+}
+
+// The span holding the address in sorted, disjoint spans (anything with
+// inclusive `first` and `last`), or null.
+template <class Span>
+const Span* spanHolding(const std::vector<Span>& spans, std::uint32_t address) {
+    auto after = std::upper_bound(spans.begin(), spans.end(), address,
+                                  [](std::uint32_t a, const Span& s) { return a < s.first; });
+    if (after == spans.begin())
+        return nullptr;
+    const Span& candidate = *(after - 1);
+    return address <= candidate.last ? &candidate : nullptr;
 }
 
 }  // namespace bw

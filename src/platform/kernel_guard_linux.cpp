@@ -207,6 +207,7 @@ public:
             return 0;
         taking_ = &out;
         takenBefore_ = out.size();
+        namedPid_ = 0;
         ring_buffer__consume(events_);
         taking_ = nullptr;
         return takeLost();
@@ -313,8 +314,13 @@ private:
         r.direction = event.direction == BW_DIRECTION_IN ? RefusalDirection::Incoming
                                                          : RefusalDirection::Outgoing;
         r.pid = event.pid;
+        // A flood comes from one process: its name is read once per call.
+        if (r.pid != 0 && r.pid != self->namedPid_) {
+            self->namedPid_ = r.pid;
+            self->pidName_ = commandOf(r.pid);
+        }
         if (r.pid != 0)
-            r.command = commandOf(r.pid);
+            r.command = self->pidName_;
         self->taking_->push_back(std::move(r));
         return 0;
     }
@@ -348,6 +354,8 @@ private:
     int cgroupFd_ = -1;
     std::vector<KernelRefusal>* taking_ = nullptr;
     std::size_t takenBefore_ = 0;
+    std::uint32_t namedPid_ = 0;  // whose command name pidName_ holds, this call
+    std::string pidName_;
     static constexpr std::size_t kRefusalsPerCall = 4096;
     std::uint64_t reportedLost_ = 0;
     std::vector<std::uint32_t> keys_;

@@ -326,22 +326,6 @@ TEST(KernelGuardInPrivateNetwork, RefusesATableThatIsNotSortedAndDisjointAndKeep
     EXPECT_EQ(run.findings.number("allowed"), 0);
 }
 
-// Programs attached to the cgroup, over the five hooks.
-long attachedPrograms(const std::filesystem::path& cgroup) {
-    int fd = open(cgroup.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    long total = 0;
-    for (bpf_attach_type type :
-         {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
-          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS}) {
-        __u32 count = 0;
-        if (bpf_prog_query(fd, type, 0, nullptr, nullptr, &count) != 0)
-            return -1;
-        total += count;
-    }
-    close(fd);
-    return total;
-}
-
 // A process of its own starts a guard in the cgroup and then ends, by itself
 // or by SIGKILL; the programs attached while it lived are counted first.
 void guardInChildProcessThenEnd(const std::filesystem::path& cgroup, bool kill, Findings& f) {
@@ -367,20 +351,13 @@ void guardInChildProcessThenEnd(const std::filesystem::path& cgroup, bool kill, 
     (void)!read(ready[0], &started, 1);
     close(ready[0]);
     f.set("started", std::string(1, started));
-    f.set("attachedWhileRunning", attachedPrograms(cgroup));
+    f.set("attachedWhileRunning", test::attachedPrograms(cgroup));
     if (kill)
         ::kill(child, SIGKILL);
     else
         close(hold[1]);
     waitpid(child, nullptr, 0);
-    // Links go when their last descriptor closes; the kernel does that
-    // asynchronously, so the count is read until it settles (a hang guard).
-    long after = attachedPrograms(cgroup);
-    for (int i = 0; i < 1000 && after != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        after = attachedPrograms(cgroup);
-    }
-    f.set("attachedAfter", after);
+    f.set("attachedAfter", test::attachedOnceSettled(cgroup));
 }
 
 TEST(KernelGuardInPrivateNetwork, EndingTheProcessLeavesNothingAttached) {
@@ -421,7 +398,7 @@ TEST(KernelGuardInPrivateNetwork, WithoutTheCapabilitiesItSaysWhyAndAttachesNoth
         f.set("started", guard->start(whyNot) ? "yes" : "no");
         f.set("dropped", dropped ? "yes" : "no");
         f.set("why", whyNot);
-        f.set("attached", attachedPrograms(cgroup.path()));
+        f.set("attached", test::attachedPrograms(cgroup.path()));
     });
     if (!run.findings["skip"].empty())
         GTEST_SKIP() << run.findings["skip"];

@@ -185,31 +185,6 @@ struct HelperProcess {
     int socket = -1;
 };
 
-long attachedPrograms(const std::filesystem::path& cgroup) {
-    int fd = open(cgroup.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    long total = 0;
-    for (bpf_attach_type type :
-         {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
-          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS}) {
-        __u32 count = 0;
-        bpf_prog_query(fd, type, 0, nullptr, nullptr, &count);
-        total += count;
-    }
-    close(fd);
-    return total;
-}
-
-// Links go when the helper's last descriptor closes, which the kernel finishes
-// asynchronously: read until it settles (a hang guard, not a measure).
-long attachedOnceSettled(const std::filesystem::path& cgroup) {
-    long attached = attachedPrograms(cgroup);
-    for (int i = 0; i < 1000 && attached != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        attached = attachedPrograms(cgroup);
-    }
-    return attached;
-}
-
 // Runs the scenario in a private network and a child cgroup; "skip" says why not.
 test::PrivateNetworkRun runInCgroup(
     const std::function<void(const std::filesystem::path&, Findings&)>& scenario) {
@@ -238,7 +213,7 @@ TEST(KernelHelper, RefusesMalformedMessagesBeforeStartWithoutAttaching) {
         f.set("startWithPayload", helper.answer());
         helper.send(withHeader(99, 0, ""));
         f.set("unknown", helper.answer());
-        f.set("attached", attachedPrograms(cgroup));
+        f.set("attached", test::attachedPrograms(cgroup));
         helper.send(withHeader(2, 0xFFFFFFF0, ""));
         f.set("tooLarge", helper.answer());
         f.set("status", helper.exitStatus());
@@ -272,7 +247,7 @@ TEST(KernelHelper, RefusesAMalformedTableAndKeepsTheOneInForce) {
         shutdown(helper.socket, SHUT_WR);
         f.set("cut", helper.answer());
         f.set("status", helper.exitStatus());
-        f.set("attachedAfter", attachedOnceSettled(cgroup));
+        f.set("attachedAfter", test::attachedOnceSettled(cgroup));
     });
     const Findings& f = run.findings;
     EXPECT_EQ(f["start"], "ok");
@@ -305,7 +280,7 @@ TEST(KernelHelper, RunsAsAnOrdinaryUserWithItsFileCapabilities) {
             f.set("banned", test::udpConnectError("127.0.0.5"));
             f.set("allowed", test::udpConnectError("127.0.0.6"));
         }
-        f.set("attachedAfter", attachedOnceSettled(cgroup));
+        f.set("attachedAfter", test::attachedOnceSettled(cgroup));
     });
     const Findings& f = run.findings;
     EXPECT_EQ(f["start"], "ok");
@@ -385,7 +360,7 @@ TEST(KernelHelper, AttachesOnlyToACgroupV2Folder) {
             f.set(c.key, helper.answer());
         }
         setenv("BASTIONWATCH_CGROUP", cgroup.c_str(), 1);
-        f.set("attached", attachedPrograms(cgroup));
+        f.set("attached", test::attachedPrograms(cgroup));
     });
     const Findings& f = run.findings;
     EXPECT_EQ(f["empty"], "BASTIONWATCH_CGROUP is set but empty; it must name a cgroup v2 folder");
@@ -421,10 +396,10 @@ TEST(KernelHelper, EndsWithItsParent) {
         close(ready[0]);
         f.set("started", word);
         f.set("banned", test::udpConnectError("127.0.0.5"));
-        f.set("attachedWhileRunning", attachedPrograms(cgroup));
+        f.set("attachedWhileRunning", test::attachedPrograms(cgroup));
         kill(parent, SIGKILL);
         waitpid(parent, nullptr, 0);
-        f.set("attachedAfter", attachedOnceSettled(cgroup));
+        f.set("attachedAfter", test::attachedOnceSettled(cgroup));
     });
     const Findings& f = run.findings;
     EXPECT_EQ(f["started"], "y");
@@ -447,7 +422,7 @@ TEST(KernelHelper, WithoutTheCapabilitiesTheHelperSaysWhy) {
         f.set("started", guard->start(whyNot) ? "yes" : "no");
         f.set("why", whyNot);
         f.set("running", guard->running() ? "yes" : "no");
-        f.set("attached", attachedPrograms(cgroup));
+        f.set("attached", test::attachedPrograms(cgroup));
     });
     const Findings& f = run.findings;
     EXPECT_EQ(f["dropped"], "yes");

@@ -27,6 +27,7 @@
 
 #include "support/child_cgroup.h"
 #include "support/network_namespace.h"
+#include "support/process_output.h"
 #include "support/temp_dir.h"
 
 namespace bw {
@@ -95,23 +96,6 @@ Child start(const fs::path& program, const std::vector<std::string>& arguments, 
     return {pid, pipeEnds[0]};
 }
 
-// Reads until the text has appeared or the program closed its output. The wait
-// is bounded so a broken program fails the test instead of hanging it.
-std::string readUntil(int fd, const std::string& wanted) {
-    std::string seen;
-    for (int waits = 0; waits < 600 && seen.find(wanted) == std::string::npos; ++waits) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char buffer[4096];
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        seen.append(buffer, static_cast<std::size_t>(n));
-    }
-    return seen;
-}
-
 // The nice value of a running process, from /proc/<pid>/stat (its 19th field).
 int niceOf(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -149,9 +133,9 @@ protected:
 TEST_F(HeadlessProcess, ReportsTheLoadAndSavesTheSettingsOnSigterm) {
     Child child = start(program, {});
     ASSERT_GT(child.pid, 0);
-    std::string output = readUntil(child.out, "Successfully loaded 256 IPs from 1 profiles.");
+    std::string output = test::readUntil(child.out, "Successfully loaded 256 IPs from 1 profiles.");
     kill(child.pid, SIGTERM);
-    output += readUntil(child.out, "\x04");  // the rest, until the program closes its output
+    output += test::readUntil(child.out, "\x04");  // the rest, until the program closes its output
     close(child.out);
 
     EXPECT_EQ(exitStatusOf(child.pid), 0);
@@ -167,7 +151,7 @@ TEST_F(HeadlessProcess, AStopDuringTheStartUpKeepsTheSavedSettings) {
     dir.write("BW2Config.p2p", settings);
     Child child = start(program, {}, {.stopFirst = true});
     ASSERT_GT(child.pid, 0);
-    std::string output = readUntil(child.out, "\x04");
+    std::string output = test::readUntil(child.out, "\x04");
     close(child.out);
     kill(child.pid, SIGKILL);  // only matters when the stop was not obeyed
 
@@ -197,7 +181,7 @@ TEST_F(HeadlessProcess, AnUnreadableSettingsFileIsKeptAndTheUserIsTold) {
     ASSERT_EQ(chmod(dir.file("BW2Config.p2p").c_str(), 0), 0);
     Child child = start(program, {}, setup);
     ASSERT_GT(child.pid, 0);
-    std::string output = readUntil(child.out, "\x04");
+    std::string output = test::readUntil(child.out, "\x04");
     close(child.out);
 
     EXPECT_EQ(exitStatusOf(child.pid), 0) << output;
@@ -233,11 +217,11 @@ TEST_F(HeadlessProcess, TheStartUpRaisesThePriorityButNeverLowersIt) {
         SCOPED_TRACE(c.inherited);
         Child child = start(program, {}, {.nice = c.inherited});
         ASSERT_GT(child.pid, 0);
-        std::string output = readUntil(child.out, "Successfully loaded");
+        std::string output = test::readUntil(child.out, "Successfully loaded");
         ASSERT_NE(output.find("Successfully loaded"), std::string::npos) << output;
         EXPECT_EQ(niceOf(child.pid), c.running);
         kill(child.pid, SIGTERM);
-        readUntil(child.out, "\x04");
+        test::readUntil(child.out, "\x04");
         close(child.out);
         EXPECT_EQ(exitStatusOf(child.pid), 0);
     }
@@ -246,7 +230,7 @@ TEST_F(HeadlessProcess, TheStartUpRaisesThePriorityButNeverLowersIt) {
 TEST_F(HeadlessProcess, ALinkAddsItsEntriesAndEnds) {
     Child child = start(program, {"bwdat://x@1.2.3.4:1.2.3.9/"});
     ASSERT_GT(child.pid, 0);
-    std::string output = readUntil(child.out, "\x04");
+    std::string output = test::readUntil(child.out, "\x04");
     close(child.out);
 
     EXPECT_EQ(exitStatusOf(child.pid), 0);
@@ -261,23 +245,23 @@ TEST_F(HeadlessProcess, ALinkAddsItsEntriesAndEnds) {
 TEST_F(HeadlessProcess, ASecondStartHandsItsLinkToTheRunningGuard) {
     Child running = start(program, {});
     ASSERT_GT(running.pid, 0);
-    std::string output = readUntil(running.out, "Successfully loaded");
+    std::string output = test::readUntil(running.out, "Successfully loaded");
 
     Child bare = start(program, {});
-    std::string bareOutput = readUntil(bare.out, "\x04");
+    std::string bareOutput = test::readUntil(bare.out, "\x04");
     close(bare.out);
     EXPECT_EQ(exitStatusOf(bare.pid), 1);
     EXPECT_NE(bareOutput.find("already running"), std::string::npos) << bareOutput;
 
     Child linked = start(program, {"bwdat://x@1.2.3.4:1.2.3.9"});
-    std::string linkedOutput = readUntil(linked.out, "\x04");
+    std::string linkedOutput = test::readUntil(linked.out, "\x04");
     close(linked.out);
     EXPECT_EQ(exitStatusOf(linked.pid), 0) << linkedOutput;
     EXPECT_NE(linkedOutput.find("Added range(s) to blocklist."), std::string::npos) << linkedOutput;
 
-    output += readUntil(running.out, "Bastionwatch Update: Added range(s) to blocklist.");
+    output += test::readUntil(running.out, "Bastionwatch Update: Added range(s) to blocklist.");
     kill(running.pid, SIGTERM);
-    output += readUntil(running.out, "\x04");
+    output += test::readUntil(running.out, "\x04");
     close(running.out);
     EXPECT_EQ(exitStatusOf(running.pid), 0);
     EXPECT_NE(output.find("Bastionwatch Update: Added range(s) to blocklist."), std::string::npos)
@@ -302,7 +286,7 @@ TEST_F(HeadlessProcess, LinkStartsAtOnceEachAddTheirLink) {
         }
         for (Child& child : starts) {
             ASSERT_GT(child.pid, 0);
-            std::string output = readUntil(child.out, "\x04");
+            std::string output = test::readUntil(child.out, "\x04");
             close(child.out);
             EXPECT_EQ(exitStatusOf(child.pid), 0) << output;
             EXPECT_EQ(output.find("could not be reached"), std::string::npos) << output;
@@ -349,7 +333,7 @@ TEST_F(HeadlessProcess, AGuardKilledInAHandedLinksSaveKeepsTheEntryInTheRecord) 
         dir.write("BWUserEntries.p2p", record);
         Child running = start(program, {});
         ASSERT_GT(running.pid, 0);
-        std::string output = readUntil(running.out, "Successfully loaded");
+        std::string output = test::readUntil(running.out, "Successfully loaded");
         ASSERT_NE(output.find("Successfully loaded"), std::string::npos) << output;
         const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
         ASSERT_GE(watch, 0);
@@ -362,10 +346,10 @@ TEST_F(HeadlessProcess, AGuardKilledInAHandedLinksSaveKeepsTheEntryInTheRecord) 
             ++killedInSave;
         kill(running.pid, SIGKILL);
         close(watch);
-        readUntil(running.out, "\x04");
+        test::readUntil(running.out, "\x04");
         close(running.out);
         exitStatusOf(running.pid);
-        std::string linkedOutput = readUntil(linked.out, "\x04");
+        std::string linkedOutput = test::readUntil(linked.out, "\x04");
         close(linked.out);
         const int linkedStatus = exitStatusOf(linked.pid);
 
@@ -395,14 +379,14 @@ TEST(HeadlessKernelGuard, RefusesABannedConnectAndReportsIt) {
             bw::Setup setup;
             setup.privateNetwork = false;
             Child child = start(program, {}, setup);
-            std::string output = readUntil(child.out, "Successfully loaded");
+            std::string output = test::readUntil(child.out, "Successfully loaded");
             f.set("guardLine",
                   output.find("Guard: kernel blocking") != std::string::npos ? "yes" : "no");
             f.set("banned", test::udpConnectError("127.0.0.5"));
             f.set("allowed", test::udpConnectError("127.0.0.6"));
-            output += readUntil(child.out, "Connection Rejected: 127.0.0.5 - Local Test (");
+            output += test::readUntil(child.out, "Connection Rejected: 127.0.0.5 - Local Test (");
             kill(child.pid, SIGTERM);
-            output += readUntil(child.out, "\x04");
+            output += test::readUntil(child.out, "\x04");
             close(child.out);
             f.set("status", exitStatusOf(child.pid));
             f.set("output", output);
@@ -424,7 +408,7 @@ TEST(HeadlessKernelGuard, RefusesABannedConnectAndReportsIt) {
 TEST_F(HeadlessProcess, SighupReloadsTheBlocklistAndTheSettingsAndKeepsGuarding) {
     Child child = start(program, {});
     ASSERT_GT(child.pid, 0);
-    std::string output = readUntil(child.out, "Successfully loaded 256 IPs from 1 profiles.");
+    std::string output = test::readUntil(child.out, "Successfully loaded 256 IPs from 1 profiles.");
     ASSERT_NE(output.find("Successfully loaded 256 IPs"), std::string::npos) << output;
     dir.write("Moatlist.P2P",
               "TEST-NET-1:192.0.2.0-192.0.2.255\r\nTEST-NET-2:198.51.100.0-198.51.100.255\r\n");
@@ -432,11 +416,11 @@ TEST_F(HeadlessProcess, SighupReloadsTheBlocklistAndTheSettingsAndKeepsGuarding)
     dir.write("BW2Config.p2p", edited);
 
     kill(child.pid, SIGHUP);
-    output += readUntil(child.out, "Successfully loaded 512 IPs from 2 profiles.");
+    output += test::readUntil(child.out, "Successfully loaded 512 IPs from 2 profiles.");
     int status = 0;
     const pid_t ended = waitpid(child.pid, &status, WNOHANG);
     kill(child.pid, SIGTERM);
-    output += readUntil(child.out, "\x04");
+    output += test::readUntil(child.out, "\x04");
     close(child.out);
 
     EXPECT_EQ(ended, 0) << "SIGHUP ended the guard";
@@ -466,7 +450,7 @@ TEST_F(HeadlessProcess, OptionsAreAnsweredWithoutStartingAGuard) {
         SCOPED_TRACE(c.arguments.front());
         Child child = start(program, c.arguments);
         ASSERT_GT(child.pid, 0);
-        std::string output = readUntil(child.out, "\x04");
+        std::string output = test::readUntil(child.out, "\x04");
         close(child.out);
         kill(child.pid, SIGKILL);  // only matters when a guard was started after all
 
@@ -481,7 +465,7 @@ TEST_F(HeadlessProcess, BastionwatchHomeHoldsTheFilesAndAFirstStartSaysHowToGetA
     const fs::path home = dir.file("home");
     Child child = start(program, {}, {.stopFirst = true, .bastionwatchHome = home.string()});
     ASSERT_GT(child.pid, 0);
-    std::string output = readUntil(child.out, "\x04");
+    std::string output = test::readUntil(child.out, "\x04");
     close(child.out);
 
     EXPECT_EQ(exitStatusOf(child.pid), 0) << output;

@@ -1,8 +1,10 @@
 #include "support/child_cgroup.h"
 
 #include <arpa/inet.h>
+#include <bpf/bpf.h>
 #include <bpf/libbpf.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -111,6 +113,34 @@ int udpConnectError(const char* address) {
     int error = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
     close(fd);
     return error;
+}
+
+long attachedPrograms(const std::filesystem::path& cgroup) {
+    int fd = open(cgroup.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    long total = 0;
+    for (bpf_attach_type type :
+         {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
+          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS}) {
+        __u32 count = 0;
+        if (bpf_prog_query(fd, type, 0, nullptr, nullptr, &count) != 0) {
+            total = -1;
+            break;
+        }
+        total += count;
+    }
+    close(fd);
+    return total;
+}
+
+long attachedOnceSettled(const std::filesystem::path& cgroup) {
+    long attached = attachedPrograms(cgroup);
+    for (int i = 0; i < 1000 && attached != 0; ++i) {
+        usleep(10000);
+        attached = attachedPrograms(cgroup);
+    }
+    return attached;
 }
 
 }  // namespace bw::test

@@ -40,6 +40,14 @@ std::string kernelRefusesCgroupPrograms();
 // instead.
 void inChildCgroup(Findings& f, const std::function<void(const ChildCgroup&)>& scenario);
 
+// How many programs are attached to the cgroup over the guard's six hooks; -1
+// when the kernel cannot say.
+long attachedPrograms(const std::filesystem::path& cgroup);
+// The same once the count has settled at 0: links go when their last
+// descriptor closes, which the kernel finishes asynchronously (a hang guard,
+// not a measure).
+long attachedOnceSettled(const std::filesystem::path& cgroup);
+
 // The errno of a UDP connect() to the address on port 53, 0 when it went
 // through: the kernel guard refuses it before any packet is sent.
 int udpConnectError(const char* address);

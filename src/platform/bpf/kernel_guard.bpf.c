@@ -200,38 +200,35 @@ static __always_inline int packet_peer(struct __sk_buff* skb, int source, __u32*
     return 0;
 }
 
-// Packets to a banned address are dropped as they leave: datagrams of a UDP
-// socket connected before the ban, ping sockets and raw sockets never pass
-// connect() or sendmsg() with an address.
-SEC("cgroup_skb/egress")
-int bw_egress(struct __sk_buff* skb) {
+// A packet to (outgoing) or from (incoming) a banned address is dropped.
+static __always_inline int check_packet(struct __sk_buff* skb, int incoming) {
     if (!blocking_on())
         return 1;
-    __u32 destination_be = 0;
+    __u32 peer_be = 0;
     __u8 protocol = 0;
     __u32 transport = 0;
-    if (!packet_peer(skb, 0, &destination_be, &protocol, &transport))
+    if (!packet_peer(skb, incoming, &peer_be, &protocol, &transport))
         return 1;
-    __u32 destination = bpf_ntohl(destination_be);
-    if (!banned(destination))
+    __u32 peer = bpf_ntohl(peer_be);
+    if (!banned(peer))
         return 1;
-    report(destination, peer_port(skb, transport + 2, protocol), protocol, BW_DIRECTION_OUT, 0);
+    // The peer's port is the source port of a packet coming in, the
+    // destination port of one going out.
+    __u16 port = peer_port(skb, incoming ? transport : transport + 2, protocol);
+    report(peer, port, protocol, incoming ? BW_DIRECTION_IN : BW_DIRECTION_OUT, 0);
     return 0;
+}
+
+// Outgoing packets are checked too, which covers what never passes connect()
+// or sendmsg() with an address: datagrams of a UDP socket connected before
+// the ban, ping sockets and raw sockets.
+SEC("cgroup_skb/egress")
+int bw_egress(struct __sk_buff* skb) {
+    return check_packet(skb, 0);
 }
 
 // Packets from a banned source are dropped, so nobody on the list connects in.
 SEC("cgroup_skb/ingress")
 int bw_ingress(struct __sk_buff* skb) {
-    if (!blocking_on())
-        return 1;
-    __u32 source_be = 0;
-    __u8 protocol = 0;
-    __u32 transport = 0;
-    if (!packet_peer(skb, 1, &source_be, &protocol, &transport))
-        return 1;
-    __u32 source = bpf_ntohl(source_be);
-    if (!banned(source))
-        return 1;
-    report(source, peer_port(skb, transport, protocol), protocol, BW_DIRECTION_IN, 0);
-    return 0;
+    return check_packet(skb, 1);
 }
