@@ -1,7 +1,9 @@
 #include "maintenance/list_keeper.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <system_error>
 #include <utility>
 
@@ -82,12 +84,60 @@ std::string formatUtc(std::int64_t seconds) {
     return text;
 }
 
+// A new copy of a list as a worker left it: read, decompressed, parsed, gated
+// and, when taken, written over the cached copy.
+struct ListKeeper::PreparedCopy {
+    std::string error;  // why it was not taken; empty when it was
+    ParsedList parsed;
+};
+
 struct ListKeeper::Entry {
     Subscription list;
     std::shared_ptr<const ListRanges> ranges;
     std::unique_ptr<Download> download;
-    std::filesystem::path partial;  // where the download under way goes
+    std::filesystem::path partial;  // where the download under way goes; empty for a local file
+    // The new copy in the works, off the guard's thread, and what its download said.
+    std::future<PreparedCopy> preparing{};
+    DownloadResult downloaded{};
 };
+
+namespace {
+
+// The most a list may be, read: a pipe, device or folder is refused without
+// waiting on it, and a file past the limit without reading it.
+FileBytes readListFile(const std::filesystem::path& file) {
+    FileBytes bytes = readRegularFile(file, ListKeeper::kMaxListBytes);
+    if (bytes.notRegular)
+        bytes.error = "not a regular file (a pipe, device or folder cannot be a list)";
+    return bytes;
+}
+
+}  // namespace
+
+// Runs on a worker: the guard's thread never waits on a source, nor on the
+// reading of a large list.
+ListKeeper::PreparedCopy ListKeeper::prepareCopy(std::filesystem::path from, std::string cannotRead,
+                                                 std::filesystem::path cache) {
+    FileBytes bytes = readListFile(from);
+    if (!bytes.ok)
+        return {cannotRead + ": " + bytes.error, {}};
+    Gunzipped unpacked;
+    std::string_view text = bytes.bytes;
+    if (isGzip(text)) {
+        unpacked = gunzip(text, kMaxListBytes);
+        if (!unpacked.ok)
+            return {unpacked.error, {}};
+        text = unpacked.bytes;
+    }
+    ParsedList parsed = parseList(text);
+    unpacked = {};
+    if (std::string refusal = listRefusal(parsed); !refusal.empty())
+        return {"refused: " + refusal, {}};
+    WriteResult written = writeFileAtomically(cache, bytes.bytes);
+    if (!written)
+        return {written.error, {}};
+    return {{}, std::move(parsed)};
+}
 
 ListKeeper::ListKeeper(Downloader& downloader, const Clock& clock, std::filesystem::path folder)
     : downloader_(downloader), clock_(clock), folder_(std::move(folder)) {}
@@ -138,16 +188,20 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
     auto ranges = std::make_shared<ListRanges>();
     ranges->listName = entry.list.name;
     ranges->allow = entry.list.mode == ListMode::Allow;
-    FileBytes bytes = readWholeFile(cachePath(entry.list));
+    FileBytes bytes = readListFile(cachePath(entry.list));
     if (bytes.ok) {
         Gunzipped text = listText(std::move(bytes.bytes), kMaxListBytes);
-        if (text.ok) {
-            ParsedList parsed = parseList(text.bytes);
+        ParsedList parsed = text.ok ? parseList(text.bytes) : ParsedList{};
+        if (!text.ok) {
+            entry.list.lastError = "the cached copy does not read: " + text.error;
+        } else if (!parsed.overLimit.empty()) {
+            entry.list.lastError = "the cached copy is not loaded: " + parsed.overLimit;
+        } else {
             ranges->ranges = std::move(parsed.ranges);
             entry.list.ranges = ranges->ranges.size();
-        } else {
-            entry.list.lastError = "the cached copy does not read: " + text.error;
         }
+    } else if (bytes.notRegular || bytes.tooLarge) {
+        entry.list.lastError = "the cached copy is not loaded: " + bytes.error;
     }
     entry.ranges = std::move(ranges);
 }
@@ -275,7 +329,7 @@ void ListKeeper::startUpdates(bool everyList) {
     const std::int64_t now = unixSeconds(clock_);
     lastCheck_ = now;
     for (auto& entry : lists_) {
-        if (entry->download || entry->list.source.empty())
+        if (entry->download || entry->preparing.valid() || entry->list.source.empty())
             continue;
         if (everyList || due(entry->list, now))
             startUpdate(*entry);
@@ -288,14 +342,10 @@ void ListKeeper::startUpdate(Entry& entry) {
     std::error_code ignored;
     std::filesystem::create_directories(folder_ / kListCacheFolderName, ignored);
     if (!isWebSource(entry.list.source)) {
-        FileBytes bytes = readWholeFile(localSourcePath(entry.list.source));
-        if (!bytes.ok) {
-            fail(entry, "cannot read " + entry.list.source + ": " + bytes.error);
-        } else if (acceptCopy(entry, std::move(bytes.bytes), now)) {
-            entry.list.etag.clear();
-            entry.list.lastModified.clear();
-        }
-        save();
+        entry.partial.clear();
+        entry.preparing = std::async(std::launch::async, &ListKeeper::prepareCopy,
+                                     localSourcePath(entry.list.source),
+                                     "cannot read " + entry.list.source, cachePath(entry.list));
         return;
     }
     // Validators only make sense while the copy they belong to is at hand.
@@ -314,24 +364,28 @@ bool ListKeeper::poll() {
     for (auto& entry : lists_) {
         if (entry->download && entry->download->finished())
             finishDownload(*entry);
+        if (entry->preparing.valid() &&
+            entry->preparing.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            finishCopy(*entry);
     }
     return std::exchange(changed_, false);
 }
 
 bool ListKeeper::updating() const {
-    return std::any_of(lists_.begin(), lists_.end(),
-                       [](const auto& entry) { return entry->download != nullptr; });
+    return std::any_of(lists_.begin(), lists_.end(), [](const auto& entry) {
+        return entry->download != nullptr || entry->preparing.valid();
+    });
 }
 
 bool ListKeeper::updating(const std::string& name) const {
     return std::any_of(lists_.begin(), lists_.end(), [&](const auto& entry) {
-        return entry->list.name == name && entry->download != nullptr;
+        return entry->list.name == name && (entry->download != nullptr || entry->preparing.valid());
     });
 }
 
 void ListKeeper::updateNow(const std::string& name) {
     Entry* entry = find(name);
-    if (entry && !entry->download && !entry->list.source.empty())
+    if (entry && !entry->download && !entry->preparing.valid() && !entry->list.source.empty())
         startUpdate(*entry);
 }
 
@@ -361,35 +415,37 @@ void ListKeeper::finishDownload(Entry& entry) {
         entry.list.lastError.clear();
         reports_.push_back("List " + entry.list.name + ": unchanged since the last update.");
     } else {
-        FileBytes bytes = readWholeFile(entry.partial);
-        if (!bytes.ok) {
-            fail(entry, "cannot read the download: " + bytes.error);
-        } else if (acceptCopy(entry, std::move(bytes.bytes), now)) {
-            entry.list.etag = result.etag;
-            entry.list.lastModified = result.lastModified;
-        }
+        entry.downloaded = std::move(result);
+        entry.preparing =
+            std::async(std::launch::async, &ListKeeper::prepareCopy, entry.partial,
+                       std::string("cannot read the download"), cachePath(entry.list));
+        return;
     }
     std::error_code ignored;
     std::filesystem::remove(entry.partial, ignored);
     save();
 }
 
-bool ListKeeper::acceptCopy(Entry& entry, std::string bytes, std::int64_t now) {
-    Gunzipped text = listText(bytes, kMaxListBytes);
-    if (!text.ok) {
-        fail(entry, text.error);
-        return false;
+void ListKeeper::finishCopy(Entry& entry) {
+    PreparedCopy copy = entry.preparing.get();
+    if (!copy.error.empty()) {
+        fail(entry, copy.error);
+    } else {
+        takeCopy(entry, std::move(copy.parsed), unixSeconds(clock_));
+        // A local file's copy has no validators.
+        entry.list.etag = entry.partial.empty() ? std::string() : entry.downloaded.etag;
+        entry.list.lastModified =
+            entry.partial.empty() ? std::string() : entry.downloaded.lastModified;
     }
-    ParsedList parsed = parseList(text.bytes);
-    if (std::string refusal = listRefusal(parsed); !refusal.empty()) {
-        fail(entry, "refused: " + refusal);
-        return false;
+    entry.downloaded = {};
+    if (!entry.partial.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(entry.partial, ignored);
     }
-    WriteResult written = writeFileAtomically(cachePath(entry.list), bytes);
-    if (!written) {
-        fail(entry, written.error);
-        return false;
-    }
+    save();
+}
+
+void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
     auto ranges = std::make_shared<ListRanges>();
     ranges->listName = entry.list.name;
     ranges->allow = entry.list.mode == ListMode::Allow;
@@ -405,7 +461,6 @@ bool ListKeeper::acceptCopy(Entry& entry, std::string bytes, std::int64_t now) {
                        " ranges (" + std::string(formatName(parsed.format)) + "), " +
                        std::to_string(parsed.failedLines) + " lines not understood, " +
                        std::to_string(parsed.ipv6Lines) + " IPv6 lines skipped.");
-    return true;
 }
 
 void ListKeeper::fail(Entry& entry, const std::string& why) {

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "support/fake_clock.h"
 #include "support/gzip_bytes.h"
 #include "support/http_test_server.h"
+#include "support/stuck_on_fifo.h"
 #include "support/temp_dir.h"
 
 namespace bw {
@@ -27,9 +33,10 @@ protected:
         keeper.startUpdates(true);
         finish();
     }
-    void finish() {
-        while (keeper.updating()) {
-            keeper.poll();
+    void finish() { finish(keeper); }
+    static void finish(ListKeeper& running) {
+        while (running.updating()) {
+            running.poll();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
@@ -275,6 +282,7 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     local.source = dir.file("mine.txt").string();
     ASSERT_EQ(console.add(local), "");
     console.startUpdates(true);
+    finish(console);
 
     clock.time.second += 5;  // not looked at yet
     EXPECT_FALSE(keeper.tick());
@@ -320,6 +328,55 @@ TEST_F(ListKeeperTest, AnEditChangesModeAndSourceAndUpdateNowFetchesOneList) {
     changed.source = "nonsense";
     EXPECT_NE(keeper.edit("a", changed), "");
     EXPECT_EQ(keeper.edit("zzz", changed), "there is no list named zzz");
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+// A local source gets the checks a download has: the keeper reads it on a
+// worker, only when it is a regular file, and only up to the size limit.
+TEST_F(ListKeeperTest, ALocalSourceThatIsNoListFileFailsWithoutStallingTheKeeper) {
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("folder"));
+    {
+        std::ofstream(dir.file("huge")).close();
+        std::filesystem::resize_file(dir.file("huge"), ListKeeper::kMaxListBytes + 1);
+    }
+    dir.write("good.txt", "192.0.2.0/24\n");
+    const std::string notAList = ": not a regular file (a pipe, device or folder cannot be a list)";
+    struct Case {
+        std::string source;
+        std::string error;
+    } cases[] = {
+        {dir.file("pipe").string(), notAList},
+        {"/dev/zero", notAList},
+        {dir.file("folder").string(), notAList},
+        {dir.file("huge").string(), ": larger than 268435456 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        Subscription local;
+        local.name = "local";
+        local.source = dir.file("good.txt").string();
+        ASSERT_EQ(keeper.add(local), "");
+        updateAll();
+        ASSERT_TRUE(banned(ip(192, 0, 2, 1)));
+
+        local.source = c.source;
+        ASSERT_EQ(keeper.edit("local", local), "");
+        EXPECT_TRUE(test::returnsWithoutAWriter(dir.file("pipe"), [&] {
+            keeper.startUpdates(true);
+        })) << "the update waited on the source";
+        // Handed to a worker: nothing is read on the caller's thread.
+        EXPECT_TRUE(keeper.updating("local"));
+        finish();
+        EXPECT_EQ(listNamed("local").lastError, "cannot read " + c.source + c.error);
+        EXPECT_TRUE(banned(ip(192, 0, 2, 1)));  // the last good copy stays in force
+        ASSERT_EQ(keeper.remove("local"), "");
+    }
 }
 
 }  // namespace
