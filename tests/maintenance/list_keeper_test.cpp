@@ -381,3 +381,30 @@ TEST_F(ListKeeperTest, ALocalSourceThatIsNoListFileFailsWithoutStallingTheKeeper
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+TEST_F(ListKeeperTest, ACachedCopyPastTheSizeLimitIsNotRead) {
+    dir.write("mine.txt", "192.0.2.0/24\n");
+    Subscription local;
+    local.name = "mine";
+    local.source = dir.file("mine.txt").string();
+    ASSERT_EQ(keeper.add(local), "");
+    updateAll();
+    ASSERT_TRUE(banned(ip(192, 0, 2, 1)));
+    std::filesystem::path copy;
+    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists")))
+        copy = file.path();
+    // Sparse: as large as the limit allows and one byte more, without the disk space.
+    std::filesystem::resize_file(copy, ListKeeper::kMaxListBytes + 1);
+
+    ListKeeper restarted{*downloader, clock, dir.path()};
+    ASSERT_EQ(restarted.load(false), "");
+    EXPECT_EQ(restarted.subscriptions()[0].lastError,
+              "the cached copy is not loaded: larger than 268435456 bytes");
+    EXPECT_FALSE(restarted.table().findBlock(ip(192, 0, 2, 1)).has_value());
+}
+
+}  // namespace
+}  // namespace bw
