@@ -144,6 +144,60 @@ void BM_AllowedLoopbackConnect(benchmark::State& state) {
     close(fd);
 }
 
+// Every outgoing packet passes the egress check: a bulk TCP transfer on
+// loopback measures its cost per byte. Argument 0: no guard attached; 1: the
+// guard with the bench list.
+void BM_BulkLoopbackTransfer(benchmark::State& state) {
+    const bool guarded = state.range(0) == 1;
+    if (guarded != gWorld->started) {
+        std::string whyNot;
+        if (guarded) {
+            gWorld->started =
+                gWorld->guard->start(whyNot) && gWorld->guard->replaceTable(gWorld->intervals);
+            if (!gWorld->started)
+                state.SkipWithError(("the kernel guard did not start: " + whyNot).c_str());
+        } else {
+            gWorld->guard->stop();
+            gWorld->started = false;
+        }
+    }
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int yes = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in at = inet(kAllowed, kPort + 1);
+    bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    listen(listener, 1);
+    int sender = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(sender, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+        state.SkipWithError("cannot connect on loopback");
+        return;
+    }
+    int receiver = accept(listener, nullptr, nullptr);
+    std::thread drain([receiver] {
+        std::vector<char> sink(1 << 20);
+        while (read(receiver, sink.data(), sink.size()) > 0) {
+        }
+    });
+    const std::vector<char> chunk(1 << 20, 'x');
+    for (auto _ : state) {
+        std::size_t sent = 0;
+        while (sent < chunk.size()) {
+            ssize_t n = write(sender, chunk.data() + sent, chunk.size() - sent);
+            if (n <= 0) {
+                state.SkipWithError("the transfer broke off");
+                break;
+            }
+            sent += static_cast<std::size_t>(n);
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * (1 << 20));
+    shutdown(sender, SHUT_WR);
+    drain.join();
+    close(sender);
+    close(receiver);
+    close(listener);
+}
+
 void BM_RefusedConnect(benchmark::State& state) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in to = inet(kBanned, 53);
@@ -164,6 +218,7 @@ void BM_RefusedConnect(benchmark::State& state) {
 }
 
 BENCHMARK(BM_MergeBenchList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BulkLoopbackTransfer)->Arg(0)->Arg(1)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AllowedLoopbackConnect)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LoadBenchListIntoKernel)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_RefusedConnect)->Unit(benchmark::kMicrosecond);

@@ -8,9 +8,16 @@
 #      (bench/window_timing), and in the core alone (bench/program_bench)
 #   5. the window's first frame after the process starts (under Xvfb)
 # Every process of the program runs in a private network namespace, so its guard never
-# touches the machine's connections (the list covers nearly every public address), and
-# with HOME in a scratch folder, so the desktop's files are left alone. Run as root.
+# touches the machine's connections (the list covers nearly every public address), in a
+# cgroup made for the run, so its kernel guard attaches there and not to the machine's
+# root cgroup (a network namespace does not hold cgroup hooks back: the list would cut the
+# whole machine off), and with HOME in a scratch folder, so the desktop's files are left
+# alone. Run as root.
 set -euo pipefail
+refuse() {
+  echo "bench-process: $*; the guard is not started" >&2
+  exit 1
+}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BW_BUILD_DIR:-$root/build-bench}"
 "$root/scripts/install-deps.sh" tor-geoipdb hyperfine x11-utils linux-perf
@@ -19,11 +26,52 @@ BW_BUILD_DIR="$build" "$root/scripts/build.sh" \
 
 work="$(mktemp -d /tmp/bw-process-bench-XXXXXX)"
 xvfb_pid=""
+cgroup=""
+home_cgroup=""
 cleanup() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  if [ -n "$cgroup" ]; then
+    # Out of the bench cgroup first, then nothing left in it: a guard cut short by an
+    # error keeps no kernel guard attached, and the folder can go.
+    if echo $$ >"$home_cgroup/cgroup.procs"; then
+      echo 1 >"$cgroup/cgroup.kill" 2>/dev/null || true
+    fi
+    for _ in $(seq 1 50); do
+      rmdir "$cgroup" 2>/dev/null && break
+      sleep 0.1
+    done
+    [ ! -d "$cgroup" ] || echo "bench-process: could not remove the cgroup $cgroup" >&2
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The bench cgroup, under the cgroup v2 mount; this shell moves in, so every process it
+# starts is in it too. The mount is the one /proc/self/mountinfo lists as cgroup2
+# (/sys/fs/cgroup, or /sys/fs/cgroup/unified on hybrid systems).
+mount="$(awk '{ for (i = 7; i < NF; i++) if ($i == "-") { if ($(i + 1) == "cgroup2") { print $5; exit } break } }' \
+  /proc/self/mountinfo)"
+mount="$(printf '%b' "$mount")"  # mountinfo writes a space as \040
+[ -n "$mount" ] || refuse "no cgroup v2 mount in /proc/self/mountinfo, so no cgroup of its own for the run"
+home_cgroup="$mount$(sed -n 's/^0:://p' /proc/self/cgroup)"
+[ -d "$home_cgroup" ] || refuse "cannot find this shell's own cgroup under $mount"
+mkdir "$mount/bastionwatch-bench-$$" || refuse "cannot create the cgroup $mount/bastionwatch-bench-$$"
+cgroup="$mount/bastionwatch-bench-$$"
+echo $$ >"$cgroup/cgroup.procs" || refuse "cannot move into the cgroup $cgroup"
+export BASTIONWATCH_CGROUP="$cgroup"
+echo "bench cgroup: $BASTIONWATCH_CGROUP"
+
+# Before every start of the program: never without the bench cgroup, since an empty
+# BASTIONWATCH_CGROUP would hand the kernel guard the machine's root cgroup.
+requireBenchCgroup() {
+  [ -n "${BASTIONWATCH_CGROUP:-}" ] || refuse "BASTIONWATCH_CGROUP is empty"
+  case "$BASTIONWATCH_CGROUP" in
+  "$mount"/?*) ;;
+  *) refuse "BASTIONWATCH_CGROUP ($BASTIONWATCH_CGROUP) is not a child cgroup under $mount" ;;
+  esac
+  grep -qx "0::/${BASTIONWATCH_CGROUP#"$mount"/}" /proc/$$/cgroup ||
+    refuse "this script is not in the cgroup $BASTIONWATCH_CGROUP"
+}
 export HOME="$work/home"
 mkdir -p "$HOME"
 
@@ -45,6 +93,7 @@ export BASTIONWATCH_HOME="$work/guard"
 
 echo
 echo "== 1. Link start of the console guard (goal: at most 10 x cp of the file)"
+requireBenchCgroup
 hyperfine --warmup 2 --runs 15 --style basic \
   -n "cp of the list" "cp $work/list.p2p $work/copy.p2p" \
   -n "cp of the list, in a network namespace" "unshare -n cp $work/list.p2p $work/copy.p2p" \
@@ -56,6 +105,7 @@ unshare -n perf stat -e page-faults,task-clock "$guard" "bwdat://bench@200.1.2.3
 
 echo
 echo "== 2. Peak resident memory of the console guard with the list (goal: at most 60 MB)"
+requireBenchCgroup
 unshare -n "$guard" >"$work/guard.out" 2>&1 &
 guard_pid=$!
 for _ in $(seq 1 200); do
@@ -71,6 +121,7 @@ wait "$guard_pid" || true
 echo
 echo "== 3 and 4. One add, one remove (goal: at most 100 ms each, rewrite included);"
 echo "   drop import of 100 000 entries (goal: at most 2 s, linear in the entries)"
+requireBenchCgroup
 echo "in the window (offscreen):"
 QT_QPA_PLATFORM=offscreen unshare -n "$build/bench/window_timing" 100000
 echo "in the core alone:"
@@ -78,6 +129,7 @@ unshare -n "$build/bench/program_bench" --benchmark_counters_tabular=true
 
 echo
 echo "== 5. First frame of the window after the process start (goal: within 1 s)"
+requireBenchCgroup
 if [ -x "$build/src/app/bastionwatch" ]; then
   place window "$build/src/app/bastionwatch"
   export BASTIONWATCH_HOME="$work/window"

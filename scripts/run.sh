@@ -23,16 +23,23 @@ if [ ! -s "$folder/Moatlist.P2P" ]; then
   echo "run: no blocklist yet; copied examples/Moatlist.P2P to $folder"
 fi
 
-# Refusing banned connections in the kernel needs CAP_BPF and CAP_NET_ADMIN. Root has them;
-# otherwise grant them where that is possible without asking for a password: to the console
-# guard itself, or for the window to its helper bastionwatch-kernel (never to the window).
+# Refusing banned connections in the kernel needs CAP_BPF and CAP_NET_ADMIN. Root has them.
+# Only the window's helper bastionwatch-kernel may hold them as a file, and only where no one
+# outside the bastionwatch group can run it; the console guard never does (anyone could run
+# it with a list of their own). A user in that group gets the helper set up where sudo needs
+# no password.
 if [ "$(id -u)" -ne 0 ]; then
-  privileged="$program"
-  [ "$(basename "$program")" = bastionwatch ] && privileged="$folder/bastionwatch-kernel"
-  if ! sudo -n setcap cap_bpf,cap_net_admin+ep "$privileged" 2>/dev/null; then
-    echo "run: note: without CAP_BPF and CAP_NET_ADMIN the guard polls the connection table, and"
-    echo "run:       without CAP_NET_ADMIN banned connections are reported but cannot be closed;"
-    echo "run:       grant them with: sudo setcap cap_bpf,cap_net_admin+ep $privileged"
+  if [ "$(basename "$program")" = bastionwatch ]; then
+    helper="$folder/bastionwatch-kernel"
+    if ! id -nG | tr ' ' '\n' | grep -qx bastionwatch ||
+      ! { sudo -n chown root:bastionwatch "$helper" && sudo -n chmod 0750 "$helper" &&
+        sudo -n setcap cap_bpf,cap_net_admin+ep "$helper"; } 2>/dev/null; then
+      echo "run: note: the window's kernel helper has no capabilities, so banned connections are"
+      echo "run:       only reported; see the README's \"The kernel guard and its capabilities\""
+    fi
+  else
+    echo "run: note: the console guard run by an ordinary user can neither refuse nor close"
+    echo "run:       connections; run it as root (sudo $program) or as the service"
   fi
 fi
 exec "$program" "$@"

@@ -7,6 +7,18 @@ namespace bw {
 namespace {
 
 constexpr std::size_t kRememberedAddresses = 4096;
+// A helper that ended is started again after 2, 4, 8 and 16 seconds; then the
+// program gives up and says so.
+constexpr int kStartTries = 4;
+constexpr std::chrono::seconds kFirstPause{2};
+
+std::chrono::steady_clock::duration pauseAfter(int failedStarts) {
+    return kFirstPause * (1 << failedStarts);
+}
+
+const char* const kKernelLine =
+    "Guard: kernel blocking; connections to banned addresses are refused before they are "
+    "made.\r\n\r\n";
 
 std::string dotted(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) + "." +
@@ -36,43 +48,95 @@ KernelBlocking::KernelBlocking(KernelGuard* guard, const BanTable& table, const 
 void KernelBlocking::start(bool canClose) {
     if (!guard_)
         return;  // a program without one (tests) has nothing to say about it
+    canClose_ = canClose;
     std::string whyNot;
     running_ = guard_->start(whyNot);
     if (running_) {
         guard_->setBlocking(state_.options.blocking);
         tableChanged_ = true;
         state_.guardMode = GuardMode::Kernel;
-        startLine_ =
-            "Guard: kernel blocking; connections to banned addresses are refused before they "
-            "are made.\r\n\r\n";
+        startLine_ = kKernelLine;
     } else if (canClose) {
         state_.guardMode = GuardMode::Polling;
         startLine_ = "Guard: polling the connection table, because " + whyNot + ".\r\n\r\n";
     } else {
         state_.guardMode = GuardMode::ReportOnly;
-        startLine_ =
-            "Not guarded: banned connections can be neither refused nor closed, only "
-            "reported (" +
-            whyNot + "; closing connections needs the CAP_NET_ADMIN capability).\r\n\r\n";
+        startLine_ = unguardedLine(whyNot) + "\r\n";
     }
     host_.stateChanged();
 }
 
+std::string KernelBlocking::unguardedLine(const std::string& why) const {
+    return "Not guarded: banned connections can be neither refused nor closed, only reported (" +
+           why + "; closing connections needs the CAP_NET_ADMIN capability).\r\n";
+}
+
 bool KernelBlocking::syncTable() {
-    if (!running_ || !tableChanged_)
+    if (!running_ || !tableChanged_ || held_)
         return false;
     tableChanged_ = false;
-    if (!guard_->replaceTable(
-            asKernelTable(effectiveBannedSpans(kernelIntervals(table_), lists_)))) {
-        stopped("the kernel did not take the new table");
+    const std::vector<AddressInterval> intervals =
+        asKernelTable(effectiveBannedSpans(kernelIntervals(table_), lists_));
+    if (guard_->replaceTable(intervals))
+        return true;
+    if (!guard_->running()) {
+        stopped("the kernel guard has ended", true);
         return false;
     }
-    return true;
+    // The old table must not stay in force unseen: everything is detached.
+    guard_->stop();
+    if (intervals.size() > kMaxKernelIntervals) {
+        stopped("the ban table and the lists make " + std::to_string(intervals.size()) +
+                    " intervals; the kernel's table holds at most " +
+                    std::to_string(kMaxKernelIntervals),
+                false);
+    } else {
+        stopped("the kernel did not take the new table", false);
+    }
+    return false;
 }
 
 void KernelBlocking::setBlocking(bool on) {
-    if (running_ && !guard_->setBlocking(on))
-        stopped("the kernel guard could not be switched");
+    if (running_ && !guard_->setBlocking(on)) {
+        if (guard_->running())
+            guard_->stop();
+        stopped("the kernel guard could not be switched", !guard_->running());
+    }
+}
+
+bool KernelBlocking::restartIfDue() {
+    if (running_ || !nextStart_ || clock_.steadyNow() < *nextStart_)
+        return false;
+    std::string whyNot;
+    if (!guard_->start(whyNot)) {
+        if (++failedStarts_ >= kStartTries)
+            gaveUp(whyNot);
+        else
+            nextStart_ = clock_.steadyNow() + pauseAfter(failedStarts_);
+        return false;
+    }
+    running_ = true;
+    failedStarts_ = 0;
+    nextStart_.reset();
+    guard_->setBlocking(state_.options.blocking);
+    tableChanged_ = true;
+    state_.guardMode = GuardMode::Kernel;
+    startLine_ = kKernelLine;
+    host_.appendLog(
+        "Kernel blocking started again; connections to banned addresses are refused before "
+        "they are made.\r\n");
+    host_.stateChanged();
+    return true;
+}
+
+void KernelBlocking::gaveUp(const std::string& why) {
+    nextStart_.reset();
+    host_.appendLog("Kernel blocking could not be started again after " +
+                    std::to_string(kStartTries) + " tries (" + why + "); " +
+                    (canClose_ ? "polling the connection table instead."
+                               : "not guarded: banned connections are only reported.") +
+                    "\r\n");
+    host_.stateChanged();
 }
 
 void KernelBlocking::reportRefusals() {
@@ -82,7 +146,7 @@ void KernelBlocking::reportRefusals() {
     std::uint64_t lost = guard_->takeRefusals(refusals_);
     // A helper that ended took the kernel guard with it: never go on as if guarded.
     if (!guard_->running())
-        stopped("the kernel guard has ended");
+        stopped("the kernel guard has ended", true);
     LocalTime t = clock_.now();
     Second now{t.year, t.month, t.day, t.hour, t.minute, t.second};
     for (const KernelRefusal& r : refusals_) report(r, now);
@@ -133,11 +197,30 @@ std::vector<std::string> KernelBlocking::namesOf(std::uint32_t address) {
     return names;
 }
 
-void KernelBlocking::stopped(const std::string& why) {
+// What a later start-up load says too: never the kernel line once it has stopped.
+void KernelBlocking::stopped(const std::string& why, bool startAgain) {
     running_ = false;
-    state_.guardMode = GuardMode::Polling;
-    host_.appendLog("Kernel blocking stopped (" + why +
-                    "); polling the connection table instead.\r\n");
+    std::string again;
+    if (startAgain) {
+        nextStart_ = clock_.steadyNow() + pauseAfter(failedStarts_);
+        again = " Starting it again in " +
+                std::to_string(
+                    std::chrono::duration_cast<std::chrono::seconds>(pauseAfter(failedStarts_))
+                        .count()) +
+                " seconds.";
+    }
+    if (canClose_) {
+        state_.guardMode = GuardMode::Polling;
+        host_.appendLog("Kernel blocking stopped (" + why +
+                        "); polling the connection table instead." + again + "\r\n");
+        startLine_ = "Guard: polling the connection table, because kernel blocking stopped (" +
+                     why + ").\r\n\r\n";
+    } else {
+        state_.guardMode = GuardMode::ReportOnly;
+        startLine_ = unguardedLine("kernel blocking stopped: " + why);
+        host_.appendLog(startLine_.substr(0, startLine_.size() - 2) + again + "\r\n");
+        startLine_ += "\r\n";
+    }
     host_.stateChanged();
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -37,8 +39,16 @@ public:
 
     // The ban table changed: the kernel's table follows at the next sync.
     void tableChanged() { tableChanged_ = true; }
+    // While a reload empties and refills the ban table, the kernel keeps the
+    // table it has: it only ever takes a complete one.
+    void holdTable() { held_ = true; }
+    void releaseTable() { held_ = false; }
     // Replaces the kernel's table when the ban table changed since; true when it did.
     bool syncTable();
+    // After the guard ended (its helper gone), starts it again once the pause
+    // since the last try has passed; true when it runs again, and then its
+    // table wants a sync and the connections a sweep.
+    bool restartIfDue();
     void setBlocking(bool on);
     // Reports the refusals waiting: each address at most once a second, the
     // rest only counted.
@@ -47,7 +57,9 @@ public:
 private:
     using Second = std::tuple<int, int, int, int, int, int>;
 
-    void stopped(const std::string& why);
+    void stopped(const std::string& why, bool startAgain);
+    void gaveUp(const std::string& why);
+    std::string unguardedLine(const std::string& why) const;
     void report(const KernelRefusal& refusal, const Second& now);
     // The names a refusal is reported under: each matching entry of the ban
     // table in table order, else the list that bans the address.
@@ -61,7 +73,11 @@ private:
     Host& host_;
     const Clock& clock_;
     bool running_ = false;
+    bool canClose_ = false;
     bool tableChanged_ = true;
+    bool held_ = false;
+    int failedStarts_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> nextStart_;
     std::string startLine_;
     std::vector<KernelRefusal> refusals_;
     std::vector<EntryRef> hits_;

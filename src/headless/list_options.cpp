@@ -63,10 +63,14 @@ int updateEveryList(ListKeeper& keeper, std::ostream& out, std::ostream& err,
     for (const std::string& report : keeper.takeReports()) out << report << "\n";
     int status = 0;
     for (const Subscription& list : keeper.subscriptions()) {
-        bool tried = std::find(attempted.begin(), attempted.end(), list.name) != attempted.end();
+        // One left to another copy's update under way is not a failure of this run.
+        bool tried = std::find(attempted.begin(), attempted.end(), list.name) != attempted.end() &&
+                     !keeper.skipped(list.name);
         if (tried && !list.lastError.empty())
             status = failWith(err, "the list " + list.name + " was not updated: " + list.lastError);
     }
+    if (std::string unsaved = keeper.takeSaveProblem(); !unsaved.empty())
+        status = failWith(err, unsaved);
     return status;
 }
 
@@ -154,6 +158,13 @@ int runListCommand(const ListCommand& command, ListKeeper& keeper, std::ostream&
             list.mode = command.allow ? ListMode::Allow : ListMode::Block;
             list.intervalHours = command.everyHours;
             problem = keeper.add(list);
+            std::error_code ec;
+            if (problem.empty() && !isWebSource(list.source) &&
+                !std::filesystem::exists(localSourcePath(list.source), ec)) {
+                err << "bastionwatch-headless: warning: " << localSourcePath(list.source).string()
+                    << " does not exist; the list " << list.name
+                    << " holds nothing until it does and the list is updated\n";
+            }
             break;
         }
         case ListCommand::Kind::Remove:
@@ -188,7 +199,10 @@ std::optional<int> runListOptions(int argc, char** argv) {
     const std::filesystem::path folder = programFolder();
     ListKeeper keeper(*downloader, *clock, folder);
     const bool firstStart = !std::filesystem::exists(fileInFolder(folder, kBlocklistFileName));
-    if (std::string problem = keeper.load(firstStart); !problem.empty())
+    // No command enforces the lists: the figures the cached copies gave are kept
+    // in the subscriptions file, and an update reads only what it fetches.
+    if (std::string problem = keeper.load(firstStart, ListKeeper::CachedCopies::Skip);
+        !problem.empty())
         return failWith(std::cerr, problem);
     return runListCommand(std::get<ListCommand>(options), keeper, std::cout, std::cerr,
                           [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });

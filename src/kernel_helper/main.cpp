@@ -5,10 +5,12 @@
 // reads, runs no other program, and ends (detaching everything) as soon as its
 // parent's end of the socket closes.
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -96,7 +98,10 @@ private:
             return answer(false, "refused: " + why);
         if (!started_)
             return answer(false, "refused: the guard has not started");
-        return answer(guard_->replaceTable(*table), {});
+        if (!guard_->replaceTable(*table))
+            return answer(false, "the kernel did not take the table");
+        table_ = std::move(*table);
+        return answer(true, {});
     }
 
     bool setBlocking(const std::string& payload) {
@@ -105,16 +110,35 @@ private:
             return answer(false, "refused: a blocking switch that is neither on nor off");
         if (!started_)
             return answer(false, "refused: the guard has not started");
-        return answer(guard_->setBlocking(*on), {});
+        if (!guard_->setBlocking(*on))
+            return answer(false, "the kernel guard could not be switched");
+        blocking_ = *on;
+        return answer(true, {});
     }
 
+    // Only a connection to an address the table in force bans, while blocking
+    // is on: the right to close connections is not handed to whoever may run
+    // this helper.
     bool teardown(const std::string& payload) {
         auto row = decodeRow(payload);
         TeardownResult result{false, "refused: a malformed connection"};
-        if (row)
+        if (row && !started_)
+            result = {false, "refused: the guard has not started"};
+        else if (row && !blocking_)
+            result = {false, "refused: blocking is off"};
+        else if (row && !banned(ntohl(row->remoteAddress)))
+            result = {false, "refused: the connection's address is not banned"};
+        else if (row)
             result = guard_->teardown(*row);
         return writeHelperMessage(kToParent, HelperMessageType::TeardownResult,
                                   encodeTeardownResult(result));
+    }
+
+    bool banned(std::uint32_t address) const {
+        auto after = std::upper_bound(
+            table_.begin(), table_.end(), address,
+            [](std::uint32_t a, const AddressInterval& interval) { return a < interval.first; });
+        return after != table_.begin() && address <= std::prev(after)->last;
     }
 
     bool forwardRefusals() {
@@ -134,6 +158,8 @@ private:
 
     std::unique_ptr<KernelGuard> guard_ = makeInProcessKernelGuard();
     bool started_ = false;
+    bool blocking_ = true;  // as start() leaves it
+    std::vector<AddressInterval> table_;
     std::vector<KernelRefusal> refusals_;
 };
 

@@ -10,6 +10,8 @@
 #include "maintenance/gzip_data.h"
 #include "maintenance/list_format.h"
 #include "platform/atomic_file.h"
+#include "platform/slot_lock.h"
+#include "platform/unique_file.h"
 #include "platform/whole_file.h"
 
 namespace bw {
@@ -41,6 +43,41 @@ std::string cacheFileName(const std::string& name) {
     char tag[16];
     std::snprintf(tag, sizeof tag, "-%08x", hash);
     return safe + tag + ".list";
+}
+
+// The lock file's slots: one for the subscriptions file, one per list (by its
+// cached copy's name) for its update. Two lists sharing a slot would only wait
+// for each other.
+constexpr std::uint64_t kSubscriptionsSlot = 0;
+constexpr std::uint64_t kListSlots = std::uint64_t{1} << 30;
+
+std::uint64_t listSlot(std::string_view cacheName) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : cacheName) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return 1 + hash % kListSlots;
+}
+
+// The cached copy a file left in lists/ belongs to: ".<copy>.XXXXXX" of a save,
+// "<copy>.XXXXXX.part" and "<copy>.part" of a download; empty for none.
+std::string copyOfLeftover(std::string_view name) {
+    const std::size_t end = name.rfind(".list");
+    if (end == std::string_view::npos || end == 0)
+        return {};
+    const std::size_t begin = name.front() == '.' ? 1 : 0;
+    return std::string(name.substr(begin, end + 5 - begin));
+}
+
+// Validators that cannot go back to the server as they are, or be stored, are
+// dropped: the next request is then simply unconditional.
+std::string storableValidator(const std::string& value) {
+    const bool plain = isUtf8(value) && std::none_of(value.begin(), value.end(), [](char c) {
+                           return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+                       });
+    return plain ? value : std::string();
+}
+
+bool isBuiltIn(const Subscription& list) {
+    return list.name == kPrivateNetworksName && list.source.empty();
 }
 
 std::string ageOf(std::int64_t lastUpdate) {
@@ -96,9 +133,23 @@ struct ListKeeper::Entry {
     std::shared_ptr<const ListRanges> ranges;
     std::unique_ptr<Download> download;
     std::filesystem::path partial;  // where the download under way goes; empty for a local file
+    SlotLock updating;              // held by this copy while it updates the list
+    bool skipped = false;           // the last update was left to another copy
     // The new copy in the works, off the guard's thread, and what its download said.
     std::future<PreparedCopy> preparing{};
     DownloadResult downloaded{};
+
+    explicit Entry(Subscription s) : list(std::move(s)) {}
+    ~Entry() {
+        // A list dropped in the middle of its update: the transfer stops first,
+        // and a worker preparing its copy ends before its file goes.
+        download.reset();
+        if (preparing.valid())
+            preparing.wait();
+        std::error_code ignored;
+        if (!partial.empty())
+            std::filesystem::remove(partial, ignored);
+    }
 };
 
 namespace {
@@ -148,47 +199,133 @@ std::filesystem::path ListKeeper::subscriptionsPath() const {
     return folder_ / kSubscriptionsFileName;
 }
 
+std::filesystem::path ListKeeper::lockPath() const {
+    std::filesystem::path lock = subscriptionsPath();
+    lock += ".lock";
+    return lock;
+}
+
+// The user's "off" for the built-in allow list, kept apart from the
+// subscriptions file so that it holds when that file is damaged or gone.
+std::filesystem::path ListKeeper::privateNetworksOffPath() const {
+    return folder_ / kListCacheFolderName / "private-networks.off";
+}
+
 std::filesystem::path ListKeeper::cachePath(const Subscription& list) const {
     return folder_ / kListCacheFolderName / cacheFileName(list.name);
 }
 
-std::string ListKeeper::load(bool firstStart) {
+std::string ListKeeper::load(bool firstStart, CachedCopies copies) {
+    copies_ = copies;
     lists_.clear();
+    known_.clear();
     damaged_ = false;
+    removeLeftovers();
     SubscriptionsFile file = readSubscriptions(subscriptionsPath());
-    knownFile_ = file.ok && !file.absent ? formatSubscriptions(file.lists) : std::string();
     if (!file.ok) {
         damaged_ = true;
-        return file.error + "; the lists stay off until it is mended";
+        std::string why = file.error + "; the lists stay off until it is mended in a text editor";
+        std::error_code ec;
+        if (!std::filesystem::exists(privateNetworksOffPath(), ec)) {
+            lists_.push_back(std::make_unique<Entry>(privateNetworksList()));
+            loadCachedCopy(*lists_.back());
+            why += " (the built-in allow list of private networks stays in force)";
+        }
+        return why;
     }
-    if (file.absent) {
-        if (!firstStart)
-            return {};
-        Subscription builtIn = privateNetworksList();
-        builtIn.lastUpdate = unixSeconds(clock_);
-        std::error_code ignored;
-        std::filesystem::create_directories(folder_ / kListCacheFolderName, ignored);
-        WriteResult copy = writeFileAtomically(cachePath(builtIn), privateNetworksText());
-        if (!copy)
-            return copy.error;
-        file.lists.push_back(builtIn);
-        lists_.push_back(std::make_unique<Entry>(Entry{builtIn, nullptr, nullptr, {}}));
-        loadCachedCopy(*lists_.back());
-        return save();
-    }
+    known_ = file.lists;
     for (Subscription& list : file.lists) {
-        lists_.push_back(std::make_unique<Entry>(Entry{std::move(list), nullptr, nullptr, {}}));
+        lists_.push_back(std::make_unique<Entry>(std::move(list)));
         loadCachedCopy(*lists_.back());
     }
-    return {};
+    if (find(std::string(kPrivateNetworksName)))
+        rememberPrivateNetworksChoice(known_);
+    return keepPrivateNetworks(firstStart && file.absent);
+}
+
+// Leftovers of saves and downloads that were killed. A file another copy is
+// writing right now is under that copy's lock, and stays.
+void ListKeeper::removeLeftovers() {
+    std::error_code ec;
+    if (SlotLock::Result held =
+            SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, SlotLock::Wait::UntilFree);
+        held.lock) {
+        removeStaleTemporaryFiles(folder_, kSubscriptionsFileName);
+    }
+    std::vector<std::filesystem::path> leftovers;
+    for (const auto& item :
+         std::filesystem::directory_iterator(folder_ / kListCacheFolderName, ec)) {
+        const std::string name = item.path().filename().string();
+        if ((name.starts_with(".") || name.ends_with(".part")) && item.is_regular_file(ec))
+            leftovers.push_back(item.path());
+    }
+    for (const auto& leftover : leftovers) {
+        const std::string copy = copyOfLeftover(leftover.filename().string());
+        // One that names no list waits until nothing is being written at all.
+        SlotLock::Result held =
+            copy.empty() ? SlotLock::lock(lockPath(), 0, 1 + kListSlots, SlotLock::Wait::No)
+                         : SlotLock::lock(lockPath(), listSlot(copy), 1, SlotLock::Wait::No);
+        if (held.lock)
+            std::filesystem::remove(leftover, ec);
+    }
+}
+
+// The built-in allow list is there unless the user switched it off or removed
+// it; a subscriptions file without it, from before it existed, gets it back.
+std::string ListKeeper::keepPrivateNetworks(bool firstStart) {
+    std::error_code ec;
+    if (find(std::string(kPrivateNetworksName)) ||
+        std::filesystem::exists(privateNetworksOffPath(), ec)) {
+        return {};
+    }
+    Subscription builtIn = privateNetworksList();
+    builtIn.lastUpdate = unixSeconds(clock_);
+    std::filesystem::create_directories(folder_ / kListCacheFolderName, ec);
+    {
+        const std::filesystem::path copy = cachePath(builtIn);
+        SlotLock::Result held = SlotLock::lock(lockPath(), listSlot(copy.filename().string()), 1,
+                                               SlotLock::Wait::UntilFree);
+        WriteResult written = writeFileAtomically(copy, privateNetworksText());
+        if (!written)
+            return written.error;
+    }
+    lists_.push_back(std::make_unique<Entry>(builtIn));
+    loadCachedCopy(*lists_.back());
+    changed_ = true;
+    if (!firstStart) {
+        reports_.push_back(
+            "Lists: the built-in allow list \"Private networks\" was added (private and "
+            "link-local networks are never refused); --disable-list switches it off.");
+    }
+    return save();
+}
+
+void ListKeeper::rememberPrivateNetworksChoice(const std::vector<Subscription>& lists) {
+    const auto builtIn = std::find_if(lists.begin(), lists.end(), [](const Subscription& s) {
+        return s.name == kPrivateNetworksName;
+    });
+    std::error_code ec;
+    if (builtIn != lists.end() && builtIn->enabled) {
+        std::filesystem::remove(privateNetworksOffPath(), ec);
+    } else if (!std::filesystem::exists(privateNetworksOffPath(), ec)) {
+        std::filesystem::create_directories(folder_ / kListCacheFolderName, ec);
+        writeFileAtomically(privateNetworksOffPath(), "");
+    }
 }
 
 // A copy that no longer reads (damaged on disk) leaves the list empty and says so.
 void ListKeeper::loadCachedCopy(Entry& entry) {
+    if (copies_ == CachedCopies::Skip)
+        return;
     auto ranges = std::make_shared<ListRanges>();
     ranges->listName = entry.list.name;
     ranges->allow = entry.list.mode == ListMode::Allow;
     FileBytes bytes = readListFile(cachePath(entry.list));
+    // The built-in list needs no copy on disk to be in force.
+    if (!bytes.ok && isBuiltIn(entry.list)) {
+        bytes.ok = true;
+        bytes.bytes = privateNetworksText();
+    }
     if (bytes.ok) {
         Gunzipped text = listText(std::move(bytes.bytes), kMaxListBytes);
         ParsedList parsed = text.ok ? parseList(text.bytes) : ParsedList{};
@@ -207,9 +344,14 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
 }
 
 const std::vector<Subscription>& ListKeeper::subscriptions() const {
-    view_.clear();
-    for (const auto& entry : lists_) view_.push_back(entry->list);
+    view_ = current();
     return view_;
+}
+
+std::vector<Subscription> ListKeeper::current() const {
+    std::vector<Subscription> lists;
+    for (const auto& entry : lists_) lists.push_back(entry->list);
+    return lists;
 }
 
 ListTable ListKeeper::table() const {
@@ -238,7 +380,7 @@ std::string ListKeeper::add(Subscription list) {
         return "the update interval is at least one hour";
     if (find(list.name))
         return "there is already a list named " + list.name;
-    lists_.push_back(std::make_unique<Entry>(Entry{std::move(list), nullptr, nullptr, {}}));
+    lists_.push_back(std::make_unique<Entry>(std::move(list)));
     loadCachedCopy(*lists_.back());
     changed_ = true;
     return save();
@@ -295,54 +437,131 @@ std::string ListKeeper::edit(const std::string& name, const Subscription& change
     return save();
 }
 
+// One writer at a time, and each writes the file as it is now with this copy's
+// own changes applied, never an older state of it: another copy's edits made
+// meanwhile (the console's list commands while the guard downloads) stay.
 std::string ListKeeper::save() {
+    const std::filesystem::path path = subscriptionsPath();
     if (damaged_)
-        return "the subscriptions file " + subscriptionsPath().string() +
-               " is damaged and is left as it is";
-    WriteResult saved = saveSubscriptions(subscriptionsPath(), subscriptions());
-    if (saved)
-        knownFile_ = formatSubscriptions(subscriptions());
-    return saved ? std::string() : saved.error;
+        return "the subscriptions file " + path.string() + " is damaged and is left as it is";
+    SlotLock::Result held =
+        SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, SlotLock::Wait::UntilFree);
+    if (!held.lock)
+        return "cannot save " + path.string() + ": " + held.error;
+    SubscriptionsFile file = readSubscriptions(path);
+    if (!file.ok)
+        return file.error + "; it is left as it is";
+    std::vector<Subscription> merged =
+        mergeSubscriptions(known_, current(), file.absent ? known_ : file.lists);
+    WriteResult saved = saveSubscriptions(path, merged);
+    if (!saved)
+        return saved.error;
+    known_ = merged;
+    rememberPrivateNetworksChoice(merged);
+    adopt(std::move(merged));
+    return {};
+}
+
+// The lists as the file now has them: a list added elsewhere comes in with its
+// cached copy, one removed elsewhere goes (its download stops), and a copy
+// another process replaced is read again. A list this copy is updating keeps
+// its download.
+void ListKeeper::adopt(std::vector<Subscription> lists) {
+    std::vector<std::unique_ptr<Entry>> next;
+    for (Subscription& list : lists) {
+        auto at = std::find_if(lists_.begin(), lists_.end(),
+                               [&](const auto& e) { return e->list.name == list.name; });
+        if (at == lists_.end()) {
+            next.push_back(std::make_unique<Entry>(std::move(list)));
+            loadCachedCopy(*next.back());
+            changed_ = true;
+            continue;
+        }
+        std::unique_ptr<Entry> entry = std::move(*at);
+        lists_.erase(at);
+        const Subscription& was = entry->list;
+        const bool copyChanged = was.source != list.source || was.mode != list.mode ||
+                                 was.lastUpdate != list.lastUpdate || was.ranges != list.ranges ||
+                                 was.failedLines != list.failedLines;
+        if (copyChanged || was.enabled != list.enabled)
+            changed_ = true;
+        entry->list = std::move(list);
+        if (copyChanged && !entry->download && !entry->preparing.valid())
+            loadCachedCopy(*entry);
+        next.push_back(std::move(entry));
+    }
+    if (!lists_.empty())
+        changed_ = true;
+    lists_ = std::move(next);
 }
 
 // Another copy of the program (the console's list commands, a timer's
-// --update-lists) changed the file: it, and the cached copies it speaks of, are
-// read again. Not while this copy's own updates run: they save the file next.
+// --update-lists) changed the file: its changes are taken in, this copy's own
+// unsaved ones kept, also while this copy's updates run.
 void ListKeeper::pickUpOutsideChanges() {
-    if (updating())
-        return;
     SubscriptionsFile file = readSubscriptions(subscriptionsPath());
-    if (!file.ok || file.absent || formatSubscriptions(file.lists) == knownFile_)
+    if (!file.ok || file.absent || (!damaged_ && file.lists == known_))
         return;
-    std::string problem = load(false);
+    std::string problem;
+    if (damaged_) {
+        problem = load(false, copies_);
+    } else {
+        std::vector<Subscription> merged = mergeSubscriptions(known_, current(), file.lists);
+        known_ = std::move(file.lists);
+        adopt(std::move(merged));
+    }
     changed_ = true;
     reports_.push_back(problem.empty() ? "Lists: the subscriptions file changed; lists reloaded."
                                        : "Lists: " + problem + ".");
 }
 
+// Written so that no time read from the file can overflow.
 bool ListKeeper::due(const Subscription& list, std::int64_t now) const {
     return list.enabled && !list.source.empty() &&
-           now - list.lastUpdate >= std::int64_t{list.intervalHours} * 3600;
+           list.lastUpdate <= now - std::int64_t{list.intervalHours} * 3600;
 }
 
 void ListKeeper::startUpdates(bool everyList) {
     const std::int64_t now = unixSeconds(clock_);
     lastCheck_ = now;
-    for (auto& entry : lists_) {
-        if (entry->download || entry->preparing.valid() || entry->list.source.empty())
-            continue;
-        if (everyList || due(entry->list, now))
+    // By name: an update that saves may take in another copy's changes.
+    std::vector<std::string> names;
+    for (const auto& entry : lists_) {
+        if (!entry->download && !entry->preparing.valid() && !entry->list.source.empty() &&
+            (everyList || due(entry->list, now))) {
+            names.push_back(entry->list.name);
+        }
+    }
+    for (const std::string& name : names) {
+        if (Entry* entry = find(name); entry && !entry->download && !entry->preparing.valid())
             startUpdate(*entry);
     }
 }
 
 void ListKeeper::startUpdate(Entry& entry) {
-    const std::int64_t now = unixSeconds(clock_);
-    entry.list.lastAttempt = now;
     std::error_code ignored;
     std::filesystem::create_directories(folder_ / kListCacheFolderName, ignored);
+    // Never two updates of one list at once, in this process or another.
+    SlotLock::Result held = SlotLock::lock(
+        lockPath(), listSlot(cachePath(entry.list).filename().string()), 1, SlotLock::Wait::No);
+    entry.skipped = held.busy;
+    if (held.busy) {
+        reports_.push_back("List " + entry.list.name +
+                           ": another copy of Bastionwatch is updating it right now; this update "
+                           "is left to that one.");
+        return;
+    }
+    const std::int64_t now = unixSeconds(clock_);
+    entry.list.lastAttempt = now;
+    if (!held.lock) {
+        fail(entry, held.error);
+        saveAfterUpdate(entry);
+        return;
+    }
     if (!isWebSource(entry.list.source)) {
         entry.partial.clear();
+        // Held while the worker prepares the copy, until its state is saved.
+        entry.updating = std::move(held.lock);
         entry.preparing = std::async(std::launch::async, &ListKeeper::prepareCopy,
                                      localSourcePath(entry.list.source),
                                      "cannot read " + entry.list.source, cachePath(entry.list));
@@ -350,8 +569,15 @@ void ListKeeper::startUpdate(Entry& entry) {
     }
     // Validators only make sense while the copy they belong to is at hand.
     const bool haveCopy = std::filesystem::exists(cachePath(entry.list), ignored);
-    entry.partial = cachePath(entry.list);
-    entry.partial += ".part";
+    // A file of its own, so that no other download ever writes into this one's.
+    UniqueFile partial = createUniqueFile(cachePath(entry.list), ".part");
+    if (partial.path.empty()) {
+        fail(entry, partial.error);
+        saveAfterUpdate(entry);
+        return;
+    }
+    entry.partial = partial.path;
+    entry.updating = std::move(held.lock);
     entry.download = downloader_.startRequest(
         {.url = entry.list.source,
          .target = entry.partial,
@@ -361,12 +587,20 @@ void ListKeeper::startUpdate(Entry& entry) {
 }
 
 bool ListKeeper::poll() {
-    for (auto& entry : lists_) {
-        if (entry->download && entry->download->finished())
-            finishDownload(*entry);
-        if (entry->preparing.valid() &&
-            entry->preparing.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
-            finishCopy(*entry);
+    // One at a time, looked up again each time: a finished update saves, and
+    // saving may take in another copy's changes.
+    for (;;) {
+        auto done = std::find_if(lists_.begin(), lists_.end(), [](const auto& entry) {
+            return (entry->download && entry->download->finished()) ||
+                   (entry->preparing.valid() && entry->preparing.wait_for(std::chrono::seconds(
+                                                    0)) == std::future_status::ready);
+        });
+        if (done == lists_.end())
+            break;
+        if ((*done)->download)
+            finishDownload(**done);
+        else
+            finishCopy(**done);
     }
     return std::exchange(changed_, false);
 }
@@ -404,9 +638,31 @@ std::vector<std::string> ListKeeper::takeReports() {
     return std::exchange(reports_, {});
 }
 
+std::string ListKeeper::takeSaveProblem() {
+    return std::exchange(saveProblem_, {});
+}
+
+bool ListKeeper::skipped(const std::string& name) const {
+    return std::any_of(lists_.begin(), lists_.end(), [&](const auto& entry) {
+        return entry->list.name == name && entry->skipped;
+    });
+}
+
+// What an update left is saved; when that fails, the user hears of it. The
+// entry may be gone afterwards (removed by another copy meanwhile).
+void ListKeeper::saveAfterUpdate(Entry& entry) {
+    const std::string name = entry.list.name;
+    if (std::string problem = save(); !problem.empty()) {
+        saveProblem_ = "the state of the list " + name + " could not be saved: " + problem;
+        reports_.push_back("List " + name + ": its state could not be saved (" + problem + ").");
+    }
+}
+
 void ListKeeper::finishDownload(Entry& entry) {
     DownloadResult result = entry.download->result();
     entry.download.reset();
+    // Held until the state is saved, then let go.
+    SlotLock held = std::move(entry.updating);
     const std::int64_t now = unixSeconds(clock_);
     if (!result.ok) {
         fail(entry, result.error);
@@ -416,6 +672,8 @@ void ListKeeper::finishDownload(Entry& entry) {
         reports_.push_back("List " + entry.list.name + ": unchanged since the last update.");
     } else {
         entry.downloaded = std::move(result);
+        // The lock stays with the entry until the worker's copy is saved.
+        entry.updating = std::move(held);
         entry.preparing =
             std::async(std::launch::async, &ListKeeper::prepareCopy, entry.partial,
                        std::string("cannot read the download"), cachePath(entry.list));
@@ -423,26 +681,31 @@ void ListKeeper::finishDownload(Entry& entry) {
     }
     std::error_code ignored;
     std::filesystem::remove(entry.partial, ignored);
-    save();
+    entry.partial.clear();
+    saveAfterUpdate(entry);
 }
 
 void ListKeeper::finishCopy(Entry& entry) {
     PreparedCopy copy = entry.preparing.get();
+    // Held until the state is saved, then let go.
+    const SlotLock held = std::move(entry.updating);
     if (!copy.error.empty()) {
         fail(entry, copy.error);
     } else {
         takeCopy(entry, std::move(copy.parsed), unixSeconds(clock_));
         // A local file's copy has no validators.
-        entry.list.etag = entry.partial.empty() ? std::string() : entry.downloaded.etag;
+        const bool downloaded = !entry.partial.empty();
+        entry.list.etag = downloaded ? storableValidator(entry.downloaded.etag) : std::string();
         entry.list.lastModified =
-            entry.partial.empty() ? std::string() : entry.downloaded.lastModified;
+            downloaded ? storableValidator(entry.downloaded.lastModified) : std::string();
     }
     entry.downloaded = {};
     if (!entry.partial.empty()) {
         std::error_code ignored;
         std::filesystem::remove(entry.partial, ignored);
+        entry.partial.clear();
     }
-    save();
+    saveAfterUpdate(entry);
 }
 
 void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {

@@ -37,10 +37,19 @@ public:
     ListKeeper(const ListKeeper&) = delete;
     ListKeeper& operator=(const ListKeeper&) = delete;
 
-    // Reads the subscriptions file and every cached copy. With no subscriptions
-    // file on a first start, writes the built-in allow list. Empty when all went
-    // well, else why not (a damaged file is then never written over).
-    std::string load(bool firstStart);
+    // Whether load() reads the cached copies: a list command that only shows or
+    // changes the subscriptions needs none of them, and the figures they gave
+    // are kept in the subscriptions file.
+    enum class CachedCopies { Read, Skip };
+
+    // Reads the subscriptions file and every cached copy, after removing what
+    // interrupted saves and updates left behind. The built-in allow list is
+    // written when there is no subscriptions file, and added back to one that
+    // lacks it unless the user switched it off or removed it; a first start
+    // (no blocklist either) does so without a report. Empty when all went well,
+    // else why not (a damaged file is then never written over, and only the
+    // built-in allow list is in force).
+    std::string load(bool firstStart, CachedCopies copies = CachedCopies::Read);
 
     const std::vector<Subscription>& subscriptions() const;
     // The table of every enabled list as loaded now.
@@ -62,6 +71,9 @@ public:
     bool poll();
     bool updating() const;
     bool updating(const std::string& name) const;
+    // The last update of the named list was left to another copy of the
+    // program, which was updating it at that moment.
+    bool skipped(const std::string& name) const;
     // Starts updating the named list now, due or not.
     void updateNow(const std::string& name);
     // Called often (from the guard's timer): picks up changes of the file made
@@ -69,6 +81,9 @@ public:
     bool tick();
     // One line per finished update since the last call, for the log.
     std::vector<std::string> takeReports();
+    // Why what an update left could not be saved since the last call; empty
+    // when every save went well.
+    std::string takeSaveProblem();
 
 private:
     struct Entry;
@@ -77,6 +92,14 @@ private:
     Entry* find(const std::string& name);
     std::filesystem::path cachePath(const Subscription& list) const;
     std::filesystem::path subscriptionsPath() const;
+    std::filesystem::path lockPath() const;
+    std::filesystem::path privateNetworksOffPath() const;
+    void removeLeftovers();
+    std::string keepPrivateNetworks(bool firstStart);
+    void rememberPrivateNetworksChoice(const std::vector<Subscription>& lists);
+    void adopt(std::vector<Subscription> lists);
+    std::vector<Subscription> current() const;
+    void saveAfterUpdate(Entry& entry);
     void loadCachedCopy(Entry& entry);
     bool due(const Subscription& list, std::int64_t now) const;
     void startUpdate(Entry& entry);
@@ -97,7 +120,11 @@ private:
     std::vector<std::string> reports_;
     std::int64_t lastCheck_ = 0;
     std::int64_t lastLook_ = 0;
-    std::string knownFile_;  // the file as this copy last read or wrote it
+    // The lists as this copy last read or wrote the file: what its own changes
+    // are measured against when it saves.
+    std::vector<Subscription> known_;
+    std::string saveProblem_;
+    CachedCopies copies_ = CachedCopies::Read;
     bool changed_ = false;
     bool damaged_ = false;
 };

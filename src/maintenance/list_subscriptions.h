@@ -15,6 +15,8 @@ inline constexpr std::string_view kSubscriptionsFileName = "lists.json";
 // The folder beside the program's files that holds each list's last good copy.
 inline constexpr std::string_view kListCacheFolderName = "lists";
 inline constexpr int kDefaultIntervalHours = 24;
+// The name of the built-in allow list of private networks.
+inline constexpr std::string_view kPrivateNetworksName = "Private networks";
 
 enum class ListMode { Block, Allow };
 
@@ -51,8 +53,20 @@ SubscriptionsFile parseSubscriptions(std::string_view json);
 std::string formatSubscriptions(const std::vector<Subscription>& lists);
 
 SubscriptionsFile readSubscriptions(const std::filesystem::path& file);
+// On failure the error names the file (and the link it is, if it is one).
 WriteResult saveSubscriptions(const std::filesystem::path& file,
                               const std::vector<Subscription>& lists);
+
+// What the file should hold after this copy's changes (ours, made since it
+// last read or wrote the file: base) meet another copy's (theirs, the file as
+// it is now). Lists are matched by name; a list removed on either side is gone;
+// each of the user's settings (source, switch, mode, interval) changed here
+// wins; what an update left (times, validators, figures, error) is taken whole
+// from the side that changed it, but not from here when the source was changed
+// there meanwhile (that update fetched the old source).
+std::vector<Subscription> mergeSubscriptions(const std::vector<Subscription>& base,
+                                             const std::vector<Subscription>& ours,
+                                             const std::vector<Subscription>& theirs);
 
 // What a new installation starts with: one enabled allow list of the private
 // and link-local ranges, so that a public list that wrongly holds a private
@@ -60,6 +74,7 @@ WriteResult saveSubscriptions(const std::filesystem::path& file,
 Subscription privateNetworksList();
 std::string_view privateNetworksText();
 
+bool isUtf8(std::string_view text);
 // Why a name or source cannot be used: empty when it can.
 std::string nameProblem(std::string_view name);
 std::string sourceProblem(std::string_view source);

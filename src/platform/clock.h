@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 namespace bw {
@@ -20,6 +21,8 @@ public:
     virtual LocalTime now() const = 0;
     // The current offset of local time from GMT in minutes, east positive.
     virtual int utcOffsetMinutes() const = 0;
+    // For pauses and deadlines: never jumps with the calendar.
+    virtual std::chrono::steady_clock::time_point steadyNow() const = 0;
 };
 
 std::unique_ptr<Clock> makeSystemClock();

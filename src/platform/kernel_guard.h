@@ -50,6 +50,9 @@ public:
     virtual std::uint64_t takeRefusals(std::vector<KernelRefusal>& out) = 0;
     // Closes a connection that was opened before its address was banned.
     virtual TeardownResult teardown(const TcpRow& row) = 0;
+    // Detaches everything and ends the guard (its helper too); running() is
+    // false afterwards, and start() may be called again.
+    virtual void stop() = 0;
     // Becomes readable when refusals wait to be taken; -1 before start.
     virtual int refusalDescriptor() const = 0;
     // False before start and once the guard has ended (its helper gone).
@@ -75,7 +78,9 @@ std::unique_ptr<TcpTable> makeTcpTableClosingThrough(KernelGuard& guard);
 std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinfo);
 
 // The folder the programs attach to: BASTIONWATCH_CGROUP when set, else the
-// root of the cgroup v2 mount. Empty, with the reason, when there is none.
+// root of the cgroup v2 mount. Empty, with the reason, when there is none or
+// when BASTIONWATCH_CGROUP is set but empty. Whether it is a cgroup v2 folder
+// is checked on the opened folder itself when the guard attaches.
 std::filesystem::path guardedCgroup(std::string& whyNot);
 
 }  // namespace bw

@@ -105,6 +105,11 @@ public:
         return {false, std::string("the helper ") + kHelperName + " did not answer"};
     }
 
+    void stop() override {
+        endHelper();
+        started_ = false;
+    }
+
     int refusalDescriptor() const override { return started_ ? socket_ : -1; }
     bool running() const override { return started_; }
 

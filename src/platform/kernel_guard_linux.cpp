@@ -13,7 +13,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -75,8 +78,67 @@ std::string unescapeMountField(std::string_view field) {
     return out;
 }
 
-void silentLibbpf() {
-    libbpf_set_print([](libbpf_print_level, const char*, va_list) { return 0; });
+// libbpf's warnings (the verifier's log among them) are the only account of
+// why the kernel refused a program: kept here during the load, and the last of
+// them written to standard error when it fails.
+std::string libbpfMessages;
+
+int keepLibbpfMessage(libbpf_print_level level, const char* format, va_list arguments) {
+    if (level == LIBBPF_DEBUG)
+        return 0;
+    va_list measuring;
+    va_copy(measuring, arguments);
+    int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    if (length > 0) {
+        std::string line(static_cast<std::size_t>(length) + 1, '\0');
+        std::vsnprintf(line.data(), line.size(), format, arguments);
+        line.pop_back();
+        libbpfMessages += line;
+    }
+    constexpr std::size_t kKept = 64 * 1024;
+    if (libbpfMessages.size() > kKept)
+        libbpfMessages.erase(0, libbpfMessages.size() - kKept);
+    return 0;
+}
+
+// A process's command name, as the kernel keeps it; empty once it has ended.
+std::string commandOf(std::uint32_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(file, name);
+    return name;
+}
+
+// The program libbpf names in "prog 'NAME': failed to load", if it does.
+std::string refusedProgram(const std::string& messages) {
+    const std::string marker = "': failed to load";
+    std::size_t end = messages.rfind(marker);
+    if (end == std::string::npos)
+        return {};
+    std::size_t begin = messages.rfind("prog '", end);
+    if (begin == std::string::npos)
+        return {};
+    begin += 6;
+    return messages.substr(begin, end - begin);
+}
+
+// The last lines libbpf wrote, where the console guard's and the helper's
+// journal keeps them.
+void writeLastLibbpfLines(const std::string& messages) {
+    constexpr int kLines = 30;
+    std::size_t from = messages.size();
+    for (int n = 0; n <= kLines && from > 0; ++n) {
+        std::size_t newline = messages.rfind('\n', from - 1);
+        if (newline == std::string::npos) {
+            from = 0;
+            break;
+        }
+        from = newline;
+    }
+    std::fprintf(stderr, "bastionwatch: the kernel refused the guard's programs; libbpf said:\n%s",
+                 messages.c_str() + (from == 0 ? 0 : from + 1));
+    std::fflush(stderr);
 }
 
 class TcpTableClosingThrough : public TcpTable {
@@ -109,7 +171,8 @@ public:
         std::filesystem::path cgroup = guardedCgroup(whyNot);
         if (cgroup.empty())
             return false;
-        silentLibbpf();
+        libbpfMessages.clear();
+        libbpf_set_print(keepLibbpfMessage);
         if (!load(whyNot) || !attach(cgroup, whyNot) || !setBlocking(true) || !replaceTable({})) {
             if (whyNot.empty())
                 whyNot = "the kernel refused the guard's tables";
@@ -133,12 +196,10 @@ public:
     }
 
     bool setBlocking(bool on) override {
-        if (!skeleton_)
+        if (!skeleton_ || !skeleton_->bss)
             return false;
-        std::uint32_t slot = 0;
-        KernelSettings settings{on ? 1u : 0u};
-        return bpf_map_update_elem(bpf_map__fd(skeleton_->maps.bw_settings), &slot, &settings,
-                                   BPF_ANY) == 0;
+        __atomic_store_n(&skeleton_->bss->bw_blocking, on ? 1u : 0u, __ATOMIC_RELEASE);
+        return true;
     }
 
     std::uint64_t takeRefusals(std::vector<KernelRefusal>& out) override {
@@ -165,9 +226,11 @@ private:
         }
         int error = kernel_guard_bpf__load(skeleton_);
         if (error != 0) {
-            whyNot = error == -EPERM || error == -EACCES
-                         ? std::string(kCapabilityReason)
-                         : "the kernel refused the guard's programs: " + errorText(error);
+            std::string program = refusedProgram(libbpfMessages);
+            whyNot = "the kernel refused to load the guard's " +
+                     (program.empty() ? std::string("programs") : "program " + program) + " (" +
+                     errorText(error) + "; the kernel's reasons are on standard error)";
+            writeLastLibbpfLines(libbpfMessages);
             return false;
         }
         events_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.bw_events), &onEvent, this, nullptr);
@@ -189,10 +252,10 @@ private:
             whyNot = cgroup.string() + " is not a cgroup v2 folder";
             return false;
         }
-        const std::array<bpf_program*, 5> programs = {
+        const std::array<bpf_program*, 6> programs = {
             skeleton_->progs.bw_connect4, skeleton_->progs.bw_connect6,
             skeleton_->progs.bw_sendmsg4, skeleton_->progs.bw_sendmsg6,
-            skeleton_->progs.bw_ingress};
+            skeleton_->progs.bw_ingress,  skeleton_->progs.bw_egress};
         for (bpf_program* program : programs) {
             bpf_link* link = bpf_program__attach_cgroup(program, cgroupFd_);
             if (!link) {
@@ -244,23 +307,22 @@ private:
         r.direction = event.direction == BW_DIRECTION_IN ? RefusalDirection::Incoming
                                                          : RefusalDirection::Outgoing;
         r.pid = event.pid;
-        r.command.assign(event.command, strnlen(event.command, sizeof event.command));
+        if (r.pid != 0)
+            r.command = commandOf(r.pid);
         self->taking_->push_back(std::move(r));
         return 0;
     }
 
     std::uint64_t takeLost() {
-        std::uint32_t slot = 0;
-        std::uint64_t lost = 0;
-        int map = bpf_map__fd(skeleton_->maps.bw_lost);
-        if (bpf_map_lookup_elem(map, &slot, &lost) != 0 || lost == reportedLost_)
+        std::uint64_t lost = __atomic_load_n(&skeleton_->bss->bw_lost, __ATOMIC_ACQUIRE);
+        if (lost == reportedLost_)
             return 0;
         std::uint64_t fresh = lost - reportedLost_;
         reportedLost_ = lost;
         return fresh;
     }
 
-    void stop() {
+    void stop() override {
         for (bpf_link* link : links_) bpf_link__destroy(link);
         links_.clear();
         if (events_)
@@ -318,8 +380,13 @@ std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinf
 }
 
 std::filesystem::path guardedCgroup(std::string& whyNot) {
-    if (const char* chosen = std::getenv(kCgroupVariable); chosen && *chosen)
+    // Set but empty is a mistake, never a request for the whole machine.
+    if (const char* chosen = std::getenv(kCgroupVariable)) {
+        if (*chosen == '\0')
+            whyNot =
+                std::string(kCgroupVariable) + " is set but empty; it must name a cgroup v2 folder";
         return chosen;
+    }
     std::ifstream file("/proc/self/mountinfo");
     std::stringstream text;
     text << file.rdbuf();

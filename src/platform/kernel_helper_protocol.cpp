@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace bw {
@@ -86,10 +87,18 @@ ReadOutcome readHelperMessage(int fd, HelperMessage& message, std::string& whyNo
         return ReadOutcome::Broken;
     }
     message.type = static_cast<HelperMessageType>(type);
-    message.payload.resize(size);
-    if (size > 0 && readExactly(fd, message.payload.data(), size) != 1) {
-        whyNot = "a message was cut short";
-        return ReadOutcome::Broken;
+    message.payload.clear();
+    // Grown as the bytes arrive: a header alone never makes the reader set
+    // aside what it announces.
+    constexpr std::size_t kStep = 64 * 1024;
+    while (message.payload.size() < size) {
+        std::size_t have = message.payload.size();
+        std::size_t step = std::min<std::size_t>(kStep, size - have);
+        message.payload.resize(have + step);
+        if (readExactly(fd, message.payload.data() + have, step) != 1) {
+            whyNot = "a message was cut short";
+            return ReadOutcome::Broken;
+        }
     }
     return ReadOutcome::Message;
 }

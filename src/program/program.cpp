@@ -228,6 +228,9 @@ std::string noBlocklistAdvice(const ProgramServices& services,
 
 void Program::STARTUPLOAD(std::string_view payload) {
     Parts& p = *parts_;
+    // Until the list is read again, the kernel keeps the table it has: the
+    // emptied ban table below is never pushed to it.
+    p.kernel.holdTable();
     p.table.clear();
     // The list follows the table at once: it never shows entries the guard no longer has.
     UPDATELIST();
@@ -254,6 +257,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
     } else {
         LoadTotals totals = loadBlocklist(std::move(content.bytes), p.table);
         // Refused in the kernel before the report says the list is loaded.
+        p.kernel.releaseTable();
         p.kernel.tableChanged();
         p.kernel.syncTable();
         p.host.appendLog(loadReport(totals));
@@ -261,6 +265,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
         p.host.stateChanged();
         UPDATELIST();
     }
+    p.kernel.releaseTable();
     p.kernel.syncTable();
     RefreshNS();
     p.host.letPendingEventsRun();
@@ -339,7 +344,9 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
 // table is not read.
 void Program::guardTimerFired() {
     Parts& p = *parts_;
-    if (!p.kernel.running()) {
+    if (p.kernel.restartIfDue()) {
+        afterTableChange();
+    } else if (!p.kernel.running()) {
         p.schedule.guardTick();
     } else {
         p.kernel.reportRefusals();

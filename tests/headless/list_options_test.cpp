@@ -1,13 +1,24 @@
 #include "headless/list_options.h"
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
 #include "maintenance/list_keeper.h"
 #include "support/fake_clock.h"
+#include "support/held_downloader.h"
 #include "support/http_test_server.h"
 #include "support/temp_dir.h"
 
@@ -62,6 +73,11 @@ TEST(ListOptionsTest, ParsesEachCommandAndRefusesMisuse) {
     }
 }
 
+// Every installation has the built-in allow list unless the user switched it off.
+constexpr const char* kBuiltInLine =
+    "Private networks: allow, on, 4 ranges, 0 lines skipped (0 not understood, 0 IPv6), last "
+    "update 2026-12-05 21:41 UTC, no error\n";
+
 class ListCommandTest : public ::testing::Test {
 protected:
     int run(const ListCommand& command) {
@@ -93,13 +109,14 @@ TEST_F(ListCommandTest, CommandsChangeTheFileAndSayWhyWhenTheyCannot) {
     EXPECT_EQ(run({Kind::Disable, "level1", "", false, 24}), 0);
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
     EXPECT_EQ(out.str(),
-              "level1: block, off, 0 ranges, 0 lines skipped (0 not understood, 0 IPv6), last "
-              "update never, no error\n");
+              std::string(kBuiltInLine) +
+                  "level1: block, off, 0 ranges, 0 lines skipped (0 not understood, 0 IPv6), last "
+                  "update never, no error\n");
     EXPECT_EQ(run({Kind::Enable, "nothing", "", false, 24}), 1);
     EXPECT_EQ(err.str(), "bastionwatch-headless: there is no list named nothing\n");
     EXPECT_EQ(run({Kind::Remove, "level1", "", false, 24}), 0);
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
-    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(out.str(), kBuiltInLine);
 }
 
 TEST_F(ListCommandTest, UpdateListsFailsWhenAnyListFails) {
@@ -118,11 +135,277 @@ TEST_F(ListCommandTest, UpdateListsFailsWhenAnyListFails) {
               "bastionwatch-headless: the list html was not updated: refused: the download is a "
               "web page, not a list\n");
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
-    EXPECT_EQ(out.str(),
-              "good: block, on, 1 ranges, 1 lines skipped (0 not understood, 1 IPv6), last update "
-              "2026-12-05 21:41 UTC, no error\n"
-              "html: block, on, 0 ranges, 0 lines skipped (0 not understood, 0 IPv6), last update "
-              "never, last error: refused: the download is a web page, not a list\n");
+    EXPECT_EQ(
+        out.str(),
+        std::string(kBuiltInLine) +
+            "good: block, on, 1 ranges, 1 lines skipped (0 not understood, 1 IPv6), last "
+            "update 2026-12-05 21:41 UTC, no error\n"
+            "html: block, on, 0 ranges, 0 lines skipped (0 not understood, 0 IPv6), last update "
+            "never, last error: refused: the download is a web page, not a list\n");
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+namespace fs = std::filesystem;
+
+Subscription webList(const std::string& name, const std::string& source) {
+    Subscription list;
+    list.name = name;
+    list.source = source;
+    return list;
+}
+
+// The list commands as a user runs them: a process of their own, its files in
+// BASTIONWATCH_HOME, standard output and error kept apart.
+class ListProcessTest : public ::testing::Test {
+protected:
+    struct Ran {
+        int status = -1;
+        std::string out;
+        std::string err;
+    };
+
+    // Starts the command; before() runs first in the child (a private mount, say).
+    pid_t start(const std::vector<std::string>& args, const std::string& tag,
+                const std::function<void()>& before = {}) {
+        const fs::path out = outputs.file(tag + ".out");
+        const fs::path err = outputs.file(tag + ".err");
+        const pid_t pid = ::fork();
+        if (pid != 0)
+            return pid;
+        if (before)
+            before();
+        ::setenv("BASTIONWATCH_HOME", home.path().c_str(), 1);
+        std::freopen(out.c_str(), "w", stdout);
+        std::freopen(err.c_str(), "w", stderr);
+        std::vector<std::string> argv{"bastionwatch-headless"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> pointers;
+        for (std::string& a : argv) pointers.push_back(a.data());
+        std::optional<int> status =
+            runListOptions(static_cast<int>(pointers.size()), pointers.data());
+        std::cout.flush();
+        std::cerr.flush();
+        std::fflush(nullptr);
+        ::_exit(status.value_or(99));
+    }
+    Ran finish(pid_t pid, const std::string& tag) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        Ran ran;
+        ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        ran.out = outputs.read(tag + ".out");
+        ran.err = outputs.read(tag + ".err");
+        return ran;
+    }
+    // A downloaded copy is read and parsed on a worker; polling carries it in.
+    static void finishUpdates(ListKeeper& keeper) {
+        while (keeper.updating()) {
+            keeper.poll();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    Ran run(const std::vector<std::string>& args, const std::function<void()>& before = {}) {
+        return finish(start(args, "run", before), "run");
+    }
+    std::string cachedCopyOf(const std::string& name) {
+        for (const auto& item : fs::directory_iterator(home.file("lists"))) {
+            const std::string file = item.path().filename().string();
+            if (file.starts_with(name + "-") && file.ends_with(".list"))
+                return "lists/" + file;
+        }
+        return {};
+    }
+
+    test::TempDir home;
+    test::TempDir outputs;
+    test::TempDir sources;
+    test::FakeClock clock;
+};
+
+// While the running guard downloads a list, another process switches it off
+// and adds a list: the guard's save after the download keeps both changes.
+TEST_F(ListProcessTest, AListCommandDuringAnUpdateIsNotUndoneByIt) {
+    test::HeldDownloader downloads;
+    ListKeeper guard{downloads, clock, home.path()};
+    ASSERT_EQ(guard.load(false), "");
+    ASSERT_EQ(guard.add(webList("X", "http://192.0.2.1/x.p2p")), "");
+    guard.startUpdates(true);
+    ASSERT_TRUE(guard.updating("X"));
+
+    sources.write("y.p2p", "Y:198.51.100.0-198.51.100.255\n");
+    EXPECT_EQ(run({"--disable-list", "X"}).status, 0);
+    EXPECT_EQ(run({"--add-list", "Y", sources.file("y.p2p").string()}).status, 0);
+    clock.time.second += 10;
+    guard.tick();  // looks at the file while its download runs
+    EXPECT_FALSE(guard.subscriptions()[1].enabled);
+
+    downloads.finish(0, "X:203.0.113.0-203.0.113.255\n");
+    finishUpdates(guard);
+    SubscriptionsFile file = readSubscriptions(home.file("lists.json"));
+    ASSERT_TRUE(file.ok) << file.error;
+    ASSERT_EQ(file.lists.size(), 3u);
+    EXPECT_EQ(file.lists[1].name, "X");
+    EXPECT_FALSE(file.lists[1].enabled);
+    EXPECT_EQ(file.lists[1].ranges, 1u);  // and what the download brought
+    EXPECT_EQ(file.lists[2].name, "Y");
+    EXPECT_FALSE(guard.table().findBlock(0xCB007101u).has_value());  // X is off here too
+}
+
+// Two processes changing the file at once lose nothing: one writer at a time,
+// each writing the file as it is now with its own change.
+TEST_F(ListProcessTest, TwoProcessesAddingListsAtOnceLoseNone) {
+    sources.write("l.p2p", "L:198.51.100.1\n");
+    constexpr int kEach = 12;
+    auto adder = [&](const std::string& who) {
+        return start({"--lists"}, who, [&, who] {
+            for (int i = 0; i < kEach; ++i) {
+                if (i > 0) {
+                    std::vector<std::string> argv{"bastionwatch-headless", "--add-list",
+                                                  who + std::to_string(i),
+                                                  sources.file("l.p2p").string()};
+                    std::vector<char*> pointers;
+                    for (std::string& a : argv) pointers.push_back(a.data());
+                    ::setenv("BASTIONWATCH_HOME", home.path().c_str(), 1);
+                    if (runListOptions(static_cast<int>(pointers.size()), pointers.data()) != 0)
+                        ::_exit(3);
+                }
+            }
+        });
+    };
+    const pid_t a = adder("a");
+    const pid_t b = adder("b");
+    EXPECT_EQ(finish(a, "a").status, 0);
+    EXPECT_EQ(finish(b, "b").status, 0);
+    SubscriptionsFile file = readSubscriptions(home.file("lists.json"));
+    ASSERT_TRUE(file.ok) << file.error;
+    EXPECT_EQ(file.lists.size(), 1u + 2 * (kEach - 1));
+}
+
+// Two updates of one list never run at once: a timer's --update-lists leaves
+// the list to the guard that is downloading it, which has a file of its own.
+TEST_F(ListProcessTest, TwoUpdatesOfOneListNeverRunAtOnce) {
+    test::HeldDownloader downloads;
+    ListKeeper guard{downloads, clock, home.path()};
+    ASSERT_EQ(guard.load(false), "");
+    ASSERT_EQ(guard.add(webList("X", "http://127.0.0.1:9/x.p2p")), "");
+    guard.startUpdates(true);
+    ASSERT_EQ(downloads.transfers.size(), 1u);
+    const std::string part = downloads.transfers[0]->request.target.filename().string();
+    EXPECT_TRUE(part.ends_with(".part")) << part;
+    EXPECT_FALSE(part.ends_with(".list.part")) << part;  // not one name for every download
+
+    Ran timer = run({"--update-lists"}, [] { ::unshare(CLONE_NEWNET); });
+    EXPECT_EQ(timer.status, 0) << timer.err;
+    EXPECT_EQ(timer.out,
+              "List X: another copy of Bastionwatch is updating it right now; this update is left "
+              "to that one.\n");
+    EXPECT_EQ(timer.err, "");
+
+    downloads.finish(0, "X:203.0.113.0-203.0.113.255\n");
+    finishUpdates(guard);
+    EXPECT_TRUE(guard.table().findBlock(0xCB007101u).has_value());
+    EXPECT_FALSE(fs::exists(downloads.transfers[0]->request.target));
+}
+
+// --lists shows the figures the last update recorded, without reading the
+// cached copies (which can be hundreds of megabytes).
+TEST_F(ListProcessTest, ListsShowsTheRecordedFiguresWithoutReadingTheCopies) {
+    sources.write("big.p2p", "Big:198.51.100.0-198.51.100.255\n");
+    ASSERT_EQ(run({"--add-list", "big", sources.file("big.p2p").string()}).status, 0);
+    ASSERT_EQ(run({"--update-lists"}).status, 0);
+    home.write(cachedCopyOf("big"), "This copy is not read by --lists\n");
+    Ran shown = run({"--lists"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_NE(shown.out.find("big: block, on, 1 ranges, 0 lines skipped"), std::string::npos)
+        << shown.out;
+}
+
+// Each message says what is wrong and with which file.
+TEST_F(ListProcessTest, MessagesNameTheFileAndSayWhatToDo) {
+    struct Case {
+        const char* what;
+        std::function<void()> before;
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"a dangling lists.json link",
+         [&] { fs::create_symlink("/nonexistent/lists.json", home.file("lists.json")); },
+         {"--lists"},
+         1,
+         "bastionwatch-headless: cannot save " + home.file("lists.json").string() +
+             " (a link to /nonexistent/lists.json): cannot create a temporary file in "
+             "/nonexistent: No such file or directory\n"},
+        {"a damaged lists.json",
+         [&] { home.write("lists.json", "{\"lists\": [\n  {\"name\": \"a\" \"mode\": 1}\n]}\n"); },
+         {"--lists"},
+         1,
+         "bastionwatch-headless: " + home.file("lists.json").string() +
+             " is damaged: line 2, column 21 is not valid JSON (look there, and just before it, "
+             "for a missing or extra comma, quote or bracket, or for text that is not UTF-8); the "
+             "lists stay off until it is mended in a text editor (the built-in allow list of "
+             "private networks stays in force)\n"},
+        {"a missing local file",
+         {},
+         {"--add-list", "mine", "/no/such/list.p2p"},
+         0,
+         "bastionwatch-headless: warning: /no/such/list.p2p does not exist; the list mine holds "
+         "nothing until it does and the list is updated\n"},
+        {"a name that is not UTF-8",
+         {},
+         {"--add-list", "bad\xffname", "/srv/list.p2p"},
+         1,
+         "bastionwatch-headless: a list name must be UTF-8 text\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::error_code ec;
+        fs::remove(home.file("lists.json"), ec);
+        if (c.before)
+            c.before();
+        Ran ran = run(c.args);
+        EXPECT_EQ(ran.status, c.status);
+        EXPECT_EQ(ran.err, c.err);
+    }
+}
+
+// On a full disk, --update-lists says that what the update left could not be
+// saved, and fails.
+TEST_F(ListProcessTest, AFullDiskIsReportedAfterAFailedUpdate) {
+    sources.write("l.p2p", "L:198.51.100.0-198.51.100.255\n");
+    Ran ran = run({"--update-lists"}, [&] {
+        // A small disk of its own, seen by this process alone.
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", home.path().c_str(), "tmpfs", 0, "size=256k") != 0) {
+            ::_exit(77);
+        }
+        ::setenv("BASTIONWATCH_HOME", home.path().c_str(), 1);
+        std::vector<std::string> argv{"bastionwatch-headless", "--add-list", "L",
+                                      sources.file("l.p2p").string()};
+        std::vector<char*> pointers;
+        for (std::string& a : argv) pointers.push_back(a.data());
+        if (runListOptions(static_cast<int>(pointers.size()), pointers.data()) != 0)
+            ::_exit(3);
+        std::ofstream filler(home.file("filler"), std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), block.size()) && filler.flush()) {
+        }
+    });
+    if (ran.status == 77)
+        GTEST_SKIP() << "no private mount namespace here (needs root)";
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_NE(ran.err.find("bastionwatch-headless: the state of the list L could not be saved: "
+                           "cannot save " +
+                           home.file("lists.json").string()),
+              std::string::npos)
+        << ran.err;
+    EXPECT_NE(ran.err.find("No space left on device"), std::string::npos) << ran.err;
 }
 
 }  // namespace

@@ -1,17 +1,25 @@
 #include "maintenance/list_keeper.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "support/fake_clock.h"
 #include "support/gzip_bytes.h"
+#include "support/held_downloader.h"
 #include "support/http_test_server.h"
 #include "support/stuck_on_fifo.h"
 #include "support/temp_dir.h"
@@ -105,15 +113,11 @@ TEST_F(ListKeeperTest, AFirstStartGetsThePrivateNetworksAllowList) {
     EXPECT_FALSE(table.allows(ip(172, 32, 0, 0)));
     EXPECT_FALSE(table.allows(ip(11, 0, 0, 0)));
 
-    // Not on a later start, and never over a list the user removed.
+    // Never over a list the user removed.
     ASSERT_EQ(first.remove("Private networks"), "");
     ListKeeper later{*downloader, clock, fresh.path()};
     ASSERT_EQ(later.load(true), "");
     EXPECT_TRUE(later.subscriptions().empty());
-    test::TempDir upgraded;
-    ListKeeper old{*downloader, clock, upgraded.path()};
-    ASSERT_EQ(old.load(false), "");
-    EXPECT_TRUE(old.subscriptions().empty());
 }
 
 TEST_F(ListKeeperTest, AGzipListIsFetchedCachedAndLoadsWithoutTheNetwork) {
@@ -132,7 +136,7 @@ TEST_F(ListKeeperTest, AGzipListIsFetchedCachedAndLoadsWithoutTheNetwork) {
     ListKeeper restarted{*downloader, clock, dir.path()};
     ASSERT_EQ(restarted.load(false), "");
     EXPECT_TRUE(restarted.table().findBlock(ip(198, 51, 100, 7)).has_value());
-    EXPECT_EQ(restarted.subscriptions()[0].etag, "\"v1\"");
+    EXPECT_EQ(restarted.subscriptions().back().etag, "\"v1\"");
     EXPECT_EQ(server.requests().size(), asked);
 }
 
@@ -229,6 +233,7 @@ TEST_F(ListKeeperTest, ListsAreFetchedWhenDueCheckedHourly) {
 }
 
 TEST_F(ListKeeperTest, AllowListsOverrideAndSwitchedOffListsDoNothing) {
+    ASSERT_EQ(keeper.setEnabled("Private networks", false), "");  // it allows 192.168.0.0/16
     server.route("/block", test::HttpReply::ok("Too wide:192.168.0.0-192.168.255.255\n"));
     server.route("/mine", test::HttpReply::ok("192.168.1.0/24\n"));
     ASSERT_EQ(subscribe("block"), "");
@@ -379,6 +384,77 @@ TEST_F(ListKeeperTest, ALocalSourceThatIsNoListFileFailsWithoutStallingTheKeeper
     }
 }
 
+std::string subscriptionsFixture(const std::string& name) {
+    std::ifstream in(std::filesystem::path(__FILE__).parent_path().parent_path() / "data" /
+                         "subscriptions" / name,
+                     std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// What adding a list refuses, loading refuses too, and no number is taken out
+// of its range; the reason names the list and the field, or the line.
+TEST(SubscriptionsFileTest, HostileFilesAreRefusedWithAClearReason) {
+    struct Case {
+        std::string text;
+        const char* reason;
+    } cases[] = {
+        {subscriptionsFixture("subs_interval_float.json"),
+         "list 1 (\"a\"): \"intervalHours\" is not a whole number from 1 to 2147483647"},
+        {subscriptionsFixture("subs_lastupdate_float.json"),
+         "list 1 (\"a\"): \"lastUpdate\" is not a whole number from 0 to 253402300799"},
+        {subscriptionsFixture("subs_ranges_float.json"), "list 1 (\"a\"): \"ranges\" is not"},
+        {subscriptionsFixture("keeper_due_overflow.json"), "list 1 (\"a\"): \"lastUpdate\" is not"},
+        {subscriptionsFixture("subs_names.json"), "list 1: \"name\" cannot be used"},
+        {R"({"lists":[{"name":"a"},{"name":"b"},{"name":"a","enabled":false}]})",
+         "lists 1 and 3 are both named \"a\"; rename or remove one"},
+        {R"({"lists":[{"name":"x\u0001y"}]})", "cannot be used: a list name cannot hold control"},
+        {R"({"lists":[{"name":"a","intervalHours":0}]})", "\"intervalHours\" is not a whole"},
+        {R"({"lists":[{"name":"a","intervalHours":2147483648}]})", "\"intervalHours\" is not"},
+        {R"({"lists":[{"name":"a","intervalHours":"24"}]})", "\"intervalHours\" is not"},
+        {R"({"lists":[{"name":"a","failedLines":-1}]})", "\"failedLines\" is not"},
+        {R"({"lists":[{"name":"a","source":"ftp://x"}]})", "\"source\" cannot be used"},
+        {R"({"lists":[{"name":"a","etag":"\"v\"\r\nX-Evil: 1"}]})", "\"etag\" holds control"},
+        {R"({"lists":[{"name":"a","enabled":"yes"}]})", "\"enabled\" is neither true nor false"},
+        {R"({"lists":[{"name":"a","mode":"maybe"}]})", "\"mode\" is neither \"block\" nor"},
+        {R"({"lists":[7]})", "list 1 is not an object"},
+        {R"({"lists":{}})", "it holds no \"lists\": [ ... ] array"},
+        {"{\"lists\":[{\"name\":\"bad\xff\"}]}", "line 1, column 23 is not valid JSON"},
+        {"{\n  \"lists\": [\n    {\"name\": \"a\"}\n    {\"name\": \"b\"}\n  ]\n}\n",
+         "line 4, column 5 is not valid JSON (look there, and just before it, for a missing or "
+         "extra comma, quote or bracket"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        SubscriptionsFile file = parseSubscriptions(c.text);
+        EXPECT_FALSE(file.ok);
+        EXPECT_NE(file.error.find(c.reason), std::string::npos) << file.error;
+        EXPECT_TRUE(file.lists.empty());
+    }
+    // Just inside each bound still reads.
+    SubscriptionsFile edge = parseSubscriptions(
+        R"({"lists":[{"name":"a","intervalHours":2147483647,"lastUpdate":253402300799,)"
+        R"("ranges":9223372036854775807},{"name":"b","intervalHours":1,"lastUpdate":0}]})");
+    ASSERT_TRUE(edge.ok) << edge.error;
+    EXPECT_EQ(edge.lists[0].intervalHours, 2147483647);
+}
+
+// Text that is not UTF-8 is refused where it comes in, and what is saved can
+// always be written: nothing throws.
+TEST(SubscriptionsFileTest, TextThatIsNotUtf8IsRefusedAndNeverThrown) {
+    EXPECT_EQ(nameProblem("bad\xffname"), "a list name must be UTF-8 text");
+    EXPECT_EQ(nameProblem("Caf\xc3\xa9"), "");
+    EXPECT_NE(sourceProblem("/srv/bad\xff.p2p"), "");
+    EXPECT_NE(sourceProblem("https://x/\xc0\xaf"), "");
+    Subscription list;
+    list.name = "a";
+    list.lastError = "cannot read /srv/\xff";
+    std::string text;
+    EXPECT_NO_THROW(text = formatSubscriptions({list}));
+    EXPECT_TRUE(parseSubscriptions(text).ok);
+}
+
 }  // namespace
 }  // namespace bw
 
@@ -394,16 +470,180 @@ TEST_F(ListKeeperTest, ACachedCopyPastTheSizeLimitIsNotRead) {
     updateAll();
     ASSERT_TRUE(banned(ip(192, 0, 2, 1)));
     std::filesystem::path copy;
-    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists")))
-        copy = file.path();
+    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists"))) {
+        if (file.path().filename().string().starts_with("mine-"))
+            copy = file.path();
+    }
     // Sparse: as large as the limit allows and one byte more, without the disk space.
     std::filesystem::resize_file(copy, ListKeeper::kMaxListBytes + 1);
 
     ListKeeper restarted{*downloader, clock, dir.path()};
     ASSERT_EQ(restarted.load(false), "");
-    EXPECT_EQ(restarted.subscriptions()[0].lastError,
-              "the cached copy is not loaded: larger than 268435456 bytes");
+    const std::vector<Subscription>& lists = restarted.subscriptions();
+    const auto mine = std::find_if(lists.begin(), lists.end(),
+                                   [](const Subscription& s) { return s.name == "mine"; });
+    ASSERT_NE(mine, lists.end());
+    EXPECT_EQ(mine->lastError, "the cached copy is not loaded: larger than 268435456 bytes");
     EXPECT_FALSE(restarted.table().findBlock(ip(192, 0, 2, 1)).has_value());
+}
+
+namespace fs = std::filesystem;
+
+bool allowsPrivate(ListKeeper& keeper) {
+    return keeper.table().allows(ip(192, 168, 1, 1));
+}
+
+// The private networks stay allowed whatever state lists.json is in, unless
+// the user switched the built-in list off (or removed it).
+TEST(PrivateNetworksTest, TheyStayAllowedUnlessTheUserSwitchedThemOff) {
+    test::FakeClock clock;
+    test::HeldDownloader downloader;
+    auto keeperIn = [&](const test::TempDir& dir) {
+        auto keeper = std::make_unique<ListKeeper>(downloader, clock, dir.path());
+        keeper->load(false);
+        return keeper;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(const test::TempDir&)> before;
+        bool allowed;
+    } cases[] = {
+        {"a blocklist there before the first start (scripts/run.sh)",
+         [](const test::TempDir& dir) { dir.write("Moatlist.P2P", "A:203.0.113.1\n"); }, true},
+        {"lists.json of an earlier version, without it",
+         [](const test::TempDir& dir) {
+             dir.write("lists.json", R"({"lists":[{"name":"mine","source":"/srv/mine.p2p"}]})");
+         },
+         true},
+        {"a damaged lists.json", [](const test::TempDir& dir) { dir.write("lists.json", "{ d"); },
+         true},
+        {"switched off, then lists.json damaged",
+         [&](const test::TempDir& dir) {
+             ASSERT_EQ(keeperIn(dir)->setEnabled("Private networks", false), "");
+             dir.write("lists.json", "{ d");
+         },
+         false},
+        {"switched off, then lists.json gone",
+         [&](const test::TempDir& dir) {
+             ASSERT_EQ(keeperIn(dir)->setEnabled("Private networks", false), "");
+             fs::remove(dir.file("lists.json"));
+         },
+         false},
+        {"removed, then lists.json damaged",
+         [&](const test::TempDir& dir) {
+             ASSERT_EQ(keeperIn(dir)->remove("Private networks"), "");
+             dir.write("lists.json", "{ d");
+         },
+         false},
+        {"switched off and on again, then lists.json damaged",
+         [&](const test::TempDir& dir) {
+             auto keeper = keeperIn(dir);
+             ASSERT_EQ(keeper->setEnabled("Private networks", false), "");
+             ASSERT_EQ(keeper->setEnabled("Private networks", true), "");
+             dir.write("lists.json", "{ d");
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        c.before(dir);
+        auto keeper = keeperIn(dir);
+        EXPECT_EQ(allowsPrivate(*keeper), c.allowed);
+    }
+
+    test::TempDir damaged;
+    damaged.write("lists.json", "{\n  \"lists\": [\n    {\"name\": \"a\",}\n  ]\n}\n");
+    ListKeeper keeper{downloader, clock, damaged.path()};
+    EXPECT_EQ(keeper.load(false),
+              damaged.file("lists.json").string() +
+                  " is damaged: line 3, column 18 is not valid JSON (look there, and just before "
+                  "it, for a missing or extra comma, quote or bracket, or for text that is not "
+                  "UTF-8); the lists stay off until it is mended in a text editor (the built-in "
+                  "allow list of private networks stays in force)");
+    EXPECT_EQ(damaged.read("lists.json"), "{\n  \"lists\": [\n    {\"name\": \"a\",}\n  ]\n}\n");
+}
+
+// Waits for one byte from the child, which says it is ready.
+void awaitChild(int readEnd) {
+    char byte = 0;
+    ASSERT_EQ(::read(readEnd, &byte, 1), 1);
+}
+
+// What killed saves and downloads left goes at the next start, but never a
+// file another live process is writing.
+TEST_F(ListKeeperTest, LeftoversOfKilledUpdatesGoAtTheNextStartButNotALiveOnes) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        test::HeldDownloader held;
+        ListKeeper updating{held, clock, dir.path()};
+        Subscription live;
+        live.name = "live";
+        live.source = "http://192.0.2.1/live.p2p";
+        const bool started = updating.load(false).empty() && updating.add(live).empty() &&
+                             (updating.startUpdates(true), updating.updating());
+        if (::write(ready[1], started ? "y" : "n", 1) != 1 || !started)
+            ::_exit(1);
+        for (;;) ::pause();
+    }
+    awaitChild(ready[0]);
+    fs::path livePart;
+    for (const auto& item : fs::directory_iterator(dir.file("lists"))) {
+        if (item.path().filename().string().starts_with("live-"))
+            livePart = item.path();
+    }
+    ASSERT_TRUE(livePart.string().ends_with(".part")) << livePart;
+    const std::vector<std::string> leftovers = {
+        ".lists.json.Ab12Cd", "lists/.gone-0badf00d.list.Qw12Er", "lists/gone-0badf00d.list.part",
+        "lists/gone-0badf00d.list.Zx98Yu.part"};
+    for (const std::string& name : leftovers) dir.write(name, "left over");
+    dir.write("lists/.stray", "belongs to no list");
+
+    ListKeeper next{*downloader, clock, dir.path()};
+    ASSERT_EQ(next.load(false), "");
+    for (const std::string& name : leftovers) EXPECT_FALSE(fs::exists(dir.file(name))) << name;
+    EXPECT_TRUE(fs::exists(livePart));
+    EXPECT_TRUE(fs::exists(dir.file("lists/.stray")));  // waits until no update runs at all
+
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+    ListKeeper afterTheKill{*downloader, clock, dir.path()};
+    ASSERT_EQ(afterTheKill.load(false), "");
+    EXPECT_FALSE(fs::exists(livePart));
+    EXPECT_FALSE(fs::exists(dir.file("lists/.stray")));
+    EXPECT_TRUE(fs::exists(dir.file("lists.json")));
+}
+
+// A server's validators that are not UTF-8 text, or hold control characters,
+// are dropped rather than stored (or thrown over).
+TEST(ListKeeperValidatorTest, ValidatorsThatCannotBeStoredAreDropped) {
+    test::TempDir dir;
+    test::FakeClock clock;
+    test::HeldDownloader downloader;
+    ListKeeper keeper{downloader, clock, dir.path()};
+    ASSERT_EQ(keeper.load(false), "");
+    Subscription list;
+    list.name = "web";
+    list.source = "http://192.0.2.1/web.p2p";
+    ASSERT_EQ(keeper.add(list), "");
+    keeper.startUpdates(true);
+    ASSERT_EQ(downloader.transfers.size(), 1u);
+    DownloadResult result;
+    result.ok = true;
+    result.etag = "\"v\xff\"";
+    result.lastModified = "Wed, 09 Dec 2026\r\nX-Evil: 1";
+    downloader.finish(0, kGoodList, result);
+    while (keeper.updating()) {
+        EXPECT_NO_THROW(keeper.poll());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    SubscriptionsFile saved = readSubscriptions(dir.file("lists.json"));
+    ASSERT_TRUE(saved.ok) << saved.error;
+    EXPECT_EQ(saved.lists.back().ranges, 2u);
+    EXPECT_EQ(saved.lists.back().etag, "");
+    EXPECT_EQ(saved.lists.back().lastModified, "");
 }
 
 }  // namespace

@@ -164,6 +164,62 @@ TEST(KernelGuardInPrivateNetwork, RefusesBannedPeersOverEveryRouteAndLetsOthersT
                                  who);
 }
 
+// Sockets that never pass connect() or sendmsg() with an address after the
+// ban: a UDP socket connected before it, a ping socket and a raw socket. Their
+// packets are stopped as they leave.
+TEST(KernelGuardInPrivateNetwork, StopsTrafficThatNeedsNoConnectAfterTheBan) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in at = inet(kBanned, 5353);
+        bind(receiver, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+        int connected = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        connect(connected, reinterpret_cast<const sockaddr*>(&at), sizeof at);
+        f.set("beforeBan", send(connected, "a", 1, 0) == 1 ? "sent" : std::strerror(errno));
+        char got[8];
+        f.set("receivedBefore", recv(receiver, got, sizeof got, 0));
+
+        // Ping sockets are for the groups the namespace names; root may name its own.
+        int ping = -1;
+        if (FILE* range = fopen("/proc/sys/net/ipv4/ping_group_range", "w")) {
+            fprintf(range, "0 0\n");
+            fclose(range);
+            ping = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+        }
+        int raw = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP);
+
+        f.set("table", guard.replaceTable(bannedTable()) ? "replaced" : "refused");
+        f.set("connectedUdp", send(connected, "b", 1, 0) == 1 ? "sent" : std::strerror(errno));
+        f.set("receivedAfter", recv(receiver, got, sizeof got, 0));
+        unsigned char echo[8] = {8, 0, 0xf7, 0xff, 0, 0, 0, 0};  // ICMP echo request
+        sockaddr_in host = inet(kBanned, 0);
+        auto sendTo = [&](int fd, const void* bytes, std::size_t size) -> std::string {
+            if (fd < 0)
+                return "no socket";
+            return sendto(fd, bytes, size, 0, reinterpret_cast<const sockaddr*>(&host),
+                          sizeof host) == static_cast<ssize_t>(size)
+                       ? "sent"
+                       : std::strerror(errno);
+        };
+        f.set("ping", sendTo(ping, echo, sizeof echo));
+        unsigned char udp[9] = {0x30, 0x39, 0x14, 0xe9, 0, 9, 0, 0, 'x'};  // to port 5353
+        f.set("raw", sendTo(raw, udp, sizeof udp));
+        f.set("receivedRaw", recv(receiver, got, sizeof got, 0));
+        std::vector<KernelRefusal> refusals;
+        guard.takeRefusals(refusals);
+        f.set("refusals", static_cast<long long>(refusals.size()));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["beforeBan"], "sent");
+    EXPECT_EQ(f.number("receivedBefore"), 1);
+    ASSERT_EQ(f["table"], "replaced");
+    EXPECT_EQ(f["connectedUdp"], std::strerror(EPERM));
+    EXPECT_EQ(f.number("receivedAfter"), -1) << "nothing arrived after the ban";
+    EXPECT_EQ(f["ping"], std::strerror(EPERM));
+    EXPECT_EQ(f["raw"], std::strerror(EPERM));
+    EXPECT_EQ(f.number("receivedRaw"), -1);
+    EXPECT_GE(f.number("refusals"), 3);
+}
+
 TEST(KernelGuardInPrivateNetwork, DropsConnectionsFromABannedSource) {
     BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
         int listener = test::listenOn("127.0.0.1", kPort);
@@ -276,7 +332,7 @@ long attachedPrograms(const std::filesystem::path& cgroup) {
     long total = 0;
     for (bpf_attach_type type :
          {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
-          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS}) {
+          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS}) {
         __u32 count = 0;
         if (bpf_prog_query(fd, type, 0, nullptr, nullptr, &count) != 0)
             return -1;
@@ -338,7 +394,7 @@ TEST(KernelGuardInPrivateNetwork, EndingTheProcessLeavesNothingAttached) {
         if (!run.findings["skip"].empty())
             GTEST_SKIP() << run.findings["skip"];
         EXPECT_EQ(run.findings["started"], "y");
-        EXPECT_EQ(run.findings.number("attachedWhileRunning"), 5);
+        EXPECT_EQ(run.findings.number("attachedWhileRunning"), 6);
         EXPECT_EQ(run.findings.number("attachedAfter"), 0);
     }
 }

@@ -22,6 +22,7 @@
 
 #include "platform/kernel_guard.h"
 #include "platform/kernel_helper_protocol.h"
+#include "support/as_installed.h"
 #include "support/child_cgroup.h"
 #include "support/network_namespace.h"
 
@@ -112,9 +113,26 @@ TEST(HelperProtocol, AStreamCutInsideAMessageOrAnnouncingTooMuchIsBroken) {
     }
 }
 
+// A header alone announces up to 16 MiB: the reader sets aside no more than
+// what actually arrives.
+TEST(HelperProtocol, AHeaderAloneMakesTheReaderSetAsideLittle) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::string bytes = withHeader(2, static_cast<std::uint32_t>(kMaxHelperPayload), "abc");
+    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(ends[1]);
+    HelperMessage message;
+    std::string why;
+    EXPECT_EQ(readHelperMessage(ends[0], message, why), ReadOutcome::Broken);
+    EXPECT_LT(message.payload.capacity(), std::size_t{1} << 20);
+    close(ends[0]);
+}
+
 // The helper as a child of this process, on a socket pair.
 struct HelperProcess {
-    HelperProcess() {
+    // launcher: words put before the helper's path (to start it as another user).
+    explicit HelperProcess(std::filesystem::path helper = BW_KERNEL_HELPER_EXECUTABLE,
+                           std::vector<std::string> launcher = {}) {
         int ends[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
             throw std::runtime_error("socketpair");
@@ -122,11 +140,13 @@ struct HelperProcess {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
         posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-        char* arguments[] = {const_cast<char*>("bastionwatch-kernel"), nullptr};
+        launcher.push_back(helper.string());
+        std::vector<char*> arguments;
+        for (std::string& word : launcher) arguments.push_back(word.data());
+        arguments.push_back(nullptr);
         std::string cgroup = std::string("BASTIONWATCH_CGROUP=") + getenv("BASTIONWATCH_CGROUP");
         char* environment[] = {cgroup.data(), nullptr};
-        if (posix_spawn(&pid, BW_KERNEL_HELPER_EXECUTABLE, &actions, nullptr, arguments,
-                        environment) != 0)
+        if (posix_spawn(&pid, arguments[0], &actions, nullptr, arguments.data(), environment) != 0)
             throw std::runtime_error("cannot start the helper");
         posix_spawn_file_actions_destroy(&actions);
         close(ends[1]);
@@ -170,7 +190,7 @@ long attachedPrograms(const std::filesystem::path& cgroup) {
     long total = 0;
     for (bpf_attach_type type :
          {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
-          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS}) {
+          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS}) {
         __u32 count = 0;
         bpf_prog_query(fd, type, 0, nullptr, nullptr, &count);
         total += count;
@@ -267,6 +287,113 @@ TEST(KernelHelper, RefusesAMalformedTableAndKeepsTheOneInForce) {
     EXPECT_EQ(f.number("attachedAfter"), 0);
 }
 
+// The helper as a member of the group runs it once installed: an ordinary
+// user, the helper's file capabilities and nothing else (no CAP_PERFMON, no
+// CAP_SYS_ADMIN). It loads, refuses, and detaches when its parent goes.
+TEST(KernelHelper, RunsAsAnOrdinaryUserWithItsFileCapabilities) {
+    test::InstalledCopy copy(BW_KERNEL_HELPER_EXECUTABLE, true);
+    if (!copy.problem.empty())
+        GTEST_SKIP() << copy.problem;
+    BW_RUN_IN_CGROUP(run, [&](const std::filesystem::path& cgroup, Findings& f) {
+        test::openToEveryone(cgroup);
+        {
+            HelperProcess helper(copy.executable, test::asOrdinaryUser(false));
+            helper.send(withHeader(1, 0, ""));
+            f.set("start", helper.answer());
+            helper.send(withHeader(2, 12, tableBytes(1, {kBanned, kBanned})));
+            f.set("table", helper.answer());
+            f.set("banned", test::udpConnectError("127.0.0.5"));
+            f.set("allowed", test::udpConnectError("127.0.0.6"));
+        }
+        f.set("attachedAfter", attachedOnceSettled(cgroup));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["start"], "ok");
+    EXPECT_EQ(f["table"], "ok");
+    EXPECT_EQ(f.number("banned"), EPERM);
+    EXPECT_EQ(f.number("allowed"), 0);
+    EXPECT_EQ(f.number("attachedAfter"), 0);
+}
+
+// Whoever may run the helper gets no general right to close connections: only
+// a connection to an address of the table in force, while blocking is on.
+TEST(KernelHelper, ClosesOnlyConnectionsToBannedAddresses) {
+    BW_RUN_IN_CGROUP(run, [](const std::filesystem::path&, Findings& f) {
+        HelperProcess helper;
+        int listener = test::listenOn("127.0.0.9", 8080);
+        int client = test::connectFrom("127.0.0.1", "127.0.0.9", 8080);
+        int served = test::acceptOne(listener);
+        TcpRow row;
+        for (const TcpRow& r : makeSystemTcpTable()->readConnections(false)) {
+            if (r.remoteAddress == htonl(0x7F000009) && r.state == kTcpEstablished)
+                row = r;
+        }
+        auto teardown = [&] {
+            helper.send(
+                withHeader(4, static_cast<std::uint32_t>(encodeRow(row).size()), encodeRow(row)));
+            HelperMessage message;
+            std::string why;
+            while (readHelperMessage(helper.socket, message, why) == ReadOutcome::Message) {
+                if (message.type == HelperMessageType::TeardownResult) {
+                    auto result = decodeTeardownResult(message.payload);
+                    return !result          ? std::string("malformed")
+                           : result->closed ? "closed"
+                                            : result->reason;
+                }
+            }
+            return std::string("ended");
+        };
+        f.set("beforeStart", teardown());
+        helper.send(withHeader(1, 0, ""));
+        f.set("start", helper.answer());
+        helper.send(withHeader(2, 12, tableBytes(1, {kBanned, kBanned})));
+        f.set("table", helper.answer());
+        f.set("notBanned", teardown());
+        f.set("stillOpen", test::carriesData(client, served, "x") ? "yes" : "no");
+        helper.send(withHeader(2, 12, tableBytes(1, {0x7F000009, 0x7F000009})));
+        f.set("banTable", helper.answer());
+        helper.send(withHeader(3, 4, encodeFlag(false)));
+        f.set("off", helper.answer());
+        f.set("blockingOff", teardown());
+        helper.send(withHeader(3, 4, encodeFlag(true)));
+        f.set("on", helper.answer());
+        f.set("banned", teardown());
+        f.set("closedError", test::readError(client));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["beforeStart"], "refused: the guard has not started");
+    EXPECT_EQ(f["start"], "ok");
+    EXPECT_EQ(f["notBanned"], "refused: the connection's address is not banned");
+    EXPECT_EQ(f["stillOpen"], "yes");
+    EXPECT_EQ(f["blockingOff"], "refused: blocking is off");
+    EXPECT_EQ(f["banned"], "closed");
+    EXPECT_EQ(f.number("closedError"), ECONNABORTED);
+}
+
+// Set but empty, BASTIONWATCH_CGROUP names no cgroup, least of all the
+// machine's root; and a file, or a folder outside the cgroup2 mount, is refused.
+TEST(KernelHelper, AttachesOnlyToACgroupV2Folder) {
+    BW_RUN_IN_CGROUP(run, [](const std::filesystem::path& cgroup, Findings& f) {
+        struct Case {
+            const char* key;
+            std::string value;
+        } cases[] = {{"empty", ""}, {"file", (cgroup / "cgroup.procs").string()}, {"tmp", "/tmp"}};
+        for (const Case& c : cases) {
+            setenv("BASTIONWATCH_CGROUP", c.value.c_str(), 1);
+            HelperProcess helper;
+            helper.send(withHeader(1, 0, ""));
+            f.set(c.key, helper.answer());
+        }
+        setenv("BASTIONWATCH_CGROUP", cgroup.c_str(), 1);
+        f.set("attached", attachedPrograms(cgroup));
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["empty"], "BASTIONWATCH_CGROUP is set but empty; it must name a cgroup v2 folder");
+    EXPECT_NE(f["file"].find("cannot open the cgroup"), std::string::npos) << f["file"];
+    EXPECT_EQ(f["tmp"], "/tmp is not a cgroup v2 folder");
+    EXPECT_EQ(f.number("attached"), 0);
+}
+
 // The client of the helper in a process of its own, killed once it guards:
 // the helper sees its socket close and ends, detaching everything.
 TEST(KernelHelper, EndsWithItsParent) {
@@ -302,7 +429,7 @@ TEST(KernelHelper, EndsWithItsParent) {
     const Findings& f = run.findings;
     EXPECT_EQ(f["started"], "y");
     EXPECT_EQ(f.number("banned"), EPERM);
-    EXPECT_EQ(f.number("attachedWhileRunning"), 5);
+    EXPECT_EQ(f.number("attachedWhileRunning"), 6);
     EXPECT_EQ(f.number("attachedAfter"), 0);
 }
 

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
+#include "maintenance/list_keeper.h"
 #include "program/program.h"
 #include "support/fake_kernel_guard.h"
 #include "support/program_fixture.h"
@@ -100,12 +103,19 @@ TEST(KernelGuardProgram, TheKernelTableHoldsTheListsAndNamesTheirRefusals) {
     KernelProgram k;
     k.dir.write("allow.txt", "10.0.0.0/30\n");
     k.dir.write("block.txt", "Bad Net:203.0.113.0-203.0.113.255\n");
-    k.dir.write("lists.json", "{\"lists\": [{\"name\": \"mine\", \"source\": \"" +
+    k.dir.write("lists.json", "{\"lists\": [" + std::string(test::kPrivateNetworksOff) +
+                                  ", {\"name\": \"mine\", \"source\": \"" +
                                   k.dir.file("allow.txt").string() +
                                   "\", \"mode\": \"allow\"}, {\"name\": \"public\", "
                                   "\"source\": \"" +
                                   k.dir.file("block.txt").string() + "\", \"mode\": \"block\"}]}");
     Program& program = k.start();
+    // The lists' copies are read on a worker; the guard's timer carries them in,
+    // and passes the table on at its next pass.
+    while (program.lists().updating()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        program.guardTimerFired();
+    }
     program.guardTimerFired();
     ASSERT_FALSE(k.kernel.tables.empty());
     EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000004, 0x0A0000FF}, {0xCB007100, 0xCB0071FF}}));
@@ -199,13 +209,104 @@ TEST(KernelGuardProgram, WhenTheKernelGuardEndsThePollingGuardTakesOverAndSaysSo
     k.kernel.guarding = false;
     program.guardTimerFired();
     EXPECT_NE(k.host.log.find("Kernel blocking stopped (the kernel guard has ended); polling the "
-                              "connection table instead.\r\n"),
+                              "connection table instead. Starting it again in 2 seconds.\r\n"),
               std::string::npos)
         << k.host.log;
     EXPECT_EQ(program.state().guardMode, GuardMode::Polling);
     int reads = k.tcp.reads;
     program.guardTimerFired();
     EXPECT_GT(k.tcp.reads, reads);
+}
+
+// The window cannot close connections itself: when its helper ends it says it
+// is not guarded (the banner dims), starts the helper again after a pause, and
+// gives up with a message after the last try.
+TEST(KernelGuardProgram, AHelperThatEndsIsReportedTruthfullyAndStartedAgain) {
+    KernelProgram k;
+    k.canClose = false;
+    Program& program = k.start();
+    ASSERT_EQ(program.state().guardMode, GuardMode::Kernel);
+    k.kernel.guarding = false;
+    program.guardTimerFired();
+    EXPECT_NE(k.host.log.find("Not guarded: banned connections can be neither refused nor closed, "
+                              "only reported (kernel blocking stopped: the kernel guard has "
+                              "ended; closing connections needs the CAP_NET_ADMIN capability). "
+                              "Starting it again in 2 seconds.\r\n"),
+              std::string::npos)
+        << k.host.log;
+    EXPECT_EQ(program.state().guardMode, GuardMode::ReportOnly);
+
+    program.guardTimerFired();
+    EXPECT_EQ(k.kernel.starts, 1) << "no new start before the pause has passed";
+    k.clock.advance(std::chrono::seconds(2));
+    std::size_t tables = k.kernel.tables.size();
+    program.guardTimerFired();
+    EXPECT_EQ(k.kernel.starts, 2);
+    EXPECT_EQ(program.state().guardMode, GuardMode::Kernel);
+    ASSERT_EQ(k.kernel.tables.size(), tables + 1) << "the restarted guard gets the table";
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A0000FF}}));
+    EXPECT_NE(k.host.log.find("Kernel blocking started again"), std::string::npos);
+
+    // It ends again and will not start: 4 tries with growing pauses, then it gives up.
+    k.kernel.guarding = false;
+    k.kernel.whyNot = "the helper could not be started";
+    program.guardTimerFired();
+    for (int pause : {2, 4, 8, 16}) {
+        k.clock.advance(std::chrono::seconds(pause));
+        program.guardTimerFired();
+    }
+    EXPECT_EQ(k.kernel.starts, 6);
+    EXPECT_NE(k.host.log.find("Kernel blocking could not be started again after 4 tries (the "
+                              "helper could not be started); not guarded: banned connections are "
+                              "only reported.\r\n"),
+              std::string::npos)
+        << k.host.log;
+    k.clock.advance(std::chrono::seconds(600));
+    program.guardTimerFired();
+    EXPECT_EQ(k.kernel.starts, 6);
+    EXPECT_EQ(program.state().guardMode, GuardMode::ReportOnly);
+}
+
+// A reload empties the ban table and yields before it reads the list again:
+// the kernel never sees that empty table, only the old one and then the new one.
+TEST(KernelGuardProgram, AReloadHandsTheKernelOnlyCompleteTables) {
+    KernelProgram k;
+    Program& program = k.start();
+    k.host.onYield = [&] { program.guardTimerFired(); };
+    k.dir.write("Moatlist.P2P", "Example Net:10.0.0.0-10.0.0.255\r\nMore:20.0.0.0-20.0.0.9\r\n");
+    std::size_t before = k.kernel.tables.size();
+    program.STARTUPLOAD("");
+    k.host.onYield = nullptr;
+    ASSERT_GT(k.kernel.tables.size(), before);
+    for (std::size_t i = before; i < k.kernel.tables.size(); ++i)
+        EXPECT_FALSE(k.kernel.tables[i].empty()) << "table " << i << " was handed over empty";
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A0000FF}, {0x14000000, 0x14000009}}));
+}
+
+// A table the kernel does not take leaves nothing stale attached, says why
+// (with the limit when the table is too large), and a reload no longer claims
+// kernel blocking.
+TEST(KernelGuardProgram, ATableTheKernelRefusesDetachesEverythingAndSaysWhy) {
+    KernelProgram k;
+    Program& program = k.start();
+    k.kernel.refuseTables = true;
+    program.addRange("Other", "20.0.0.1", "20.0.0.9");
+    EXPECT_EQ(k.kernel.stops, 1);
+    EXPECT_FALSE(k.kernel.guarding);
+    EXPECT_EQ(program.state().guardMode, GuardMode::Polling);
+    EXPECT_NE(k.host.log.find("Kernel blocking stopped (the kernel did not take the new table); "
+                              "polling the connection table instead.\r\n"),
+              std::string::npos)
+        << k.host.log;
+    program.STARTUPLOAD("");  // starts the log view afresh
+    const std::string& reload = k.host.log;
+    EXPECT_EQ(reload.find("Guard: kernel blocking"), std::string::npos) << reload;
+    EXPECT_NE(reload.find("Guard: polling the connection table, because kernel blocking stopped "
+                          "(the kernel did not take the new table)."),
+              std::string::npos)
+        << reload;
+    program.guardTimerFired();
+    EXPECT_EQ(k.kernel.starts, 1) << "a refused table is not retried";
 }
 
 TEST(KernelGuardProgram, AStartThatOnlyAddsALinkAttachesNothing) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "guard/net_stat.h"
@@ -32,7 +34,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
-    std::string lists;
+    std::string lists = test::kPrivateNetworksOff;
 };
 
 TEST_F(ProgramListsTest, AnAllowListKeepsAnOwnListBanFromClosing) {
@@ -73,12 +75,17 @@ TEST_F(ProgramListsTest, APipeAsASourceDoesNotHoldUpTheStart) {
         << "the start waited on the pipe";
     EXPECT_EQ(tcp.tornDown.size(), 1u);
     finishListUpdates();
-    EXPECT_EQ(program.lists().subscriptions()[0].lastError,
+    const std::vector<Subscription>& all = program.lists().subscriptions();
+    const auto pipe = std::find_if(all.begin(), all.end(),
+                                   [](const Subscription& s) { return s.name == "pipe"; });
+    ASSERT_NE(pipe, all.end());
+    EXPECT_EQ(pipe->lastError,
               "cannot read " + dir.file("pipe.txt").string() +
                   ": not a regular file (a pipe, device or folder cannot be a list)");
 }
 
 TEST_F(ProgramListsTest, ANewInstallationAllowsItsPrivateNetworks) {
+    std::filesystem::remove(dir.file("lists.json"));
     program.load("");
     ASSERT_EQ(program.lists().subscriptions().size(), 1u);
     EXPECT_EQ(program.lists().subscriptions()[0].name, "Private networks");

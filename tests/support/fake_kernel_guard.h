@@ -22,7 +22,7 @@ public:
     }
 
     bool replaceTable(std::span<const AddressInterval> intervals) override {
-        if (!guarding || !isKernelTable(intervals))
+        if (!guarding || refuseTables || !isKernelTable(intervals))
             return false;
         tables.emplace_back(intervals.begin(), intervals.end());
         return true;
@@ -48,12 +48,19 @@ public:
         return {true, {}};
     }
 
+    void stop() override {
+        ++stops;
+        guarding = false;
+    }
+
     int refusalDescriptor() const override { return -1; }
     bool running() const override { return guarding; }
 
     std::string whyNot;
     bool guarding = false;  // false again: the guard ended (a helper gone)
     int starts = 0;
+    int stops = 0;
+    bool refuseTables = false;  // the kernel takes no table (too large, no memory)
     std::vector<std::vector<AddressInterval>> tables;  // every table handed over, in order
     std::vector<bool> blocking;                        // every switch, in order
     std::vector<KernelRefusal> queued;

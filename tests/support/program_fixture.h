@@ -39,8 +39,18 @@ public:
     int raises = 0;
 };
 
-// The outside world of a Program, all fakes, in a folder of its own.
+// lists.json's entry for the built-in allow list, switched off by the user.
+inline constexpr const char* kPrivateNetworksOff =
+    R"({"name": "Private networks", "enabled": false})";
+
+// The outside world of a Program, all fakes, in a folder of its own. The user
+// has switched the built-in allow list off there, so the private ranges the
+// tests' own lists ban are refused as written.
 struct FakeServices {
+    FakeServices() {
+        dir.write("lists.json", std::string("{\"lists\": [") + kPrivateNetworksOff + "]}");
+    }
+
     ProgramServices services() {
         return ProgramServices{.tcpTable = tcp,
                                .clock = clock,

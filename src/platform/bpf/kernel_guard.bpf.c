@@ -34,12 +34,10 @@ struct {
     __array(values, struct interval_table);
 } bw_tables SEC(".maps");
 
-struct {
-    __uint(type, BPF_MAP_TYPE_ARRAY);
-    __uint(max_entries, 1);
-    __type(key, __u32);
-    __type(value, struct KernelSettings);
-} bw_settings SEC(".maps");
+// Settings and the lost count are globals, reached by the loader through the
+// skeleton: single-slot maps looked up with stack keys make the verifier spill
+// and overwrite pointers, which it refuses without CAP_PERFMON.
+__u32 bw_blocking = 0;  // 0: everything passes
 
 struct {
     __uint(type, BPF_MAP_TYPE_RINGBUF);
@@ -47,17 +45,10 @@ struct {
 } bw_events SEC(".maps");
 
 // Refusals that found the ring buffer full: still refused, counted here.
-struct {
-    __uint(type, BPF_MAP_TYPE_ARRAY);
-    __uint(max_entries, 1);
-    __type(key, __u32);
-    __type(value, __u64);
-} bw_lost SEC(".maps");
+__u64 bw_lost = 0;
 
 static __always_inline int blocking_on(void) {
-    __u32 zero = 0;
-    struct KernelSettings* s = bpf_map_lookup_elem(&bw_settings, &zero);
-    return s && s->blocking;
+    return *(volatile __u32*)&bw_blocking != 0;
 }
 
 struct search {
@@ -88,8 +79,11 @@ static long search_step(__u32 index, void* context) {
 }
 
 // Bounded binary search for the last interval starting at or below the
-// address, in the table as it was when the search began.
-static __always_inline int banned(__u32 address) {
+// address, in the table as it was when the search began. A function of its own
+// so that its stack frame, which holds the table pointer, is never reused by
+// the caller: without CAP_PERFMON the verifier refuses overwriting a spilled
+// pointer.
+static __noinline int banned(__u32 address) {
     __u32 zero = 0;
     void* table = bpf_map_lookup_elem(&bw_tables, &zero);
     if (!table)
@@ -113,22 +107,16 @@ static __always_inline void report(__u32 address, __u16 port, __u8 protocol, __u
                                    int from_process) {
     struct KernelRefusalEvent* e = bpf_ringbuf_reserve(&bw_events, sizeof(*e), 0);
     if (!e) {
-        __u32 zero = 0;
-        __u64* lost = bpf_map_lookup_elem(&bw_lost, &zero);
-        if (lost)
-            __sync_fetch_and_add(lost, 1);
+        __sync_fetch_and_add(&bw_lost, 1);
         return;
     }
     e->address = address;
     e->port = port;
     e->protocol = protocol;
     e->direction = direction;
-    e->pid = 0;
-    __builtin_memset(e->command, 0, sizeof(e->command));
-    if (from_process) {
-        e->pid = bpf_get_current_pid_tgid() >> 32;
-        bpf_get_current_comm(e->command, sizeof(e->command));
-    }
+    // The command name is read from /proc by the loader: bpf_get_current_comm
+    // needs CAP_PERFMON, which the guard does not hold.
+    e->pid = from_process ? bpf_get_current_pid_tgid() >> 32 : 0;
     bpf_ringbuf_submit(e, 0);
 }
 
@@ -174,12 +162,61 @@ int bw_sendmsg6(struct bpf_sock_addr* ctx) {
     return check_address6(ctx);
 }
 
-// The peer's port of a TCP or UDP packet: the first two bytes of its header.
-static __always_inline __u16 source_port(struct __sk_buff* skb, __u32 offset, __u8 protocol) {
+// The peer's port of a TCP or UDP packet, read at the offset of the source port
+// (incoming) or the destination port (outgoing).
+static __always_inline __u16 peer_port(struct __sk_buff* skb, __u32 offset, __u8 protocol) {
     __u16 port = 0;
     if (protocol == IPPROTO_TCP || protocol == IPPROTO_UDP)
         bpf_skb_load_bytes(skb, offset, &port, sizeof(port));
     return bpf_ntohs(port);
+}
+
+// The peer of an IPv4 packet (or of an IPv6 packet carrying an IPv4-mapped
+// address), its protocol and where its transport header starts; 0 when the
+// packet has none of these.
+static __always_inline int packet_peer(struct __sk_buff* skb, int source, __u32* peer_be,
+                                       __u8* protocol, __u32* transport) {
+    if (skb->protocol == bpf_htons(ETH_P_IP)) {
+        struct iphdr ip;
+        if (bpf_skb_load_bytes(skb, 0, &ip, sizeof(ip)))
+            return 0;
+        *peer_be = source ? ip.saddr : ip.daddr;
+        *protocol = ip.protocol;
+        *transport = ip.ihl * 4;
+        return 1;
+    }
+    if (skb->protocol == bpf_htons(ETH_P_IPV6)) {
+        struct ipv6hdr ip6;
+        if (bpf_skb_load_bytes(skb, 0, &ip6, sizeof(ip6)))
+            return 0;
+        const __u32* peer = source ? ip6.saddr.in6_u.u6_addr32 : ip6.daddr.in6_u.u6_addr32;
+        if (!is_v4_mapped(peer))
+            return 0;
+        *peer_be = peer[3];
+        *protocol = ip6.nexthdr;
+        *transport = sizeof(ip6);
+        return 1;
+    }
+    return 0;
+}
+
+// Packets to a banned address are dropped as they leave: datagrams of a UDP
+// socket connected before the ban, ping sockets and raw sockets never pass
+// connect() or sendmsg() with an address.
+SEC("cgroup_skb/egress")
+int bw_egress(struct __sk_buff* skb) {
+    if (!blocking_on())
+        return 1;
+    __u32 destination_be = 0;
+    __u8 protocol = 0;
+    __u32 transport = 0;
+    if (!packet_peer(skb, 0, &destination_be, &protocol, &transport))
+        return 1;
+    __u32 destination = bpf_ntohl(destination_be);
+    if (!banned(destination))
+        return 1;
+    report(destination, peer_port(skb, transport + 2, protocol), protocol, BW_DIRECTION_OUT, 0);
+    return 0;
 }
 
 // Packets from a banned source are dropped, so nobody on the list connects in.
@@ -187,31 +224,14 @@ SEC("cgroup_skb/ingress")
 int bw_ingress(struct __sk_buff* skb) {
     if (!blocking_on())
         return 1;
-    __u32 source_be;
-    __u8 protocol;
-    __u32 transport;
-    if (skb->protocol == bpf_htons(ETH_P_IP)) {
-        struct iphdr ip;
-        if (bpf_skb_load_bytes(skb, 0, &ip, sizeof(ip)))
-            return 1;
-        source_be = ip.saddr;
-        protocol = ip.protocol;
-        transport = ip.ihl * 4;
-    } else if (skb->protocol == bpf_htons(ETH_P_IPV6)) {
-        struct ipv6hdr ip6;
-        if (bpf_skb_load_bytes(skb, 0, &ip6, sizeof(ip6)))
-            return 1;
-        if (!is_v4_mapped(ip6.saddr.in6_u.u6_addr32))
-            return 1;
-        source_be = ip6.saddr.in6_u.u6_addr32[3];
-        protocol = ip6.nexthdr;
-        transport = sizeof(ip6);
-    } else {
+    __u32 source_be = 0;
+    __u8 protocol = 0;
+    __u32 transport = 0;
+    if (!packet_peer(skb, 1, &source_be, &protocol, &transport))
         return 1;
-    }
     __u32 source = bpf_ntohl(source_be);
     if (!banned(source))
         return 1;
-    report(source, source_port(skb, transport, protocol), protocol, BW_DIRECTION_IN, 0);
+    report(source, peer_port(skb, transport, protocol), protocol, BW_DIRECTION_IN, 0);
     return 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the kernel programs and their loader share: the layout of the interval
-// table, the settings slot and the refusal event. Plain UAPI types only, so the
+// table and the refusal event. Plain UAPI types only, so the
 // BPF compiler and the C++ compiler read the same bytes.
 
 #include <linux/types.h>
@@ -18,14 +18,8 @@ struct KernelInterval {
 #define BW_MAX_INTERVALS ((1u << 21) - 1)
 #define BW_SEARCH_STEPS 22
 
-struct KernelSettings {
-    __u32 blocking;  // 0: everything passes
-};
-
 #define BW_DIRECTION_OUT 0
 #define BW_DIRECTION_IN 1
-
-#define BW_COMMAND_SIZE 16
 
 struct KernelRefusalEvent {
     __u32 address;  // IPv4, host order
@@ -33,5 +27,4 @@ struct KernelRefusalEvent {
     __u16 port;     // the peer's port, host order
     __u8 protocol;  // IPPROTO_TCP, IPPROTO_UDP, ...
     __u8 direction;
-    char command[BW_COMMAND_SIZE];
 };
