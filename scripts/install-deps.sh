@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libcurl4-openssl-dev zlib1g-dev nlohmann-json3-dev
+  libcurl4-openssl-dev libssl-dev zlib1g-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format clang-tidy
   clang llvm libbpf-dev bpftool

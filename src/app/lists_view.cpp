@@ -215,6 +215,7 @@ ListDialog* ListsView::openAddDialog() {
         if (problem.empty())
             keeper_->updateNow(list.name);
         applied(problem);
+        wasUpdating_ = wasUpdating_ || problem.empty();
     });
     dialog_->open();
     return dialog_;
@@ -249,7 +250,8 @@ void ListsView::updateSelected() {
     if (!keeper_ || name.empty())
         return;
     keeper_->updateNow(name);
-    // A local file is read at once; a download shows as under way.
+    // A local file is read on a worker too: the update shows as under way
+    // until the guard's timer carries it in.
     applied({});
     wasUpdating_ = true;
 }

@@ -13,14 +13,20 @@ bool isGzip(std::string_view bytes) {
 
 namespace {
 
-// The size the last member's trailer announces (modulo 4 GiB): a good first guess
-// for the output, so it is allocated once instead of grown step by step.
-std::size_t announcedSize(std::string_view bytes) {
+// Deflate never packs more than about 1032 bytes into one: a bound on what the
+// input can give, whatever its trailer claims.
+constexpr std::size_t kMostInflatedPerByte = 1032;
+
+// The size the last member's trailer announces (modulo 4 GiB), believed only as
+// far as the input could inflate: a good guess for the room to keep, so the
+// output is not copied while it grows. Nothing is allocated from it alone.
+std::size_t expectedSize(std::string_view bytes, std::size_t limit) {
     if (bytes.size() < 18)
         return 0;
     const auto* tail = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 4);
-    return std::size_t{tail[0]} | std::size_t{tail[1]} << 8 | std::size_t{tail[2]} << 16 |
-           std::size_t{tail[3]} << 24;
+    const std::size_t announced = std::size_t{tail[0]} | std::size_t{tail[1]} << 8 |
+                                  std::size_t{tail[2]} << 16 | std::size_t{tail[3]} << 24;
+    return std::min({announced, bytes.size() * kMostInflatedPerByte, limit + 1});
 }
 
 }  // namespace
@@ -33,22 +39,26 @@ Gunzipped gunzip(std::string_view bytes, std::size_t limit) {
     Gunzipped out;
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
     stream.avail_in = static_cast<uInt>(bytes.size());
-    // One byte over the limit tells a list that is too big from one that just fits.
-    out.bytes.resize(std::min(limit + 1, std::max<std::size_t>(announcedSize(bytes), 1 << 16)));
+    // Room is reserved, not filled: only the pages the output reaches are ever touched.
+    out.bytes.reserve(std::max<std::size_t>(expectedSize(bytes, limit), 1 << 16));
     std::size_t produced = 0;
     auto fail = [&](std::string why) {
         inflateEnd(&stream);
         return Gunzipped{false, {}, std::move(why)};
     };
     for (;;) {
-        if (produced == out.bytes.size())
-            out.bytes.resize(std::min(limit + 1, out.bytes.size() * 2));
-        const auto room = static_cast<uInt>(
-            std::min<std::size_t>(out.bytes.size() - produced, std::size_t{1} << 30));
+        // One byte over the limit tells a list that is too big from one that just fits.
+        if (produced == out.bytes.capacity())
+            out.bytes.reserve(std::min(limit + 1, out.bytes.capacity() * 2));
+        // The output grows by what inflates, one step of at most 1 MiB at a time.
+        const std::size_t room =
+            std::min({out.bytes.capacity() - produced, limit + 1 - produced, std::size_t{1} << 20});
+        out.bytes.resize(produced + room);
         stream.next_out = reinterpret_cast<Bytef*>(out.bytes.data() + produced);
-        stream.avail_out = room;
+        stream.avail_out = static_cast<uInt>(room);
         const int status = inflate(&stream, Z_NO_FLUSH);
         produced += room - stream.avail_out;
+        out.bytes.resize(produced);
         if (produced > limit)
             return fail("the list grows beyond " + std::to_string(limit) + " bytes");
         if (status == Z_STREAM_END) {
@@ -67,7 +77,6 @@ Gunzipped gunzip(std::string_view bytes, std::size_t limit) {
         }
     }
     inflateEnd(&stream);
-    out.bytes.resize(produced);
     out.ok = true;
     return out;
 }

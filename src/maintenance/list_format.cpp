@@ -20,6 +20,18 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
+// Bytes no list holds: the control characters but tab (line ends never reach a
+// line). Counted without a branch, as every byte of every list passes here.
+std::size_t controlBytesIn(std::string_view line) {
+    std::size_t count = 0;
+    for (char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        count += static_cast<std::size_t>((byte < 0x20) & (byte != '\t')) |
+                 static_cast<std::size_t>(byte == 0x7F);
+    }
+    return count;
+}
+
 bool isComment(std::string_view line) {
     return line.empty() || line.front() == '#' || line.starts_with("//");
 }
@@ -154,6 +166,47 @@ std::string_view withoutByteOrderMark(std::string_view text) {
     return text;
 }
 
+// Text in UTF-16 or UTF-32, by its byte order mark or, without one, by the NUL
+// beside nearly every ASCII character of its beginning. Lists are ASCII or UTF-8.
+std::string_view wideEncoding(std::string_view text) {
+    if (text.starts_with(std::string_view("\xFF\xFE\0\0", 4)))
+        return "UTF-32LE";
+    if (text.starts_with(std::string_view("\0\0\xFE\xFF", 4)))
+        return "UTF-32BE";
+    if (text.starts_with("\xFF\xFE"))
+        return "UTF-16LE";
+    if (text.starts_with("\xFE\xFF"))
+        return "UTF-16BE";
+    const std::size_t pairs = std::min<std::size_t>(text.size() / 2, 256);
+    std::size_t nulSecond = 0;
+    std::size_t nulFirst = 0;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        const char a = text[2 * i];
+        const char b = text[2 * i + 1];
+        nulSecond += a != '\0' && b == '\0';
+        nulFirst += a == '\0' && b != '\0';
+    }
+    // Nine in ten pairs: a few NULs in a damaged copy do not make it UTF-16.
+    if (pairs >= 4 && nulSecond * 10 >= pairs * 9)
+        return "UTF-16LE";
+    if (pairs >= 4 && nulFirst * 10 >= pairs * 9)
+        return "UTF-16BE";
+    return {};
+}
+
+// What a range costs where the guard holds it: the range itself and an entry
+// text too long for the string's own buffer.
+std::size_t memoryOf(const ListRange& range) {
+    static const std::size_t inPlace = std::string().capacity();
+    return sizeof(ListRange) + (range.entry.size() > inPlace ? range.entry.size() + 1 : 0);
+}
+
+std::string memoryText(std::size_t bytes) {
+    if (bytes >= (1 << 20) && bytes % (1 << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
 }  // namespace
 
 std::string_view formatName(ListFormat format) {
@@ -197,7 +250,10 @@ std::optional<std::uint32_t> parseStrictAddress(std::string_view text) {
     return value;
 }
 
-LineReading readListLine(ListFormat format, std::string_view line) {
+namespace {
+
+// A line already known to hold no control byte.
+LineReading readTextLine(ListFormat format, std::string_view line) {
     line = trim(line);
     if (isComment(line))
         return kind(LineReading::Kind::Skip);
@@ -212,6 +268,14 @@ LineReading readListLine(ListFormat format, std::string_view line) {
             break;
     }
     return kind(LineReading::Kind::Failed);
+}
+
+}  // namespace
+
+LineReading readListLine(ListFormat format, std::string_view line) {
+    if (controlBytesIn(line) > 0)
+        return kind(LineReading::Kind::Failed);
+    return readTextLine(format, line);
 }
 
 ListFormat detectListFormat(std::string_view text) {
@@ -233,15 +297,35 @@ ListFormat detectListFormat(std::string_view text) {
     return kCandidates[static_cast<std::size_t>(best - understood.begin())];
 }
 
-ParsedList parseList(std::string_view text) {
-    text = withoutByteOrderMark(text);
+ParsedList parseList(std::string_view text, const ListLimits& limits) {
     ParsedList list;
+    list.encoding = wideEncoding(text);
+    if (!list.encoding.empty())
+        return list;
+    text = withoutByteOrderMark(text);
     list.html = looksLikeHtml(text);
     list.format = detectListFormat(text);
     forEachLine(text, [&](std::string_view line) {
-        LineReading reading = readListLine(list.format, line);
+        if (std::size_t control = controlBytesIn(line); control > 0) {
+            list.controlBytes += control;
+            list.failedLines += control;
+            return true;
+        }
+        LineReading reading = readTextLine(list.format, line);
         switch (reading.kind) {
             case LineReading::Kind::Range:
+                if (list.ranges.size() == limits.maxRanges) {
+                    list.overLimit = "it holds more than " + std::to_string(limits.maxRanges) +
+                                     " ranges, the most one list may hold";
+                    return false;
+                }
+                list.memoryBytes += memoryOf(reading.range);
+                if (list.memoryBytes > limits.maxMemoryBytes) {
+                    list.overLimit = "its ranges take more than " +
+                                     memoryText(limits.maxMemoryBytes) +
+                                     " of memory, the most one list may take";
+                    return false;
+                }
                 list.ranges.push_back(std::move(reading.range));
                 break;
             case LineReading::Kind::Skip:
@@ -256,23 +340,44 @@ ParsedList parseList(std::string_view text) {
                 ++list.failedLines;
                 break;
         }
+        return true;
     });
+    if (!list.overLimit.empty()) {
+        // Nothing of a list that is refused whole stays in memory.
+        list.ranges.clear();
+        list.ranges.shrink_to_fit();
+    }
     return list;
 }
 
+std::size_t tolerableFailedLines(std::size_t entryLines) {
+    return std::max(entryLines / 100, std::min<std::size_t>(5, entryLines / 4));
+}
+
 std::string listRefusal(const ParsedList& list) {
+    if (!list.encoding.empty()) {
+        return "it is text in " + std::string(list.encoding) +
+               "; lists are read in ASCII or UTF-8, so it must be saved in one of those";
+    }
     if (list.html)
         return "the download is a web page, not a list";
+    if (!list.overLimit.empty())
+        return list.overLimit;
     if (list.ranges.empty()) {
         if (list.ipv6Lines > 0)
             return "it holds no IPv4 ranges (" + std::to_string(list.ipv6Lines) +
                    " IPv6 lines skipped)";
         return "it holds no ranges";
     }
-    // More than 1 % not understood: the file is not what it claims to be.
-    if (list.failedLines * 100 > list.entryLines()) {
-        return std::to_string(list.failedLines) + " of " + std::to_string(list.entryLines()) +
-               " lines were not understood";
+    // More odd lines than a few: the file is not what it claims to be.
+    if (list.failedLines > tolerableFailedLines(list.entryLines())) {
+        std::string why = std::to_string(list.failedLines) + " of " +
+                          std::to_string(list.entryLines()) + " lines were not understood";
+        if (list.controlBytes > 0) {
+            why += ", counting " + std::to_string(list.controlBytes) +
+                   " bytes no list holds (NUL or another control character) as lines";
+        }
+        return why;
     }
     return {};
 }

@@ -21,14 +21,28 @@ enum class ListFormat {
 
 std::string_view formatName(ListFormat format);
 
+// What one list may cost. A list past either limit is refused whole: reading
+// on would only spend the machine's memory on a copy that is not taken.
+struct ListLimits {
+    std::size_t maxRanges = std::size_t{1} << 22;         // 4 194 304
+    std::size_t maxMemoryBytes = std::size_t{256} << 20;  // the ranges as held in memory
+};
+
 // What one list's text gave.
 struct ParsedList {
     ListFormat format = ListFormat::Unknown;
     std::vector<ListRange> ranges;
-    std::size_t failedLines = 0;     // not understood: counted, never guessed
+    // Not understood: counted, never guessed. A byte that no list holds (NUL and
+    // the other control characters but tab) counts as one line of its own, so
+    // that a hole of zeros in a damaged copy weighs what it may have replaced.
+    std::size_t failedLines = 0;
+    std::size_t controlBytes = 0;    // those bytes, also counted in failedLines
     std::size_t ipv6Lines = 0;       // understood, but the guard is IPv4 only
     std::size_t permittedLines = 0;  // DAT lines of level 127 or more: not banned
     bool html = false;               // a web page, not a list
+    std::string_view encoding;       // "UTF-16LE" and the like: text no list is in
+    std::string overLimit;           // which limit the list passed, when it did
+    std::size_t memoryBytes = 0;     // what the ranges cost, as counted for the limit
 
     // Lines that were meant as entries: all but blanks and comments.
     std::size_t entryLines() const {
@@ -51,12 +65,18 @@ LineReading readListLine(ListFormat format, std::string_view line);
 ListFormat detectListFormat(std::string_view text);
 
 // Parses a whole list (already decompressed): the format is detected from the
-// content, then every line is read in it.
-ParsedList parseList(std::string_view text);
+// content, then every line is read in it. Reading stops at the first limit passed.
+ParsedList parseList(std::string_view text, const ListLimits& limits = {});
+
+// How many lines not understood a list of that many entry lines may have: 1 %,
+// or where that is fewer, up to 5 as long as they are at most a quarter of the
+// entry lines. A few odd lines do not refuse a small list; a damaged copy does.
+std::size_t tolerableFailedLines(std::size_t entryLines);
 
 // Why a list must not replace one in force: empty when it may. A list passes
-// when it holds at least one range, at most 1 % of its entry lines failed, and
-// it is not an HTML page.
+// when it is not an HTML page or text in an encoding no list is in, holds at
+// least one range and stays within its limits, and no more of its entry lines
+// failed than tolerableFailedLines allows.
 std::string listRefusal(const ParsedList& list);
 
 }  // namespace bw

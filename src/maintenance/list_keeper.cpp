@@ -1,7 +1,9 @@
 #include "maintenance/list_keeper.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <system_error>
 #include <utility>
 
@@ -119,23 +121,74 @@ std::string formatUtc(std::int64_t seconds) {
     return text;
 }
 
+// A new copy of a list as a worker left it: read, decompressed, parsed, gated
+// and, when taken, written over the cached copy.
+struct ListKeeper::PreparedCopy {
+    std::string error;  // why it was not taken; empty when it was
+    ParsedList parsed;
+};
+
 struct ListKeeper::Entry {
     Subscription list;
     std::shared_ptr<const ListRanges> ranges;
     std::unique_ptr<Download> download;
-    std::filesystem::path partial;  // where the download under way goes
+    std::filesystem::path partial;  // where the download under way goes; empty for a local file
     SlotLock updating;              // held by this copy while it updates the list
     bool skipped = false;           // the last update was left to another copy
+    // The new copy in the works, off the guard's thread, and what its download said.
+    std::future<PreparedCopy> preparing{};
+    DownloadResult downloaded{};
 
     explicit Entry(Subscription s) : list(std::move(s)) {}
     ~Entry() {
-        // A list dropped in the middle of its download: the transfer stops first.
+        // A list dropped in the middle of its update: the transfer stops first,
+        // and a worker preparing its copy ends before its file goes.
         download.reset();
+        if (preparing.valid())
+            preparing.wait();
         std::error_code ignored;
         if (!partial.empty())
             std::filesystem::remove(partial, ignored);
     }
 };
+
+namespace {
+
+// The most a list may be, read: a pipe, device or folder is refused without
+// waiting on it, and a file past the limit without reading it.
+FileBytes readListFile(const std::filesystem::path& file) {
+    FileBytes bytes = readRegularFile(file, ListKeeper::kMaxListBytes);
+    if (bytes.notRegular)
+        bytes.error = "not a regular file (a pipe, device or folder cannot be a list)";
+    return bytes;
+}
+
+}  // namespace
+
+// Runs on a worker: the guard's thread never waits on a source, nor on the
+// reading of a large list.
+ListKeeper::PreparedCopy ListKeeper::prepareCopy(std::filesystem::path from, std::string cannotRead,
+                                                 std::filesystem::path cache) {
+    FileBytes bytes = readListFile(from);
+    if (!bytes.ok)
+        return {cannotRead + ": " + bytes.error, {}};
+    Gunzipped unpacked;
+    std::string_view text = bytes.bytes;
+    if (isGzip(text)) {
+        unpacked = gunzip(text, kMaxListBytes);
+        if (!unpacked.ok)
+            return {unpacked.error, {}};
+        text = unpacked.bytes;
+    }
+    ParsedList parsed = parseList(text);
+    unpacked = {};
+    if (std::string refusal = listRefusal(parsed); !refusal.empty())
+        return {"refused: " + refusal, {}};
+    WriteResult written = writeFileAtomically(cache, bytes.bytes);
+    if (!written)
+        return {written.error, {}};
+    return {{}, std::move(parsed)};
+}
 
 ListKeeper::ListKeeper(Downloader& downloader, const Clock& clock, std::filesystem::path folder)
     : downloader_(downloader), clock_(clock), folder_(std::move(folder)) {}
@@ -267,7 +320,7 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
     auto ranges = std::make_shared<ListRanges>();
     ranges->listName = entry.list.name;
     ranges->allow = entry.list.mode == ListMode::Allow;
-    FileBytes bytes = readWholeFile(cachePath(entry.list));
+    FileBytes bytes = readListFile(cachePath(entry.list));
     // The built-in list needs no copy on disk to be in force.
     if (!bytes.ok && isBuiltIn(entry.list)) {
         bytes.ok = true;
@@ -275,13 +328,17 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
     }
     if (bytes.ok) {
         Gunzipped text = listText(std::move(bytes.bytes), kMaxListBytes);
-        if (text.ok) {
-            ParsedList parsed = parseList(text.bytes);
+        ParsedList parsed = text.ok ? parseList(text.bytes) : ParsedList{};
+        if (!text.ok) {
+            entry.list.lastError = "the cached copy does not read: " + text.error;
+        } else if (!parsed.overLimit.empty()) {
+            entry.list.lastError = "the cached copy is not loaded: " + parsed.overLimit;
+        } else {
             ranges->ranges = std::move(parsed.ranges);
             entry.list.ranges = ranges->ranges.size();
-        } else {
-            entry.list.lastError = "the cached copy does not read: " + text.error;
         }
+    } else if (bytes.notRegular || bytes.tooLarge) {
+        entry.list.lastError = "the cached copy is not loaded: " + bytes.error;
     }
     entry.ranges = std::move(ranges);
 }
@@ -429,7 +486,7 @@ void ListKeeper::adopt(std::vector<Subscription> lists) {
         if (copyChanged || was.enabled != list.enabled)
             changed_ = true;
         entry->list = std::move(list);
-        if (copyChanged && !entry->download)
+        if (copyChanged && !entry->download && !entry->preparing.valid())
             loadCachedCopy(*entry);
         next.push_back(std::move(entry));
     }
@@ -470,13 +527,13 @@ void ListKeeper::startUpdates(bool everyList) {
     // By name: an update that saves may take in another copy's changes.
     std::vector<std::string> names;
     for (const auto& entry : lists_) {
-        if (!entry->download && !entry->list.source.empty() &&
+        if (!entry->download && !entry->preparing.valid() && !entry->list.source.empty() &&
             (everyList || due(entry->list, now))) {
             names.push_back(entry->list.name);
         }
     }
     for (const std::string& name : names) {
-        if (Entry* entry = find(name); entry && !entry->download)
+        if (Entry* entry = find(name); entry && !entry->download && !entry->preparing.valid())
             startUpdate(*entry);
     }
 }
@@ -502,14 +559,12 @@ void ListKeeper::startUpdate(Entry& entry) {
         return;
     }
     if (!isWebSource(entry.list.source)) {
-        FileBytes bytes = readWholeFile(localSourcePath(entry.list.source));
-        if (!bytes.ok) {
-            fail(entry, "cannot read " + entry.list.source + ": " + bytes.error);
-        } else if (acceptCopy(entry, std::move(bytes.bytes), now)) {
-            entry.list.etag.clear();
-            entry.list.lastModified.clear();
-        }
-        saveAfterUpdate(entry);
+        entry.partial.clear();
+        // Held while the worker prepares the copy, until its state is saved.
+        entry.updating = std::move(held.lock);
+        entry.preparing = std::async(std::launch::async, &ListKeeper::prepareCopy,
+                                     localSourcePath(entry.list.source),
+                                     "cannot read " + entry.list.source, cachePath(entry.list));
         return;
     }
     // Validators only make sense while the copy they belong to is at hand.
@@ -536,29 +591,35 @@ bool ListKeeper::poll() {
     // saving may take in another copy's changes.
     for (;;) {
         auto done = std::find_if(lists_.begin(), lists_.end(), [](const auto& entry) {
-            return entry->download && entry->download->finished();
+            return (entry->download && entry->download->finished()) ||
+                   (entry->preparing.valid() && entry->preparing.wait_for(std::chrono::seconds(
+                                                    0)) == std::future_status::ready);
         });
         if (done == lists_.end())
             break;
-        finishDownload(**done);
+        if ((*done)->download)
+            finishDownload(**done);
+        else
+            finishCopy(**done);
     }
     return std::exchange(changed_, false);
 }
 
 bool ListKeeper::updating() const {
-    return std::any_of(lists_.begin(), lists_.end(),
-                       [](const auto& entry) { return entry->download != nullptr; });
+    return std::any_of(lists_.begin(), lists_.end(), [](const auto& entry) {
+        return entry->download != nullptr || entry->preparing.valid();
+    });
 }
 
 bool ListKeeper::updating(const std::string& name) const {
     return std::any_of(lists_.begin(), lists_.end(), [&](const auto& entry) {
-        return entry->list.name == name && entry->download != nullptr;
+        return entry->list.name == name && (entry->download != nullptr || entry->preparing.valid());
     });
 }
 
 void ListKeeper::updateNow(const std::string& name) {
     Entry* entry = find(name);
-    if (entry && !entry->download && !entry->list.source.empty())
+    if (entry && !entry->download && !entry->preparing.valid() && !entry->list.source.empty())
         startUpdate(*entry);
 }
 
@@ -601,7 +662,7 @@ void ListKeeper::finishDownload(Entry& entry) {
     DownloadResult result = entry.download->result();
     entry.download.reset();
     // Held until the state is saved, then let go.
-    const SlotLock held = std::move(entry.updating);
+    SlotLock held = std::move(entry.updating);
     const std::int64_t now = unixSeconds(clock_);
     if (!result.ok) {
         fail(entry, result.error);
@@ -610,13 +671,13 @@ void ListKeeper::finishDownload(Entry& entry) {
         entry.list.lastError.clear();
         reports_.push_back("List " + entry.list.name + ": unchanged since the last update.");
     } else {
-        FileBytes bytes = readWholeFile(entry.partial);
-        if (!bytes.ok) {
-            fail(entry, "cannot read the download: " + bytes.error);
-        } else if (acceptCopy(entry, std::move(bytes.bytes), now)) {
-            entry.list.etag = storableValidator(result.etag);
-            entry.list.lastModified = storableValidator(result.lastModified);
-        }
+        entry.downloaded = std::move(result);
+        // The lock stays with the entry until the worker's copy is saved.
+        entry.updating = std::move(held);
+        entry.preparing =
+            std::async(std::launch::async, &ListKeeper::prepareCopy, entry.partial,
+                       std::string("cannot read the download"), cachePath(entry.list));
+        return;
     }
     std::error_code ignored;
     std::filesystem::remove(entry.partial, ignored);
@@ -624,22 +685,30 @@ void ListKeeper::finishDownload(Entry& entry) {
     saveAfterUpdate(entry);
 }
 
-bool ListKeeper::acceptCopy(Entry& entry, std::string bytes, std::int64_t now) {
-    Gunzipped text = listText(bytes, kMaxListBytes);
-    if (!text.ok) {
-        fail(entry, text.error);
-        return false;
+void ListKeeper::finishCopy(Entry& entry) {
+    PreparedCopy copy = entry.preparing.get();
+    // Held until the state is saved, then let go.
+    const SlotLock held = std::move(entry.updating);
+    if (!copy.error.empty()) {
+        fail(entry, copy.error);
+    } else {
+        takeCopy(entry, std::move(copy.parsed), unixSeconds(clock_));
+        // A local file's copy has no validators.
+        const bool downloaded = !entry.partial.empty();
+        entry.list.etag = downloaded ? storableValidator(entry.downloaded.etag) : std::string();
+        entry.list.lastModified =
+            downloaded ? storableValidator(entry.downloaded.lastModified) : std::string();
     }
-    ParsedList parsed = parseList(text.bytes);
-    if (std::string refusal = listRefusal(parsed); !refusal.empty()) {
-        fail(entry, "refused: " + refusal);
-        return false;
+    entry.downloaded = {};
+    if (!entry.partial.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(entry.partial, ignored);
+        entry.partial.clear();
     }
-    WriteResult written = writeFileAtomically(cachePath(entry.list), bytes);
-    if (!written) {
-        fail(entry, written.error);
-        return false;
-    }
+    saveAfterUpdate(entry);
+}
+
+void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
     auto ranges = std::make_shared<ListRanges>();
     ranges->listName = entry.list.name;
     ranges->allow = entry.list.mode == ListMode::Allow;
@@ -655,7 +724,6 @@ bool ListKeeper::acceptCopy(Entry& entry, std::string bytes, std::int64_t now) {
                        " ranges (" + std::string(formatName(parsed.format)) + "), " +
                        std::to_string(parsed.failedLines) + " lines not understood, " +
                        std::to_string(parsed.ipv6Lines) + " IPv6 lines skipped.");
-    return true;
 }
 
 void ListKeeper::fail(Entry& entry, const std::string& why) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "guard/list_table.h"
+#include "maintenance/list_format.h"
 #include "maintenance/list_subscriptions.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
@@ -65,7 +66,8 @@ public:
     // Starts updating every due list, or every list with a source.
     void startUpdates(bool everyList);
     // Carries finished updates through; true when a list in force changed since
-    // the last poll (a local file's update is carried through at once).
+    // the last poll. Reading, parsing and gating a new copy, a local file's too,
+    // run on a worker, so a slow or hostile source never stalls the caller.
     bool poll();
     bool updating() const;
     bool updating(const std::string& name) const;
@@ -85,6 +87,7 @@ public:
 
 private:
     struct Entry;
+    struct PreparedCopy;
 
     Entry* find(const std::string& name);
     std::filesystem::path cachePath(const Subscription& list) const;
@@ -101,7 +104,10 @@ private:
     bool due(const Subscription& list, std::int64_t now) const;
     void startUpdate(Entry& entry);
     void finishDownload(Entry& entry);
-    bool acceptCopy(Entry& entry, std::string bytes, std::int64_t now);
+    static PreparedCopy prepareCopy(std::filesystem::path from, std::string cannotRead,
+                                    std::filesystem::path cache);
+    void finishCopy(Entry& entry);
+    void takeCopy(Entry& entry, ParsedList parsed, std::int64_t now);
     void fail(Entry& entry, const std::string& why);
     std::string save();
     void pickUpOutsideChanges();

@@ -71,7 +71,11 @@ struct DownloadLimits {
 };
 
 // HTTP and HTTPS through libcurl, one worker thread per download; redirects are
-// followed and an HTTP status of 400 or above is a failure.
-std::unique_ptr<Downloader> makeCurlDownloader(DownloadLimits limits = {});
+// followed (from an https address to https addresses only) and an HTTP status
+// of 400 or above is a failure.
+// certificateAuthorities: a PEM file of the authorities to trust instead of the
+// system's (a private server's own); empty for the system's.
+std::unique_ptr<Downloader> makeCurlDownloader(DownloadLimits limits = {},
+                                               std::filesystem::path certificateAuthorities = {});
 
 }  // namespace bw

@@ -1,6 +1,7 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -40,12 +41,27 @@ bool headerValue(std::string_view line, std::string_view name, std::string& valu
     return true;
 }
 
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// What a redirect may lead to: an https source keeps its encryption to the end.
+bool isHttps(std::string_view url) {
+    return startsWithIgnoringCase(url, "https://");
+}
+
 class CurlDownload : public Download {
 public:
-    CurlDownload(DownloadRequest request, DownloadLimits limits)
+    CurlDownload(DownloadRequest request, DownloadLimits limits,
+                 std::filesystem::path certificateAuthorities)
         : url_(request.url),
           target_(request.target),
           limits_(limits),
+          certificateAuthorities_(std::move(certificateAuthorities)),
           maxBytes_(request.maxBytes),
           ifNoneMatch_(std::move(request.ifNoneMatch)),
           ifModifiedSince_(std::move(request.ifModifiedSince)) {
@@ -88,9 +104,11 @@ private:
         if (line.starts_with("HTTP/")) {
             download->etag_.clear();
             download->lastModified_.clear();
+            download->location_.clear();
         }
         headerValue(line, "ETag", download->etag_) ||
-            headerValue(line, "Last-Modified", download->lastModified_);
+            headerValue(line, "Last-Modified", download->lastModified_) ||
+            headerValue(line, "Location", download->location_);
         return size * count;
     }
 
@@ -117,8 +135,10 @@ private:
         curl_easy_setopt(curl, CURLOPT_URL, url_.c_str());
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, isHttps(url_) ? "https" : "http,https");
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        if (!certificateAuthorities_.empty())
+            curl_easy_setopt(curl, CURLOPT_CAINFO, certificateAuthorities_.c_str());
         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
         // Signals and worker threads do not mix; the timeouts below bound name lookups too.
@@ -157,6 +177,13 @@ private:
         if (tooLarge_ || code == CURLE_FILESIZE_EXCEEDED) {
             return {false, "the file is larger than " + std::to_string(maxBytes_) + " bytes", true};
         }
+        if (code == CURLE_UNSUPPORTED_PROTOCOL && !location_.empty()) {
+            return {false,
+                    "the list's server sent it on to " + location_ + ", where it may not go: " +
+                        (isHttps(url_) ? "from an https:// address only https:// addresses are "
+                                         "followed, so that the list stays encrypted"
+                                       : "only http:// and https:// addresses are followed")};
+        }
         return {false, error[0] ? std::string(error) : std::string(curl_easy_strerror(code))};
     }
 
@@ -185,6 +212,7 @@ private:
     const std::string url_;
     const std::filesystem::path target_;
     const DownloadLimits limits_;
+    const std::filesystem::path certificateAuthorities_;
     const std::uint64_t maxBytes_;
     std::uint64_t received_ = 0;  // worker thread only
     bool tooLarge_ = false;       // worker thread only
@@ -192,6 +220,7 @@ private:
     const std::string ifModifiedSince_;
     std::string etag_;          // worker thread only
     std::string lastModified_;  // worker thread only
+    std::string location_;      // worker thread only: where the last redirect pointed
     std::FILE* file_ = nullptr;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};
@@ -202,7 +231,8 @@ private:
 
 class CurlDownloader : public Downloader {
 public:
-    explicit CurlDownloader(DownloadLimits limits) : limits_(limits) {}
+    CurlDownloader(DownloadLimits limits, std::filesystem::path certificateAuthorities)
+        : limits_(limits), certificateAuthorities_(std::move(certificateAuthorities)) {}
 
     std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target,
                                     std::uint64_t maxBytes) override {
@@ -210,18 +240,20 @@ public:
     }
 
     std::unique_ptr<Download> startRequest(const DownloadRequest& request) override {
-        return std::make_unique<CurlDownload>(request, limits_);
+        return std::make_unique<CurlDownload>(request, limits_, certificateAuthorities_);
     }
 
 private:
     DownloadLimits limits_;
+    std::filesystem::path certificateAuthorities_;
 };
 
 }  // namespace
 
-std::unique_ptr<Downloader> makeCurlDownloader(DownloadLimits limits) {
+std::unique_ptr<Downloader> makeCurlDownloader(DownloadLimits limits,
+                                               std::filesystem::path certificateAuthorities) {
     initialiseCurlOnce();
-    return std::make_unique<CurlDownloader>(limits);
+    return std::make_unique<CurlDownloader>(limits, std::move(certificateAuthorities));
 }
 
 }  // namespace bw

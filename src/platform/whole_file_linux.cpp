@@ -2,8 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/whole_file.h"
 
@@ -18,13 +21,17 @@ FileBytes failure(int err) {
     return result;
 }
 
-FileBytes readAll(int fd) {
+// Reads to the end, or fails with tooLarge once more than maxBytes arrive: a
+// file may grow after its size was looked at.
+FileBytes readAll(int fd, std::uint64_t maxBytes = UINT64_MAX) {
     FileBytes result;
     // Room for the whole file at once: growing by doubling would copy a large
     // blocklist several times over and touch twice its size in memory.
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        result.bytes.reserve(static_cast<std::size_t>(info.st_size));
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        result.bytes.reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(info.st_size, maxBytes)));
+    }
     char buffer[1 << 16];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -37,6 +44,14 @@ FileBytes readAll(int fd) {
         }
         if (n == 0)
             break;
+        if (static_cast<std::uint64_t>(n) > maxBytes - result.bytes.size()) {
+            ::close(fd);
+            FileBytes refused;
+            refused.tooLarge = true;
+            refused.size = result.bytes.size() + static_cast<std::uint64_t>(n);
+            refused.error = "larger than " + std::to_string(maxBytes) + " bytes";
+            return refused;
+        }
         result.bytes.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
@@ -68,11 +83,12 @@ FileBytes readRegularFile(const std::filesystem::path& file, std::uint64_t maxBy
     refused.tooLarge = !refused.notRegular && refused.size > maxBytes;
     if (refused.notRegular || refused.tooLarge) {
         ::close(fd);
-        refused.error = refused.notRegular ? "not a regular file" : "too large";
+        refused.error = refused.notRegular ? std::string("not a regular file")
+                                           : "larger than " + std::to_string(maxBytes) + " bytes";
         return refused;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FileBytes content = readAll(fd);
+    FileBytes content = readAll(fd, maxBytes);
     content.size = refused.size;
     return content;
 }

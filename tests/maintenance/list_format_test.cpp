@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "maintenance/gzip_data.h"
 #include "support/gzip_bytes.h"
@@ -18,7 +19,7 @@ using Kind = LineReading::Kind;
 
 struct LineCase {
     ListFormat format;
-    const char* line;
+    std::string_view line;
     Kind kind;
     std::uint32_t first = 0;
     std::uint32_t last = 0;
@@ -77,6 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
                  ip(10, 255, 255, 255), "10.0.0.0/8"},
         LineCase{ListFormat::Cidr, "192.0.2.77/24 ; SBL1", Kind::Range, ip(192, 0, 2, 0),
                  ip(192, 0, 2, 255), "192.0.2.77/24"},
+        // Host bits set: the network, as ipset and iptables read it.
+        LineCase{ListFormat::Cidr, "10.5.6.7/8", Kind::Range, ip(10, 0, 0, 0),
+                 ip(10, 255, 255, 255), "10.5.6.7/8"},
         LineCase{ListFormat::Cidr, "203.0.113.9/32", Kind::Range, ip(203, 0, 113, 9),
                  ip(203, 0, 113, 9), "203.0.113.9/32"},
         LineCase{ListFormat::Cidr, "0.0.0.0/0", Kind::Range, 0, 0xFFFFFFFFu, "0.0.0.0/0"},
@@ -85,7 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{ListFormat::Cidr, "2001:db8::/32", Kind::Ipv6},
         LineCase{ListFormat::Cidr, "10.0.0.0/33", Kind::Failed},
         LineCase{ListFormat::Cidr, "10.0.0.0/", Kind::Failed},
-        LineCase{ListFormat::Cidr, "example.com", Kind::Failed}));
+        LineCase{ListFormat::Cidr, "example.com", Kind::Failed},
+        // Bytes no list holds make a line not understood, a comment too.
+        LineCase{ListFormat::P2p, std::string_view("a\0b:1.2.3.4", 11), Kind::Failed},
+        LineCase{ListFormat::P2p, "a:1.2.3.4\x1A", Kind::Failed},
+        LineCase{ListFormat::P2p, "# \x7F", Kind::Failed}));
 
 TEST(ListFormatTest, DetectsTheFormatFromTheContent) {
     EXPECT_EQ(detectListFormat("# c\r\na:1.2.3.4-1.2.3.5\r\nb:5.6.7.8\r\n"), ListFormat::P2p);
@@ -118,15 +126,120 @@ std::string linesOf(std::size_t good, std::size_t bad) {
     return text;
 }
 
+TEST(ListGateTest, AFewOddLinesDoNotRefuseASmallList) {
+    // Up to 5 odd lines while they are at most a quarter of the entries, or 1 %.
+    struct Case {
+        std::size_t good;
+        std::size_t bad;
+        const char* refusal;
+    } cases[] = {
+        {4, 1, ""},
+        {3, 1, ""},
+        {2, 1, "1 of 3 lines were not understood"},
+        {15, 5, ""},
+        {14, 5, "5 of 19 lines were not understood"},
+        {95, 5, ""},
+        {94, 6, "6 of 100 lines were not understood"},
+        {990, 10, ""},
+        {989, 11, "11 of 1000 lines were not understood"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.good) + " good, " + std::to_string(c.bad) + " bad");
+        ParsedList list = parseList(linesOf(c.good, c.bad));
+        EXPECT_EQ(listRefusal(list), c.refusal);
+        EXPECT_EQ(list.ranges.size(), c.good);
+        EXPECT_EQ(list.failedLines, c.bad);
+    }
+}
+
 TEST(ListGateTest, RefusesWhatMustNotReplaceAList) {
     EXPECT_EQ(listRefusal(parseList(linesOf(99, 1))), "");
-    EXPECT_EQ(listRefusal(parseList(linesOf(98, 2))), "2 of 100 lines were not understood");
     EXPECT_EQ(listRefusal(parseList("")), "it holds no ranges");
     EXPECT_EQ(listRefusal(parseList("# only a comment\n")), "it holds no ranges");
     EXPECT_EQ(listRefusal(parseList("2001:db8::/32\n")),
               "it holds no IPv4 ranges (1 IPv6 lines skipped)");
     EXPECT_EQ(listRefusal(parseList("<!DOCTYPE html>\n<html>a:1.2.3.4</html>\n")),
               "the download is a web page, not a list");
+}
+
+// A copy two writers shared: a run of zeros where lines were, glued into one
+// line whose name ends where the next writer's text goes on.
+TEST(ListGateTest, ZerosInACopyCountAsLinesNotUnderstood) {
+    const std::string hole =
+        linesOf(100, 0) + "Some na" + std::string(5000, '\0') + "me:9.9.9.9\n" + linesOf(100, 0);
+    ParsedList list = parseList(hole);
+    EXPECT_EQ(list.ranges.size(), 200u);
+    EXPECT_EQ(list.failedLines, 5000u);
+    EXPECT_EQ(list.controlBytes, 5000u);
+    EXPECT_EQ(listRefusal(list),
+              "5000 of 5200 lines were not understood, counting 5000 bytes no list holds (NUL or "
+              "another control character) as lines");
+
+    // A DOS end-of-file mark is one odd line, not a reason to refuse.
+    ParsedList dos = parseList(linesOf(10, 0) + "\x1A");
+    EXPECT_EQ(dos.failedLines, 1u);
+    EXPECT_EQ(listRefusal(dos), "");
+}
+
+std::string utf16(std::string_view text, bool bigEndian, bool mark) {
+    std::string wide = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : text) {
+        wide += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    }
+    return wide;
+}
+
+TEST(ListGateTest, NamesTheEncodingOfAWideTextList) {
+    const std::string text = "Bad Net:203.0.113.0-203.0.113.255\r\nOther:198.51.100.7\r\n";
+    struct Case {
+        std::string bytes;
+        const char* encoding;
+    } cases[] = {
+        {utf16(text, false, true), "UTF-16LE"},
+        {utf16(text, true, true), "UTF-16BE"},
+        {utf16(text, false, false), "UTF-16LE"},
+        {utf16(text, true, false), "UTF-16BE"},
+        {"\xFF\xFE" + std::string(2, '\0') + "a", "UTF-32LE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.encoding);
+        EXPECT_EQ(listRefusal(parseList(c.bytes)),
+                  "it is text in " + std::string(c.encoding) +
+                      "; lists are read in ASCII or UTF-8, so it must be saved in one of those");
+    }
+    EXPECT_EQ(listRefusal(parseList(text)), "");
+}
+
+TEST(ListGateTest, AListPastItsLimitsIsRefusedWhole) {
+    const std::string shortNames = linesOf(4, 0);
+    const std::size_t perRange = sizeof(ListRange);
+    struct Case {
+        ListLimits limits;
+        std::string text;
+        const char* refusal;
+    } cases[] = {
+        {{4, 1 << 20}, shortNames, ""},
+        {{3, 1 << 20}, shortNames, "it holds more than 3 ranges, the most one list may hold"},
+        {{100, 4 * perRange}, shortNames, ""},
+        {{100, 4 * perRange - 1},
+         shortNames,
+         "its ranges take more than 159 bytes of memory, the most one list may take"},
+        // An entry text too long for the string's own room costs its length too.
+        {{100, perRange + 100},
+         std::string(100, 'n') + ":1.2.3.4\n",
+         "its ranges take more than 140 bytes of memory, the most one list may take"},
+    };
+    ASSERT_EQ(perRange, 40u) << "the messages above assume 40-byte ranges";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        ParsedList list = parseList(c.text, c.limits);
+        EXPECT_EQ(listRefusal(list), c.refusal);
+        if (*c.refusal) {
+            EXPECT_TRUE(list.ranges.empty());
+        }
+    }
+    EXPECT_EQ(ListLimits{}.maxRanges, 4'194'304u);
+    EXPECT_EQ(ListLimits{}.maxMemoryBytes, 256u << 20);
 }
 
 TEST(GzipDataTest, DecompressesAndRefusesDamage) {

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -16,6 +21,7 @@
 #include "support/gzip_bytes.h"
 #include "support/held_downloader.h"
 #include "support/http_test_server.h"
+#include "support/stuck_on_fifo.h"
 #include "support/temp_dir.h"
 
 namespace bw {
@@ -35,9 +41,10 @@ protected:
         keeper.startUpdates(true);
         finish();
     }
-    void finish() {
-        while (keeper.updating()) {
-            keeper.poll();
+    void finish() { finish(keeper); }
+    static void finish(ListKeeper& running) {
+        while (running.updating()) {
+            running.poll();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
@@ -280,6 +287,7 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     local.source = dir.file("mine.txt").string();
     ASSERT_EQ(console.add(local), "");
     console.startUpdates(true);
+    finish(console);
 
     clock.time.second += 5;  // not looked at yet
     EXPECT_FALSE(keeper.tick());
@@ -332,6 +340,49 @@ TEST_F(ListKeeperTest, AnEditChangesModeAndSourceAndUpdateNowFetchesOneList) {
 
 namespace bw {
 namespace {
+
+// A local source gets the checks a download has: the keeper reads it on a
+// worker, only when it is a regular file, and only up to the size limit.
+TEST_F(ListKeeperTest, ALocalSourceThatIsNoListFileFailsWithoutStallingTheKeeper) {
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("folder"));
+    {
+        std::ofstream(dir.file("huge")).close();
+        std::filesystem::resize_file(dir.file("huge"), ListKeeper::kMaxListBytes + 1);
+    }
+    dir.write("good.txt", "192.0.2.0/24\n");
+    const std::string notAList = ": not a regular file (a pipe, device or folder cannot be a list)";
+    struct Case {
+        std::string source;
+        std::string error;
+    } cases[] = {
+        {dir.file("pipe").string(), notAList},
+        {"/dev/zero", notAList},
+        {dir.file("folder").string(), notAList},
+        {dir.file("huge").string(), ": larger than 268435456 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        Subscription local;
+        local.name = "local";
+        local.source = dir.file("good.txt").string();
+        ASSERT_EQ(keeper.add(local), "");
+        updateAll();
+        ASSERT_TRUE(banned(ip(192, 0, 2, 1)));
+
+        local.source = c.source;
+        ASSERT_EQ(keeper.edit("local", local), "");
+        EXPECT_TRUE(test::returnsWithoutAWriter(dir.file("pipe"), [&] {
+            keeper.startUpdates(true);
+        })) << "the update waited on the source";
+        // Handed to a worker: nothing is read on the caller's thread.
+        EXPECT_TRUE(keeper.updating("local"));
+        finish();
+        EXPECT_EQ(listNamed("local").lastError, "cannot read " + c.source + c.error);
+        EXPECT_TRUE(banned(ip(192, 0, 2, 1)));  // the last good copy stays in force
+        ASSERT_EQ(keeper.remove("local"), "");
+    }
+}
 
 std::string subscriptionsFixture(const std::string& name) {
     std::ifstream in(std::filesystem::path(__FILE__).parent_path().parent_path() / "data" /
@@ -409,6 +460,32 @@ TEST(SubscriptionsFileTest, TextThatIsNotUtf8IsRefusedAndNeverThrown) {
 
 namespace bw {
 namespace {
+
+TEST_F(ListKeeperTest, ACachedCopyPastTheSizeLimitIsNotRead) {
+    dir.write("mine.txt", "192.0.2.0/24\n");
+    Subscription local;
+    local.name = "mine";
+    local.source = dir.file("mine.txt").string();
+    ASSERT_EQ(keeper.add(local), "");
+    updateAll();
+    ASSERT_TRUE(banned(ip(192, 0, 2, 1)));
+    std::filesystem::path copy;
+    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists"))) {
+        if (file.path().filename().string().starts_with("mine-"))
+            copy = file.path();
+    }
+    // Sparse: as large as the limit allows and one byte more, without the disk space.
+    std::filesystem::resize_file(copy, ListKeeper::kMaxListBytes + 1);
+
+    ListKeeper restarted{*downloader, clock, dir.path()};
+    ASSERT_EQ(restarted.load(false), "");
+    const std::vector<Subscription>& lists = restarted.subscriptions();
+    const auto mine = std::find_if(lists.begin(), lists.end(),
+                                   [](const Subscription& s) { return s.name == "mine"; });
+    ASSERT_NE(mine, lists.end());
+    EXPECT_EQ(mine->lastError, "the cached copy is not loaded: larger than 268435456 bytes");
+    EXPECT_FALSE(restarted.table().findBlock(ip(192, 0, 2, 1)).has_value());
+}
 
 namespace fs = std::filesystem;
 
@@ -558,7 +635,10 @@ TEST(ListKeeperValidatorTest, ValidatorsThatCannotBeStoredAreDropped) {
     result.etag = "\"v\xff\"";
     result.lastModified = "Wed, 09 Dec 2026\r\nX-Evil: 1";
     downloader.finish(0, kGoodList, result);
-    EXPECT_NO_THROW(keeper.poll());
+    while (keeper.updating()) {
+        EXPECT_NO_THROW(keeper.poll());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     SubscriptionsFile saved = readSubscriptions(dir.file("lists.json"));
     ASSERT_TRUE(saved.ok) << saved.error;
     EXPECT_EQ(saved.lists.back().ranges, 2u);

@@ -2,12 +2,15 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "platform/downloader.h"
 #include "support/http_test_server.h"
+#include "support/https_test_server.h"
 #include "support/temp_dir.h"
 
 namespace bw {
@@ -126,6 +129,52 @@ TEST_F(CurlDownloaderTest, OnlyWebAddressesAreFetched) {
     DownloadResult result = waitFor(*download);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(folder.read("out.bin"), "local");
+}
+
+TEST_F(CurlDownloaderTest, ARedirectToALocalFileIsRefusedAndSaysWhy) {
+    folder.write("secret.txt", "local");
+    const std::string local = "file://" + folder.file("secret.txt").string();
+    server.route("/moved", test::HttpReply::redirect(302, local));
+    DownloadResult result = fetch("moved");
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, "the list's server sent it on to " + local +
+                                ", where it may not go: only http:// and https:// addresses are "
+                                "followed");
+    EXPECT_NE(folder.read("out.bin"), "local");
+}
+
+// An https list must not lose its encryption on the way: from an https address
+// only https redirects are followed.
+TEST_F(CurlDownloaderTest, AnHttpsSourceFollowsHttpsRedirectsOnly) {
+    auto redirectTo = [](const std::string& location) {
+        return "HTTP/1.1 302 Found\r\nLocation: " + location +
+               "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    };
+    server.route("/plain", test::HttpReply::ok("a:1.2.3.4\n"));
+    const std::string plain = server.baseUrl() + "plain";
+    test::HttpsTestServer listing(
+        "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\nb:5.6.7.8\n");
+    test::HttpsTestServer toTls(redirectTo(listing.baseUrl()));
+    test::HttpsTestServer toPlain(redirectTo(plain));
+    std::string authorities;
+    for (const auto* s : {&listing, &toTls, &toPlain}) {
+        std::ifstream in(s->certificate());
+        authorities += std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    folder.write("authorities.pem", authorities);
+    auto trusting = makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)},
+                                       folder.file("authorities.pem"));
+
+    DownloadResult followed = waitFor(*trusting->start(toTls.baseUrl(), target));
+    EXPECT_TRUE(followed.ok) << followed.error;
+    EXPECT_EQ(folder.read("out.bin"), "b:5.6.7.8\n");
+
+    DownloadResult refused = waitFor(*trusting->start(toPlain.baseUrl(), target));
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.error, "the list's server sent it on to " + plain +
+                                 ", where it may not go: from an https:// address only https:// "
+                                 "addresses are followed, so that the list stays encrypted");
+    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(CurlDownloaderTest, AnUnwritableTargetFails) {

@@ -23,6 +23,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/child_cgroup.h"
@@ -458,6 +459,41 @@ TEST_F(HeadlessProcess, OptionsAreAnsweredWithoutStartingAGuard) {
         EXPECT_NE(output.find(c.shown), std::string::npos) << output;
         EXPECT_EQ(output.find("Successfully loaded"), std::string::npos) << output;
         EXPECT_FALSE(fs::exists(dir.file("BW2Config.p2p")));
+    }
+}
+
+// A pipe, a device and a file past the size limit as list sources: the update
+// ends with their reasons instead of waiting on a writer or reading forever.
+TEST_F(HeadlessProcess, UpdateListsEndsOnSourcesThatAreNoListFiles) {
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    {
+        std::ofstream(dir.file("huge")).close();
+        fs::resize_file(dir.file("huge"), (std::uintmax_t{256} << 20) + 1);
+    }
+    const std::vector<std::pair<std::string, std::string>> sources{
+        {"pipe", dir.file("pipe").string()},
+        {"zero", "/dev/zero"},
+        {"huge", dir.file("huge").string()}};
+    for (const auto& [name, source] : sources) {
+        Child add = start(program, {"--add-list", name, source});
+        readUntil(add.out, "\x04");
+        close(add.out);
+        ASSERT_EQ(exitStatusOf(add.pid), 0) << name;
+    }
+    Child update = start(program, {"--update-lists"});
+    std::string output = readUntil(update.out, "\x04");
+    close(update.out);
+    kill(update.pid, SIGKILL);  // only matters when it hangs
+
+    EXPECT_EQ(exitStatusOf(update.pid), 1) << output;
+    for (const auto& [name, source] : sources) {
+        const std::string why =
+            name == "huge" ? "larger than 268435456 bytes"
+                           : "not a regular file (a pipe, device or folder cannot be a list)";
+        EXPECT_NE(output.find("the list " + name + " was not updated: cannot read " + source +
+                              ": " + why),
+                  std::string::npos)
+            << output;
     }
 }
 

@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
+#include "maintenance/list_keeper.h"
 #include "program/program.h"
 #include "support/fake_kernel_guard.h"
 #include "support/program_fixture.h"
@@ -108,6 +110,12 @@ TEST(KernelGuardProgram, TheKernelTableHoldsTheListsAndNamesTheirRefusals) {
                                   "\"source\": \"" +
                                   k.dir.file("block.txt").string() + "\", \"mode\": \"block\"}]}");
     Program& program = k.start();
+    // The lists' copies are read on a worker; the guard's timer carries them in,
+    // and passes the table on at its next pass.
+    while (program.lists().updating()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        program.guardTimerFired();
+    }
     program.guardTimerFired();
     ASSERT_FALSE(k.kernel.tables.empty());
     EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000004, 0x0A0000FF}, {0xCB007100, 0xCB0071FF}}));

@@ -1,10 +1,16 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "guard/net_stat.h"
 #include "maintenance/list_keeper.h"
 #include "support/program_fixture.h"
+#include "support/stuck_on_fifo.h"
 
 namespace bw {
 namespace {
@@ -21,6 +27,13 @@ protected:
                  mode + "\"}";
         dir.write("lists.json", "{\"lists\": [" + lists + "]}");
     }
+    // List updates run off the guard's thread; the guard's timer carries them in.
+    void finishListUpdates() {
+        while (program.lists().updating()) {
+            program.guardTimerFired();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
     std::string lists = test::kPrivateNetworksOff;
 };
 
@@ -29,6 +42,7 @@ TEST_F(ProgramListsTest, AnAllowListKeepsAnOwnListBanFromClosing) {
     subscribeLocal("mine", "10.0.0.0/8\n", "allow");
     subscribeLocal("public", "Bad Net:203.0.113.0-203.0.113.255\n", "block");
     program.load("");
+    finishListUpdates();
 
     tcp.rows = {connectionTo(ipField(10, 0, 0, 5), 1), connectionTo(ipField(203, 0, 113, 9), 2)};
     host.log.clear();
@@ -46,6 +60,28 @@ TEST_F(ProgramListsTest, AnAllowListKeepsAnOwnListBanFromClosing) {
     program.guardTimerFired();
     EXPECT_EQ(program.effectiveBannedRanges(),
               (std::vector<AddressSpan>{{0x0A000000u, 0x0A0000FFu}, {0xCB007100u, 0xCB0071FFu}}));
+}
+
+// A pipe as a list's source: the start neither waits on it nor skips the
+// first pass, and the own list is enforced from that pass on.
+TEST_F(ProgramListsTest, APipeAsASourceDoesNotHoldUpTheStart) {
+    dir.write("Moatlist.P2P", "Example Net:198.51.100.0-198.51.100.255\r\n");
+    subscribeLocal("pipe", "", "block");
+    std::filesystem::remove(dir.file("pipe.txt"));
+    ASSERT_EQ(::mkfifo(dir.file("pipe.txt").c_str(), 0600), 0);
+    tcp.rows = {connectionTo(ipField(198, 51, 100, 7), 1)};
+
+    EXPECT_TRUE(test::returnsWithoutAWriter(dir.file("pipe.txt"), [&] { program.load(""); }))
+        << "the start waited on the pipe";
+    EXPECT_EQ(tcp.tornDown.size(), 1u);
+    finishListUpdates();
+    const std::vector<Subscription>& all = program.lists().subscriptions();
+    const auto pipe = std::find_if(all.begin(), all.end(),
+                                   [](const Subscription& s) { return s.name == "pipe"; });
+    ASSERT_NE(pipe, all.end());
+    EXPECT_EQ(pipe->lastError,
+              "cannot read " + dir.file("pipe.txt").string() +
+                  ": not a regular file (a pipe, device or folder cannot be a list)");
 }
 
 TEST_F(ProgramListsTest, ANewInstallationAllowsItsPrivateNetworks) {

@@ -1,0 +1,77 @@
+#include "maintenance/gzip_data.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <string>
+
+#include "maintenance/list_format.h"
+#include "maintenance/list_keeper.h"
+
+// The largest single allocation this test program asks for while a probe is
+// armed: an input must not size memory by what it claims.
+namespace {
+std::atomic<bool> probing{false};
+std::atomic<std::size_t> largest{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (probing && size > largest)
+        largest = size;
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace bw {
+namespace {
+
+// A file under tests/data/lists (regression inputs found by fuzzing).
+std::string listFixture(const std::string& name) {
+    std::ifstream in(
+        std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "lists" / name,
+        std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+struct AllocationProbe {
+    AllocationProbe() {
+        largest = 0;
+        probing = true;
+    }
+    ~AllocationProbe() { probing = false; }
+    std::size_t largestAllocation() const { return largest; }
+};
+
+TEST(GzipInputTest, ATrailerAnnouncingMuchSizesNothing) {
+    const std::string tiny = listFixture("gzip_isize_18bytes.gz");
+    ASSERT_EQ(tiny.size(), 18u);
+    AllocationProbe probe;
+    Gunzipped out = gunzip(tiny, ListKeeper::kMaxListBytes);
+    EXPECT_FALSE(out.ok);
+    EXPECT_LT(probe.largestAllocation(), std::size_t{1} << 20);
+}
+
+TEST(GzipInputTest, OneAddressRepeatedToTheSizeLimitIsRefused) {
+    Gunzipped text = gunzip(listFixture("list_256MiB_cidr_lines.gz"), ListKeeper::kMaxListBytes);
+    ASSERT_TRUE(text.ok) << text.error;
+    ParsedList list = parseList(text.bytes);
+    EXPECT_EQ(listRefusal(list), "it holds more than 4194304 ranges, the most one list may hold");
+    EXPECT_TRUE(list.ranges.empty());
+}
+
+}  // namespace
+}  // namespace bw
