@@ -20,6 +20,10 @@ std::atomic<bool> probing{false};
 std::atomic<std::size_t> largest{0};
 }  // namespace
 
+// The replacements pair malloc with free themselves; GCC, seeing free() inlined
+// where a new-expression's memory is released, takes the pair for a mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     if (probing && size > largest)
         largest = size;
@@ -33,6 +37,7 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 namespace bw {
 namespace {

@@ -476,12 +476,12 @@ TEST_F(HeadlessProcess, UpdateListsEndsOnSourcesThatAreNoListFiles) {
         {"huge", dir.file("huge").string()}};
     for (const auto& [name, source] : sources) {
         Child add = start(program, {"--add-list", name, source});
-        readUntil(add.out, "\x04");
+        test::readUntil(add.out, "\x04");
         close(add.out);
         ASSERT_EQ(exitStatusOf(add.pid), 0) << name;
     }
     Child update = start(program, {"--update-lists"});
-    std::string output = readUntil(update.out, "\x04");
+    std::string output = test::readUntil(update.out, "\x04");
     close(update.out);
     kill(update.pid, SIGKILL);  // only matters when it hangs
 
