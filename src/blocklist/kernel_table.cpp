@@ -36,20 +36,20 @@ void addOutsideLoopback(AddressSpan span, std::vector<AddressSpan>& out) {
         out.push_back({kLoopbackLast + 1, span.last});
 }
 
-std::vector<AddressSpan> joined(std::vector<AddressSpan> spans) {
+}  // namespace
+
+std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans) {
     std::sort(spans.begin(), spans.end(),
               [](const AddressSpan& a, const AddressSpan& b) { return a.first < b.first; });
-    std::vector<AddressSpan> out;
+    std::vector<AddressSpan> merged;
     for (const AddressSpan& s : spans) {
-        if (!out.empty() && std::uint64_t{out.back().last} + 1 >= s.first)
-            out.back().last = std::max(out.back().last, s.last);
+        if (!merged.empty() && std::uint64_t{merged.back().last} + 1 >= s.first)
+            merged.back().last = std::max(merged.back().last, s.last);
         else
-            out.push_back(s);
+            merged.push_back(s);
     }
-    return out;
+    return merged;
 }
-
-}  // namespace
 
 std::vector<AddressSpan> kernelIntervals(const BanTable& table) {
     std::vector<AddressSpan> spans;
@@ -65,7 +65,7 @@ std::vector<AddressSpan> kernelIntervals(const BanTable& table) {
                 addOutsideLoopback(span, spans);
         }
     }
-    return joined(std::move(spans));
+    return mergeSpans(std::move(spans));
 }
 
 }  // namespace bw

@@ -14,6 +14,9 @@ struct AddressSpan {
     friend bool operator==(const AddressSpan&, const AddressSpan&) = default;
 };
 
+// Sorted, with overlapping and adjacent spans joined.
+std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans);
+
 // The ban table as the kernel guard's table: exactly the addresses for which
 // BanTable::findMatches finds an entry, as sorted, disjoint spans (overlapping
 // and adjacent ranges joined). Ranges count across first parts; loopback

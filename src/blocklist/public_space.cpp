@@ -47,21 +47,9 @@ std::uint64_t publicIn(const AddressSpan& s) {
 }  // namespace
 
 std::uint64_t publicUnicastAddresses(std::vector<AddressSpan> spans) {
-    std::sort(spans.begin(), spans.end(),
-              [](const AddressSpan& a, const AddressSpan& b) { return a.first < b.first; });
+    std::erase_if(spans, [](const AddressSpan& s) { return s.first > s.last; });
     std::uint64_t count = 0;
-    std::size_t i = 0;
-    while (i < spans.size()) {
-        AddressSpan joined = spans[i++];
-        if (joined.first > joined.last)
-            continue;
-        while (i < spans.size() &&
-               std::uint64_t{spans[i].first} <= std::uint64_t{joined.last} + 1) {
-            joined.last = std::max(joined.last, spans[i].last);
-            ++i;
-        }
-        count += publicIn(joined);
-    }
+    for (const AddressSpan& s : mergeSpans(std::move(spans))) count += publicIn(s);
     return count;
 }
 

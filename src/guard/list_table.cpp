@@ -16,20 +16,6 @@ constexpr AddressSpan kLoopback{0x7F000000u, 0x7FFFFFFFu};
 
 }  // namespace
 
-std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans) {
-    std::sort(spans.begin(), spans.end(),
-              [](const AddressSpan& a, const AddressSpan& b) { return a.first < b.first; });
-    std::vector<AddressSpan> merged;
-    for (const AddressSpan& span : spans) {
-        if (!merged.empty() && std::uint64_t{span.first} <= std::uint64_t{merged.back().last} + 1) {
-            merged.back().last = std::max(merged.back().last, span.last);
-        } else {
-            merged.push_back(span);
-        }
-    }
-    return merged;
-}
-
 std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
                                        const std::vector<AddressSpan>& cut) {
     std::vector<AddressSpan> left;

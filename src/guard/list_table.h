@@ -83,8 +83,6 @@ private:
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
                                               const ListTable& lists);
 
-// Sorts and merges touching and overlapping spans.
-std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans);
 // The addresses of spans that are not in the sorted, merged cut.
 std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
                                        const std::vector<AddressSpan>& cut);

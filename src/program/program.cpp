@@ -262,23 +262,26 @@ void Program::STARTUPLOAD(std::string_view payload) {
         loadLists(!std::filesystem::exists(blocklist));
     FileBytes content = readOrCreateFile(blocklist);
     p.blocklistUnread = content.ok ? std::string() : content.error;
+    const bool listed = content.ok && !content.bytes.empty();
+    LoadTotals totals;
+    if (listed)
+        totals = loadBlocklist(std::move(content.bytes), p.table);
+    // The table is whole again: refused in the kernel before the report says so.
+    p.kernel.releaseTable();
+    p.kernel.tableChanged();
+    p.kernel.syncTable();
     if (!content.ok) {
         p.host.appendLog("Could not open the blocklist " + blocklist.string() + ": " +
                          content.error + ". Guarding with an empty blocklist.\r\n\r\n");
-    } else if (content.bytes.empty()) {
+    } else if (!listed) {
         p.host.appendLog(noBlocklistAdvice(p.services, blocklist));
     } else {
-        LoadTotals totals = loadBlocklist(std::move(content.bytes), p.table);
-        // Refused in the kernel before the report says the list is loaded.
-        p.kernel.releaseTable();
-        p.kernel.tableChanged();
-        p.kernel.syncTable();
         p.host.appendLog(loadReport(totals));
         showCounters(p.state, totals);
         p.host.stateChanged();
         UPDATELIST();
     }
-    p.kernel.releaseTable();
+    // The list's refresh marks the table changed again; taken now, not by a later tick's sweep.
     p.kernel.syncTable();
     RefreshNS();
     p.host.letPendingEventsRun();
