@@ -35,6 +35,17 @@ bool touchesLoopback(const ListedRange& range) {
     return range.start <= kLoopbackLast && range.end >= kLoopbackNet;
 }
 
+// Why an add refuses the range, or none when it may store it. The link's
+// wide-entry count and the add itself both ask this, so they cannot drift apart.
+std::optional<AddOutcome> refusalOf(const std::optional<ListedRange>& range) {
+    // A range must start above 0.1.0.0; a single address may be anywhere.
+    if (!range || (!range->single && !(range->start > kLowestRangeStart)))
+        return AddOutcome::NotAnEntry;
+    if (touchesLoopback(*range))
+        return AddOutcome::Localhost;
+    return std::nullopt;
+}
+
 bool holdsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -45,11 +56,7 @@ std::optional<ListedRange> rangeAnAddWouldBan(std::string_view line) {
     if (holdsLineBreakOrNul(line))
         return std::nullopt;
     std::optional<ListedRange> range = lineRange(line);
-    if (!range || (!range->single && !(range->start > kLowestRangeStart)) ||
-        touchesLoopback(*range)) {
-        return std::nullopt;
-    }
-    return range;
+    return refusalOf(range) ? std::nullopt : range;
 }
 
 AddOutcome BanEditor::ADDBANRANGE(std::string_view originalData) {
@@ -68,11 +75,10 @@ AddOutcome BanEditor::addParsed(std::string_view line) {
         field = firstPiece(afterFirst(line, ':'), ':');
     }
     std::optional<ListedRange> range = readRangeField(field);
-    if (!range || (!range->single && !(range->start > kLowestRangeStart)))
-        return AddOutcome::NotAnEntry;
-    if (touchesLoopback(*range)) {
-        refuseLocalhost();
-        return AddOutcome::Localhost;
+    if (std::optional<AddOutcome> refusal = refusalOf(range)) {
+        if (*refusal == AddOutcome::Localhost)
+            refuseLocalhost();
+        return *refusal;
     }
     return store(line, range->start, range->end, name);
 }

@@ -2,26 +2,13 @@
 
 #include "base/product.h"
 #include "headless/list_options.h"
+#include "maintenance/link_intake.h"
 
 namespace bw {
 
 namespace {
 
-constexpr std::string_view kLinkPrefix = "bwdat://";
 constexpr int kUsageStatus = 2;  // the usual status of a command line that makes no sense
-
-bool isLink(std::string_view argument) {
-    if (argument.size() < kLinkPrefix.size())
-        return false;
-    for (std::size_t i = 0; i < kLinkPrefix.size(); ++i) {
-        char c = argument[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != kLinkPrefix[i])
-            return false;
-    }
-    return true;
-}
 
 ConsoleOptions refused(std::string_view programName, const std::string& why) {
     ConsoleOptions options;
@@ -72,7 +59,7 @@ ConsoleOptions parseConsoleOptions(std::string_view programName,
         options.out = std::string(kWindowCaption) + " (console guard)\n";
     } else if (isLink(argument)) {
         // A link that names nothing would otherwise start a guard that never ends.
-        if (argument.size() == kLinkPrefix.size())
+        if (linkPayload(argument).empty())
             return refused(programName, "the link '" + std::string(argument) +
                                             "' holds no entries; nothing was added");
         options.link = std::string(argument);

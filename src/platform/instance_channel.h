@@ -18,6 +18,9 @@ public:
     // request's text goes to answer, whose result is sent back to its sender.
     // Only requests from this user and of at most kMaxRequestBytes reach it.
     virtual void serve(const std::function<std::string(std::string_view)>& answer) = 0;
+    // Gives the folder up before the process ends: a start that has saved its
+    // link and only has a message left to show must not keep later starts waiting.
+    virtual void release() = 0;
 
     static constexpr std::size_t kMaxRequestBytes = 16 * 1024;
     // One deadline for a whole request, so a slow sender cannot hold the program's thread.

@@ -82,6 +82,20 @@ bool socketAddress(const fs::path& file, sockaddr_un& address) {
     return true;
 }
 
+// A socket connected to the address, or -1 with errno set.
+int connectTo(const sockaddr_un& address) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int why = errno;
+        ::close(fd);
+        errno = why;
+        return -1;
+    }
+    return fd;
+}
+
 // False once the deadline has passed, however busy the other side keeps the socket.
 bool waitFor(int fd, short events, Clock::time_point deadline) {
     pollfd p{fd, events, 0};
@@ -140,12 +154,18 @@ public:
     LinuxInstanceChannel(int lockFd, int listenFd, fs::path socketFile)
         : lockFd_(lockFd), listenFd_(listenFd), socketFile_(std::move(socketFile)) {}
 
-    ~LinuxInstanceChannel() override {
+    ~LinuxInstanceChannel() override { release(); }
+
+    void release() override {
         if (listenFd_ >= 0) {
             ::unlink(socketFile_.c_str());
             ::close(listenFd_);
+            listenFd_ = -1;
         }
-        ::close(lockFd_);  // releases the folder
+        if (lockFd_ >= 0) {
+            ::close(lockFd_);  // releases the folder
+            lockFd_ = -1;
+        }
     }
 
     void serve(const std::function<std::string(std::string_view)>& answer) override {
@@ -205,12 +225,11 @@ bool holderListens(const fs::path& socketFile) {
     sockaddr_un address;
     if (!socketAddress(socketFile, address))
         return false;
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = connectTo(address);
     if (fd < 0)
         return false;
-    const bool listens = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    return listens;
+    return true;
 }
 
 // Takes the lock at once, or once a holder that takes no links has ended.
@@ -294,16 +313,10 @@ HandOverResult handOverToRunningCopy(const fs::path& programFolder, std::string_
     }
     int fd = -1;
     for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            result.error = lastError("cannot create a socket");
-            return result;
-        }
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        fd = connectTo(address);
+        if (fd >= 0)
             break;
         result.error = lastError("cannot reach the running copy at " + files.socket.string());
-        ::close(fd);
-        fd = -1;
         std::this_thread::sleep_for(kConnectPause);
     }
     if (fd < 0)

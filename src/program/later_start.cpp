@@ -9,14 +9,15 @@
 
 namespace bw {
 
-namespace {
-
-// The running copy's answers that mean the link added nothing.
-bool answerMeansNothingAdded(std::string_view answer) {
-    return answer.starts_with("Refused") || answer.starts_with(kNothingAddedText);
+std::string encodeLaterStartAnswer(const LaterStartAnswer& answer) {
+    return std::string(answer.status == 0 ? "0" : "1") + "\n" + answer.text;
 }
 
-}  // namespace
+LaterStartAnswer decodeLaterStartAnswer(std::string_view answer) {
+    if (answer.size() >= 2 && (answer[0] == '0' || answer[0] == '1') && answer[1] == '\n')
+        return {answer[0] - '0', std::string(answer.substr(2))};
+    return {1, std::string(answer)};
+}
 
 int deferToRunningCopy(const std::filesystem::path& folder, std::string_view argument, bool window,
                        std::FILE* out, std::FILE* err) {
@@ -42,6 +43,14 @@ int deferToRunningCopy(const std::filesystem::path& folder, std::string_view arg
                      folder.c_str(), request.size(), InstanceChannel::kMaxRequestBytes);
         return 1;
     }
+    if (handed.requestSent && !isLink(argument)) {
+        std::fprintf(err,
+                     "Bastionwatch is already running for the folder %s and was asked to show "
+                     "its window, but gave no answer (%s). Look for the window, or start "
+                     "Bastionwatch again.\n",
+                     folder.c_str(), handed.error.c_str());
+        return 1;
+    }
     if (handed.requestSent) {
         std::fprintf(err,
                      "Bastionwatch is already running for the folder %s and was handed the link, "
@@ -58,8 +67,9 @@ int deferToRunningCopy(const std::filesystem::path& folder, std::string_view arg
                      folder.c_str(), handed.error.c_str());
         return 1;
     }
-    std::fprintf(out, "%s\n", handed.answer.c_str());
-    return answerMeansNothingAdded(handed.answer) ? 1 : 0;
+    const LaterStartAnswer answer = decodeLaterStartAnswer(handed.answer);
+    std::fprintf(out, "%s\n", answer.text.c_str());
+    return answer.status;
 }
 
 }  // namespace bw

@@ -2,9 +2,22 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace bw {
+
+// The running copy's answer to a later start: the status that start ends
+// with (0: done, 1: not done) and the text it shows.
+struct LaterStartAnswer {
+    int status = 1;
+    std::string text;
+};
+
+// On the channel: the status digit, a newline, then the text.
+std::string encodeLaterStartAnswer(const LaterStartAnswer& answer);
+// An answer that carries no status is a failure, its text shown as it came.
+LaterStartAnswer decodeLaterStartAnswer(std::string_view answer);
 
 // A start that finds another copy holding the program folder: hands its
 // bwdat:// link to that copy (or, for the window, asks it to come to the

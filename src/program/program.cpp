@@ -25,6 +25,7 @@
 #include "platform/instance_channel.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
+#include "program/later_start.h"
 #include "program/launching.h"
 #include "program/settings.h"
 #include "program/support_pages.h"
@@ -42,7 +43,10 @@ public:
         : host_(host), changed_(std::move(changed)) {}
 
     void letPendingEventsRun() override { host_.letPendingEventsRun(); }
-    void showMessage(const Message& message) override { host_.showMessage(message); }
+    void showMessage(const Message& message) override {
+        if (!addingLink)
+            host_.showMessage(message);
+    }
     void clearLog() override { host_.clearLog(); }
     void appendLog(std::string_view text) override { host_.appendLog(text); }
     void banListReset() override {
@@ -55,6 +59,11 @@ public:
         host_.waitWithProgress(caption, finished);
     }
     void exitNow(int status) override { host_.exitNow(status); }
+
+    // While a link's entries are added the editor's own boxes stay shut: the
+    // link's message names each refused entry and why, and a box here would
+    // keep the folder held, or a later start waiting for its answer, on the user.
+    bool addingLink = false;
 
 private:
     Host& host_;
@@ -86,6 +95,13 @@ struct Program::Parts {
         return fileInFolder(services.folder, name);
     }
 
+    // A link start is done with the folder's files once it has saved: later
+    // starts may claim the folder while its message is still on screen.
+    void releaseFolder() {
+        if (services.instanceChannel)
+            services.instanceChannel->release();
+    }
+
     Host& host;
     ProgramServices services;
     ProgramState state;
@@ -102,6 +118,8 @@ struct Program::Parts {
     ListKeeper lists;
     ListTable listTable;
     bool listsLoaded = false;
+    // Started with a link to add and end: the lists' cached copies are not read.
+    bool linkStart = false;
     bool ended = false;
     // Why the blocklist on disk was not loaded at the last start-up load; empty
     // when it was. Writing the table over such a file would replace entries the
@@ -163,7 +181,8 @@ std::vector<AddressSpan> Program::effectiveBannedRanges() const {
 void Program::loadLists(bool firstStart) {
     Parts& p = *parts_;
     p.listsLoaded = true;
-    std::string problem = p.lists.load(firstStart);
+    std::string problem = p.lists.load(
+        firstStart, p.linkStart ? ListKeeper::CachedCopies::Skip : ListKeeper::CachedCopies::Read);
     if (!problem.empty())
         p.host.appendLog("Lists: " + problem + ".\r\n");
     listsChanged();
@@ -176,8 +195,10 @@ void Program::reportListUpdates() {
 
 void Program::load(std::string_view commandLineArgument) {
     std::string payload = linkPayload(commandLineArgument);
+    parts_->linkStart = isLink(commandLineArgument);
     // A link with nothing in it must not start a guard in its place that never ends.
     if (payload.empty() && isLink(commandLineArgument)) {
+        parts_->releaseFolder();
         parts_->host.showMessage({"Refused: the link " + std::string(commandLineArgument) +
                                       " holds no entries. Nothing was added.",
                                   MessageIcon::Exclamation, MessageButtons::Ok,
@@ -191,7 +212,7 @@ void Program::load(std::string_view commandLineArgument) {
         registerLinkScheme(parts_->regWrite, parts_->services.executable);
     }
     // A start that only adds a link and ends guards nothing, so it attaches nothing.
-    if (payload.empty())
+    if (!parts_->linkStart)
         parts_->kernel.start(parts_->services.canCloseConnections);
     STARTUPLOAD(payload);
     if (parts_->ended)
@@ -300,6 +321,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
 Program::LinkAdds Program::addLinkEntries(std::string_view payload) {
     LinkAdds result;
     const std::vector<std::string> lines = linkLines(payload);
+    RunningMark quiet(parts_->editorHost.addingLink);
     result.refused = wideLinkRefusal(lines);
     if (!result.refused.empty())
         return result;
@@ -323,6 +345,7 @@ void Program::addLinkEntriesAndEnd(std::string_view payload) {
     WriteResult saved =
         added.empty() ? WriteResult{} : saveListWithUserEntries(added, formatStoredOnly(p.table));
     SAVESETTINGS();
+    p.releaseFolder();
     p.state.windowVisible = false;
     ++p.state.visibilityRequests;
     p.state.trayVisible = false;
@@ -380,50 +403,52 @@ void Program::serveLaterStarts() {
         return;
     RunningMark mark(p.servingLaterStarts);
     std::vector<Message> toShow;
-    p.services.instanceChannel->serve(
-        [&](std::string_view request) { return answerLaterStart(request, toShow); });
+    p.services.instanceChannel->serve([&](std::string_view request) {
+        return encodeLaterStartAnswer(answerLaterStart(request, toShow));
+    });
     // Shown once the later start has its answer, so it does not wait on the user.
     for (const Message& message : toShow) p.host.showMessage(message);
 }
 
-std::string Program::answerLaterStart(std::string_view request, std::vector<Message>& toShow) {
+LaterStartAnswer Program::answerLaterStart(std::string_view request, std::vector<Message>& toShow) {
     Parts& p = *parts_;
     if (request == kShowWindowRequest) {
         p.state.windowVisible = true;
         ++p.state.visibilityRequests;
         p.host.stateChanged();
-        return "Bastionwatch is already running; its window was brought to the front.";
+        return {0, "Bastionwatch is already running; its window was brought to the front."};
     }
     const std::string payload = linkPayload(request);
     if (payload.empty() ||
         request.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-        return "Refused: the running copy of Bastionwatch takes only a bwdat:// link with "
-               "entries.";
+        return {1,
+                "Refused: the running copy of Bastionwatch takes only a bwdat:// link with "
+                "entries."};
     }
     auto [added, notAdded, refused] = addLinkEntries(payload);
     afterTableChange();
-    std::string text;
-    MessageIcon icon = MessageIcon::Information;
+    // A link that added nothing failed, so the later start's script can tell.
+    LaterStartAnswer answer{1, {}};
+    MessageIcon icon = MessageIcon::Exclamation;
     if (!refused.empty()) {
-        text = refused;
-        icon = MessageIcon::Exclamation;
+        answer.text = refused;
     } else if (added.empty()) {
-        text = std::string(kNothingAddedText) + "\r\n\r\n" + notAdded;
-        icon = MessageIcon::Exclamation;
+        answer.text = std::string(kNothingAddedText) + "\r\n\r\n" + notAdded;
     } else if (WriteResult saved = saveListWithUserEntries(added, formatEverySlot(p.table));
                !saved) {
-        text = "Added range(s) to the running guard, but the blocklist " +
-               p.file(kBlocklistFileName).string() + " could not be saved: " + saved.error +
-               ". They are active until Bastionwatch ends.";
-        icon = MessageIcon::Exclamation;
+        // Guarded against until the guard ends: added, though not for good.
+        answer = {0, "Added range(s) to the running guard, but the blocklist " +
+                         p.file(kBlocklistFileName).string() + " could not be saved: " +
+                         saved.error + ". They are active until Bastionwatch ends."};
     } else {
-        text = "Added range(s) to blocklist. They are guarded against now. Saved in " +
-               p.file(kBlocklistFileName).string() + ".";
+        answer = {0, "Added range(s) to blocklist. They are guarded against now. Saved in " +
+                         p.file(kBlocklistFileName).string() + "."};
+        icon = MessageIcon::Information;
         if (!notAdded.empty())
-            text += "\r\n\r\nNot added:\r\n" + notAdded;
+            answer.text += "\r\n\r\nNot added:\r\n" + notAdded;
     }
-    toShow.push_back({text, icon, MessageButtons::Ok, "Bastionwatch Update"});
-    return text;
+    toShow.push_back({answer.text, icon, MessageButtons::Ok, "Bastionwatch Update"});
+    return answer;
 }
 
 void Program::afterTableChange() {

@@ -17,6 +17,7 @@
 #include "guard/list_table.h"
 #include "platform/atomic_file.h"
 #include "platform/program_folder.h"
+#include "program/later_start.h"
 
 namespace bw {
 
@@ -120,7 +121,7 @@ private:
     // Requests of later starts: a link whose entries join the live table, or
     // kShowWindowRequest. Anything else is refused.
     void serveLaterStarts();
-    std::string answerLaterStart(std::string_view request, std::vector<Message>& toShow);
+    LaterStartAnswer answerLaterStart(std::string_view request, std::vector<Message>& toShow);
     // Replaces the blocklist file, unless the last load could not read it.
     WriteResult rewriteBlocklist(std::string_view bytes);
     // A save killed halfway leaves its temporary file; the next start removes it.

@@ -10,11 +10,8 @@
 
 namespace bw {
 
-struct SettingsLoad {
-    bool ok = true;
-    std::string error;  // why the file could not be read, when !ok
-    explicit operator bool() const { return ok; }
-};
+// Reading the file succeeds or fails as writing it does: ok, or why not for the user.
+using SettingsLoad = WriteResult;
 
 // Reads the settings file and applies it to the state: the start-hidden flag
 // (line 1), the aggression (line 2) and the last update version (line 3). The

@@ -66,6 +66,25 @@ public:
     AddOutcome addOutcome = AddOutcome::Added;
 };
 
+// A shown window over FakeCommands, its add dialog opened with the window's button.
+struct WindowWithAddDialog {
+    explicit WindowWithAddDialog(bool trayAvailable = true, AddOutcome outcome = AddOutcome::Added)
+        : window(trayAvailable) {
+        program.addOutcome = outcome;
+        window.attach(program);
+        window.show();
+        form = openAddDialog();
+    }
+    AddRangeDialog* openAddDialog() {
+        child<QPushButton>(window, "Command1")->click();
+        return window.addDialog();
+    }
+
+    MainWindow window;
+    FakeCommands program;
+    AddRangeDialog* form = nullptr;
+};
+
 class MainWindowTest : public QObject {
     Q_OBJECT
 
@@ -660,12 +679,8 @@ void MainWindowTest::addDialogHasItsFieldsAndLayout() {
 }
 
 void MainWindowTest::addDialogIsOneInstanceAndAddsOnce() {
-    MainWindow window(true);
-    FakeCommands program;
-    window.attach(program);
-    window.show();
-    child<QPushButton>(window, "Command1")->click();
-    AddRangeDialog* form = window.addDialog();
+    WindowWithAddDialog opened;
+    auto& [window, program, form] = opened;
     child<QLineEdit>(*form, "Text1")->setText(QStringLiteral("Example Net"));
     child<QLineEdit>(*form, "Text3")->setText(QStringLiteral(" "));
     child<QPushButton>(window, "Command1")->click();
@@ -682,16 +697,12 @@ void MainWindowTest::addDialogIsOneInstanceAndAddsOnce() {
 }
 
 void MainWindowTest::addDialogClosedWithoutAddAddsNothing() {
-    MainWindow window(true);
-    FakeCommands program;
-    window.attach(program);
-    window.show();
-    child<QPushButton>(window, "Command1")->click();
-    child<QLineEdit>(*window.addDialog(), "Text2")->setText(QStringLiteral("9.9.9.9"));
-    window.addDialog()->close();
+    WindowWithAddDialog opened;
+    auto& [window, program, form] = opened;
+    child<QLineEdit>(*form, "Text2")->setText(QStringLiteral("9.9.9.9"));
+    form->close();
     QVERIFY(program.calls.isEmpty());
-    child<QPushButton>(window, "Command1")->click();
-    QCOMPARE(child<QLineEdit>(*window.addDialog(), "Text2")->text(), QStringLiteral("1.1.1.1"));
+    QCOMPARE(child<QLineEdit>(*opened.openAddDialog(), "Text2")->text(), QStringLiteral("1.1.1.1"));
 }
 
 void MainWindowTest::addDialogSaysWhyItRefusedAndStaysOpen() {
@@ -704,15 +715,11 @@ void MainWindowTest::addDialogSaysWhyItRefusedAndStaysOpen() {
         {AddOutcome::Duplicate, "1.1.1.1", "already listed"},
     };
     for (const auto& c : cases) {
-        MainWindow window(true);
-        FakeCommands program;
-        program.addOutcome = c.outcome;
-        window.attach(program);
-        window.show();
-        child<QPushButton>(window, "Command1")->click();
-        AddRangeDialog* form = window.addDialog();
+        WindowWithAddDialog opened(true, c.outcome);
+        auto& [window, program, form] = opened;
         child<QLineEdit>(*form, "Text2")->setText(QLatin1String(c.start));
-        answerTheNextQuestion(&window, QMessageBox::Yes);  // 1.1.1.1-2.2.2.2 is wide
+        // 1.1.1.1-2.2.2.2 is wide and asked about; "1.2.3" is no address and asks nothing.
+        answerTheNextQuestion(&window, QMessageBox::Yes);
         child<QPushButton>(*form, "Command1")->click();
         QCOMPARE(program.calls.size(), 1);
         QVERIFY(form->isVisible());
@@ -726,20 +733,15 @@ void MainWindowTest::addDialogSaysWhyItRefusedAndStaysOpen() {
 }
 
 void MainWindowTest::addDialogTakesEnterAndEscape() {
-    MainWindow window(true);
-    FakeCommands program;
-    window.attach(program);
-    window.show();
-    child<QPushButton>(window, "Command1")->click();
-    AddRangeDialog* form = window.addDialog();
+    WindowWithAddDialog opened;
+    auto& [window, program, form] = opened;
     answerTheNextQuestion(&window, QMessageBox::Yes);  // the example range is wide
     QTest::keyClick(child<QLineEdit>(*form, "Text3"), Qt::Key_Return);
     QCOMPARE(program.calls,
              QStringList{QStringLiteral("add [Evil Corporation] [1.1.1.1] [2.2.2.2]")});
     QVERIFY(!form->isVisible());
 
-    child<QPushButton>(window, "Command1")->click();
-    form = window.addDialog();
+    form = opened.openAddDialog();
     QVERIFY(form->isVisible());
     QTest::keyClick(child<QLineEdit>(*form, "Text1"), Qt::Key_Escape);
     QVERIFY(!form->isVisible());
@@ -749,12 +751,8 @@ void MainWindowTest::addDialogTakesEnterAndEscape() {
 // The dialog's own example, 1.1.1.1-2.2.2.2, bans 16843010 public addresses:
 // more than a /8, so it is added only when the user says yes.
 void MainWindowTest::addDialogAsksBeforeItAddsARangeWiderThanASlashEight() {
-    MainWindow window(true);
-    FakeCommands program;
-    window.attach(program);
-    window.show();
-    child<QPushButton>(window, "Command1")->click();
-    AddRangeDialog* form = window.addDialog();
+    WindowWithAddDialog opened;
+    auto& [window, program, form] = opened;
     QString asked;
     answerTheNextQuestion(&window, QMessageBox::No, &asked);
     child<QPushButton>(*form, "Command1")->click();
@@ -769,8 +767,7 @@ void MainWindowTest::addDialogAsksBeforeItAddsARangeWiderThanASlashEight() {
              QStringList{QStringLiteral("add [Evil Corporation] [1.1.1.1] [2.2.2.2]")});
 
     // A narrower range is added without a question.
-    child<QPushButton>(window, "Command1")->click();
-    child<QLineEdit>(*window.addDialog(), "Text3")->setText(QStringLiteral("1.255.255.255"));
+    child<QLineEdit>(*opened.openAddDialog(), "Text3")->setText(QStringLiteral("1.255.255.255"));
     asked.clear();
     answerTheNextQuestion(&window, QMessageBox::No, &asked);
     child<QPushButton>(*window.addDialog(), "Command1")->click();
@@ -779,20 +776,15 @@ void MainWindowTest::addDialogAsksBeforeItAddsARangeWiderThanASlashEight() {
 }
 
 void MainWindowTest::addDialogComesBackWithTheWindow() {
-    MainWindow window(false);  // no tray: minimising keeps the window in the task bar
-    FakeCommands program;
-    window.attach(program);
-    window.show();
-    child<QPushButton>(window, "Command1")->click();
-    AddRangeDialog* form = window.addDialog();
+    WindowWithAddDialog opened(false);  // no tray: minimising keeps the window in the task bar
+    auto& [window, program, form] = opened;
     child<QLineEdit>(*form, "Text1")->setText(QStringLiteral("kept"));
     form->hide();  // as a window manager hides it with its minimised owner
     window.showMinimized();
     window.showNormal();
     QTRY_VERIFY(form->isVisible());
     form->hide();
-    child<QPushButton>(window, "Command1")->click();  // pressed again: the same dialog
-    QCOMPARE(window.addDialog(), form);
+    QCOMPARE(opened.openAddDialog(), form);  // pressed again: the same dialog
     QVERIFY(form->isVisible());
     QCOMPARE(child<QLineEdit>(*form, "Text1")->text(), QStringLiteral("kept"));
 }

@@ -123,12 +123,21 @@ TEST_F(InstanceChannelTest, ALaterStartWaitsForALinkStartButNotForAGuard) {
     auto second = std::async(std::launch::async, [&] {
         return claimProgramFolder(program.path(), ClaimPurpose::OneLink);
     });
-    second.wait_for(std::chrono::milliseconds(300));  // it finds the folder held
-    linkStart.channel.reset();                        // the link start ends
+    // It finds the folder held and waits, rather than handing its link to a copy that takes none.
+    ASSERT_EQ(second.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    linkStart.channel.reset();  // the link start ends
     InstanceClaim later = second.get();
     EXPECT_TRUE(later.channel) << later.error;
     EXPECT_FALSE(later.otherCopyRuns);
     later.channel.reset();
+
+    // A link start that gives the folder up before it ends lets the next start through.
+    InstanceClaim released = claimProgramFolder(program.path(), ClaimPurpose::OneLink);
+    ASSERT_TRUE(released.channel) << released.error;
+    released.channel->release();
+    InstanceClaim next = claimProgramFolder(program.path(), ClaimPurpose::OneLink);
+    EXPECT_TRUE(next.channel) << next.error;
+    next.channel.reset();
 
     InstanceClaim guard = claimProgramFolder(program.path());
     ASSERT_TRUE(guard.channel) << guard.error;

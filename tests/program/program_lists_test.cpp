@@ -93,5 +93,15 @@ TEST_F(ProgramListsTest, ANewInstallationAllowsItsPrivateNetworks) {
     EXPECT_TRUE(program.effectiveBannedRanges().empty());
 }
 
+// A link start adds its link and ends: it reads no list's copy, not even the
+// built-in allow list's, while it holds the folder.
+TEST_F(ProgramListsTest, ALinkStartReadsNoCachedCopy) {
+    std::filesystem::remove(dir.file("lists.json"));
+    program.load("bwdat://x@1.2.3.4");
+    ASSERT_EQ(host.exitStatus, 0);
+    EXPECT_EQ(program.listTable().pieceCount(), 0u);
+    EXPECT_TRUE(program.listTable().allowedSpans().empty());
+}
+
 }  // namespace
 }  // namespace bw

@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
 
 #include "blocklist/blocklist_writer.h"
+#include "platform/instance_channel.h"
 #include "support/program_fixture.h"
 
 namespace bw {
 namespace {
 
 using test::ProgramFixture;
+using test::RecordingHost;
 
 class StartupLoad : public ::testing::Test, public ProgramFixture {
 protected:
@@ -238,6 +241,40 @@ TEST_F(LinkStart, SaysAddedOnlyWhenAnEntryWasStoredAndOtherwiseWhyNot) {
     EXPECT_EQ(dir.read("BWUserEntries.p2p"), "a b:1.2.3.4\r\n");
 }
 
+// The link start's message stays on screen until the user closes it; by then
+// its link is saved, so a second link start (or the window opened meanwhile)
+// claims the folder instead of waiting on the box, and gives up the folder in turn.
+TEST_F(LinkStart, GivesUpTheFolderBeforeItsMessageIsShown) {
+    test::TempDir runtime;
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    struct Case {
+        const char* link;
+        const char* said;
+    } cases[] = {
+        {"bwdat://x@1.2.3.4", "Added range(s)"},
+        {"bwdat://x@127.0.0.1", "Nothing was added"},
+        {"bwdat://", "Refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        InstanceClaim claim = claimProgramFolder(dir.path(), ClaimPurpose::OneLink);
+        ASSERT_TRUE(claim.channel) << claim.error;
+        ProgramServices linked = services();
+        linked.instanceChannel = claim.channel.get();
+        RecordingHost linkHost;
+        bool secondGotThrough = false;
+        linkHost.onMessage = [&](const Message&) {
+            InstanceClaim second = claimProgramFolder(dir.path(), ClaimPurpose::OneLink);
+            secondGotThrough = second.channel != nullptr;
+        };
+        Program(linkHost, linked).load(c.link);
+        ASSERT_EQ(linkHost.messages.size(), 1u);
+        EXPECT_NE(linkHost.messages[0].text.find(c.said), std::string::npos);
+        EXPECT_TRUE(secondGotThrough) << "the second start was kept waiting on the message";
+    }
+    ::unsetenv("XDG_RUNTIME_DIR");
+}
+
 // The prefix alone names nothing: it is refused instead of starting a guard that never ends.
 TEST_F(LinkStart, AnEmptyLinkIsRefusedAndStartsNoGuard) {
     dir.write("Moatlist.P2P", "old:10.0.0.1\r\n");
@@ -282,15 +319,17 @@ TEST_F(StartupLoad, LaterStartsHandTheirLinksToTheRunningCopy) {
     struct Case {
         const char* request;
         const char* answer;  // its beginning
+        int status;          // the later start's
         std::size_t entries;
     } cases[] = {
-        {"bwdat://x@1.2.3.4:1.2.3.9", "Added range(s) to blocklist.", 2},
-        {"BWDAT://x@1.2.3.4:1.2.3.9", "Nothing was added", 2},  // already listed
-        {"rm -rf /", "Refused", 2},
-        {"bwdat://", "Refused", 2},
+        {"bwdat://x@1.2.3.4:1.2.3.9", "Added range(s) to blocklist.", 0, 2},
+        {"BWDAT://x@1.2.3.4:1.2.3.9", "Nothing was added", 1, 2},  // already listed
+        {"bwdat://x@127.0.0.1", "Nothing was added", 1, 2},
+        {"rm -rf /", "Refused", 1, 2},
+        {"bwdat://", "Refused", 1, 2},
         {"bwdat://Half@0.1.0.1:126.255.255.255/Other@128.0.0.0:255.255.255.255",
-         "Refused: this link would ban 3702258688 public IPv4 addresses", 2},
-        {"show the window", "Bastionwatch is already running", 2},
+         "Refused: this link would ban 3702258688 public IPv4 addresses", 1, 2},
+        {"show the window", "Bastionwatch is already running", 0, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request);
@@ -299,7 +338,11 @@ TEST_F(StartupLoad, LaterStartsHandTheirLinksToTheRunningCopy) {
         laterStarts.waiting = {c.request};
         program.guardTimerFired();
         ASSERT_EQ(laterStarts.answers.size(), 1u);
-        EXPECT_EQ(laterStarts.answers[0].rfind(c.answer, 0), 0u) << laterStarts.answers[0];
+        const LaterStartAnswer answer = decodeLaterStartAnswer(laterStarts.answers[0]);
+        EXPECT_EQ(answer.text.rfind(c.answer, 0), 0u) << answer.text;
+        EXPECT_EQ(answer.status, c.status);
+        // One box at most, shown after the answer went: the later start never waits on the user.
+        EXPECT_LE(host.messages.size(), 1u);
         EXPECT_EQ(program.table().size(), c.entries);
     }
     // The entries work at once, were saved, and the user was told without a restart.
@@ -313,6 +356,7 @@ TEST_F(StartupLoad, LaterStartsHandTheirLinksToTheRunningCopy) {
     laterStarts.waiting = {"bwdat://y@1.2.3.20"};
     program.guardTimerFired();
     ASSERT_FALSE(laterStarts.answers.empty());
+    EXPECT_EQ(decodeLaterStartAnswer(laterStarts.answers.back()).status, 0);
     EXPECT_NE(laterStarts.answers.back().find("Saved in " + dir.file("Moatlist.P2P").string()),
               std::string::npos)
         << laterStarts.answers.back();

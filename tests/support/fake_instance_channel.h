@@ -15,9 +15,11 @@ public:
         now.swap(waiting);
         for (const std::string& request : now) answers.push_back(answer(request));
     }
+    void release() override { ++releases; }
 
     std::vector<std::string> waiting;
     std::vector<std::string> answers;
+    int releases = 0;
 };
 
 }  // namespace bw::test
