@@ -197,8 +197,8 @@ std::string_view wideEncoding(std::string_view text) {
 // What a range costs where the guard holds it: the range itself and an entry
 // text too long for the string's own buffer.
 std::size_t memoryOf(const ListRange& range) {
-    static const std::size_t inPlace = std::string().capacity();
-    return sizeof(ListRange) + (range.entry.size() > inPlace ? range.entry.size() + 1 : 0);
+    static const std::size_t kInPlace = std::string().capacity();
+    return sizeof(ListRange) + (range.entry.size() > kInPlace ? range.entry.size() + 1 : 0);
 }
 
 std::string memoryText(std::size_t bytes) {
