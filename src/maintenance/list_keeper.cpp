@@ -28,20 +28,24 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+std::uint32_t fnv1a(std::string_view text) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
 // A file name for the list: its name's safe characters and a hash of the whole
 // name, so two names never share a copy.
 std::string cacheFileName(const std::string& name) {
-    std::uint32_t hash = 2166136261u;
     std::string safe;
     for (char c : name) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
         bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                      c == '-' || c == '_' || c == '.';
         if (safe.size() < 40)
             safe += plain ? c : '_';
     }
     char tag[16];
-    std::snprintf(tag, sizeof tag, "-%08x", hash);
+    std::snprintf(tag, sizeof tag, "-%08x", fnv1a(name));
     return safe + tag + ".list";
 }
 
@@ -52,9 +56,7 @@ constexpr std::uint64_t kSubscriptionsSlot = 0;
 constexpr std::uint64_t kListSlots = std::uint64_t{1} << 30;
 
 std::uint64_t listSlot(std::string_view cacheName) {
-    std::uint32_t hash = 2166136261u;
-    for (char c : cacheName) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    return 1 + hash % kListSlots;
+    return 1 + fnv1a(cacheName) % kListSlots;
 }
 
 // The cached copy a file left in lists/ belongs to: ".<copy>.XXXXXX" of a save,
@@ -70,10 +72,7 @@ std::string copyOfLeftover(std::string_view name) {
 // Validators that cannot go back to the server as they are, or be stored, are
 // dropped: the next request is then simply unconditional.
 std::string storableValidator(const std::string& value) {
-    const bool plain = isUtf8(value) && std::none_of(value.begin(), value.end(), [](char c) {
-                           return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-                       });
-    return plain ? value : std::string();
+    return isPlainText(value) ? value : std::string();
 }
 
 bool isBuiltIn(const Subscription& list) {
