@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -133,7 +134,12 @@ struct ListKeeper::Entry {
     std::unique_ptr<Download> download;
     std::filesystem::path partial;  // where the download under way goes; empty for a local file
     SlotLock updating;              // held by this copy while it updates the list
-    bool skipped = false;           // the last update was left to another copy
+    // What loading the cached copy found. Shown over the recorded figures but
+    // never part of the list: a save would take it for a change made here and
+    // write it over a newer update of another copy's.
+    std::optional<std::size_t> copyRanges;
+    std::string copyProblem;
+    bool skipped = false;  // the last update was left to another copy
     // The new copy in the works, off the guard's thread, and what its download said.
     std::future<PreparedCopy> preparing{};
     DownloadResult downloaded{};
@@ -314,6 +320,8 @@ void ListKeeper::rememberPrivateNetworksChoice(const std::vector<Subscription>& 
 
 // A copy that no longer reads (damaged on disk) leaves the list empty and says so.
 void ListKeeper::loadCachedCopy(Entry& entry) {
+    entry.copyRanges.reset();
+    entry.copyProblem.clear();
     if (copies_ == CachedCopies::Skip)
         return;
     auto ranges = std::make_shared<ListRanges>();
@@ -329,21 +337,29 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
         Gunzipped text = listText(std::move(bytes.bytes), kMaxListBytes);
         ParsedList parsed = text.ok ? parseList(text.bytes) : ParsedList{};
         if (!text.ok) {
-            entry.list.lastError = "the cached copy does not read: " + text.error;
+            entry.copyProblem = "the cached copy does not read: " + text.error;
         } else if (!parsed.overLimit.empty()) {
-            entry.list.lastError = "the cached copy is not loaded: " + parsed.overLimit;
+            entry.copyProblem = "the cached copy is not loaded: " + parsed.overLimit;
         } else {
             ranges->ranges = std::move(parsed.ranges);
-            entry.list.ranges = ranges->ranges.size();
+            entry.copyRanges = ranges->ranges.size();
         }
     } else if (bytes.notRegular || bytes.tooLarge) {
-        entry.list.lastError = "the cached copy is not loaded: " + bytes.error;
+        entry.copyProblem = "the cached copy is not loaded: " + bytes.error;
     }
     entry.ranges = std::move(ranges);
 }
 
 const std::vector<Subscription>& ListKeeper::subscriptions() const {
-    view_ = current();
+    view_.clear();
+    for (const auto& entry : lists_) {
+        Subscription shown = entry->list;
+        if (entry->copyRanges)
+            shown.ranges = *entry->copyRanges;
+        if (!entry->copyProblem.empty())
+            shown.lastError = entry->copyProblem;
+        view_.push_back(std::move(shown));
+    }
     return view_;
 }
 
@@ -668,6 +684,7 @@ void ListKeeper::finishDownload(Entry& entry) {
     } else if (result.notModified) {
         entry.list.lastUpdate = now;
         entry.list.lastError.clear();
+        entry.copyProblem.clear();
         reports_.push_back("List " + entry.list.name + ": unchanged since the last update.");
     } else {
         entry.downloaded = std::move(result);
@@ -717,6 +734,8 @@ void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
     entry.list.ipv6Lines = parsed.ipv6Lines;
     entry.list.lastUpdate = now;
     entry.list.lastError.clear();
+    entry.copyRanges.reset();
+    entry.copyProblem.clear();
     entry.ranges = std::move(ranges);
     changed_ = true;
     reports_.push_back("List " + entry.list.name + ": " + std::to_string(entry.list.ranges) +
@@ -727,6 +746,7 @@ void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
 
 void ListKeeper::fail(Entry& entry, const std::string& why) {
     entry.list.lastError = why;
+    entry.copyProblem.clear();
     reports_.push_back("List " + entry.list.name + ": update failed (" + why + "); " +
                        ageOf(entry.list.lastUpdate) + ".");
 }

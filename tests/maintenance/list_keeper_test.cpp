@@ -648,3 +648,46 @@ TEST(ListKeeperValidatorTest, ValidatorsThatCannotBeStoredAreDropped) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+// What loading a cached copy found is no change of the guard's own: an update
+// another copy makes meanwhile is taken in, and the guard's next save keeps it.
+TEST_F(ListKeeperTest, AnUpdateByAnotherCopyIsTakenInWhenTheCachedCopyDidNotLoad) {
+    dir.write("mine.txt", "192.0.2.0/24\n");
+    Subscription local;
+    local.name = "mine";
+    local.source = dir.file("mine.txt").string();
+    ASSERT_EQ(keeper.add(local), "");
+    updateAll();
+    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists"))) {
+        if (file.path().filename().string().starts_with("mine-"))
+            std::filesystem::resize_file(file.path(), ListKeeper::kMaxListBytes + 1);
+    }
+    ListKeeper guard{*downloader, clock, dir.path()};
+    ASSERT_EQ(guard.load(false), "");
+    guard.tick();
+    ASSERT_FALSE(guard.table().findBlock(ip(192, 0, 2, 1)).has_value());
+
+    clock.time.hour += 1;
+    dir.write("mine.txt", "198.51.100.0/24\n");
+    ListKeeper timer{*downloader, clock, dir.path()};
+    ASSERT_EQ(timer.load(false, ListKeeper::CachedCopies::Skip), "");
+    timer.startUpdates(true);
+    finish(timer);
+    const std::int64_t updatedAt = unixSeconds(clock);
+
+    clock.time.second += ListKeeper::kLookEverySeconds;
+    EXPECT_TRUE(guard.tick());
+    EXPECT_TRUE(guard.table().findBlock(ip(198, 51, 100, 1)).has_value());
+    ASSERT_EQ(guard.setEnabled("Private networks", false), "");
+    SubscriptionsFile file = readSubscriptions(dir.file("lists.json"));
+    ASSERT_TRUE(file.ok) << file.error;
+    ASSERT_EQ(file.lists.back().name, "mine");
+    EXPECT_EQ(file.lists.back().lastUpdate, updatedAt);
+    EXPECT_EQ(file.lists.back().lastError, "");
+}
+
+}  // namespace
+}  // namespace bw
