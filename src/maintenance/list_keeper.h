@@ -11,6 +11,7 @@
 #include "maintenance/list_subscriptions.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/slot_lock.h"
 
 namespace bw {
 
@@ -100,6 +101,8 @@ private:
     void adopt(std::vector<Subscription> lists);
     std::vector<Subscription> current() const;
     void saveAfterUpdate(Entry& entry);
+    void saveUpdates();
+    static bool busy(const Entry& entry);
     void loadCachedCopy(Entry& entry);
     bool due(const Subscription& list, std::int64_t now) const;
     void startUpdate(Entry& entry);
@@ -110,6 +113,7 @@ private:
     void takeCopy(Entry& entry, ParsedList parsed, std::int64_t now);
     void fail(Entry& entry, const std::string& why);
     std::string save();
+    std::string save(SlotLock::Wait wait, bool& busy);
     void pickUpOutsideChanges();
 
     Downloader& downloader_;
@@ -124,6 +128,8 @@ private:
     // are measured against when it saves.
     std::vector<Subscription> known_;
     std::string saveProblem_;
+    // Lists whose update's state waits for a save the file's lock held up.
+    std::vector<std::string> unsaved_;
     CachedCopies copies_ = CachedCopies::Read;
     bool changed_ = false;
     bool damaged_ = false;
