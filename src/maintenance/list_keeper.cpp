@@ -717,8 +717,14 @@ std::vector<std::string> ListKeeper::takeReports() {
     return std::exchange(reports_, {});
 }
 
-std::string ListKeeper::takeSaveProblem() {
-    return std::exchange(saveProblem_, {});
+std::vector<std::string> ListKeeper::takeSaveProblems() {
+    std::vector<std::string> problems;
+    for (auto& [problem, report] : std::exchange(saveProblems_, {})) {
+        problems.push_back(std::move(problem));
+        if (auto at = std::find(reports_.begin(), reports_.end(), report); at != reports_.end())
+            reports_.erase(at);
+    }
+    return problems;
 }
 
 bool ListKeeper::skipped(const std::string& name) const {
@@ -745,8 +751,10 @@ void ListKeeper::saveUpdates() {
     if (busy || problem.empty())
         return;
     for (const std::string& name : std::exchange(unsaved_, {})) {
-        saveProblem_ = "the state of the list " + name + " could not be saved: " + problem;
-        reports_.push_back("List " + name + ": its state could not be saved (" + problem + ").");
+        std::string report = "List " + name + ": its state could not be saved (" + problem + ").";
+        reports_.push_back(report);
+        saveProblems_.push_back(
+            {"the state of the list " + name + " could not be saved: " + problem, report});
     }
     for (const auto& entry : lists_) {
         if (!entry->download && !entry->preparing.valid())

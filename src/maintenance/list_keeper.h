@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "guard/list_table.h"
@@ -82,9 +83,10 @@ public:
     bool tick();
     // One line per finished update since the last call, for the log.
     std::vector<std::string> takeReports();
-    // Why what an update left could not be saved since the last call; empty
-    // when every save went well.
-    std::string takeSaveProblem();
+    // Why what updates left could not be saved since the last call; none when
+    // every save went well. A caller that takes them reports them itself:
+    // they leave the reports not yet taken.
+    std::vector<std::string> takeSaveProblems();
 
 private:
     struct Entry;
@@ -127,7 +129,8 @@ private:
     // The lists as this copy last read or wrote the file: what its own changes
     // are measured against when it saves.
     std::vector<Subscription> known_;
-    std::string saveProblem_;
+    // Each with the report line that says it too.
+    std::vector<std::pair<std::string, std::string>> saveProblems_;
     // Lists whose update's state waits for a save the file's lock held up.
     std::vector<std::string> unsaved_;
     CachedCopies copies_ = CachedCopies::Read;
