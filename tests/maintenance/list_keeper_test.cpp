@@ -17,12 +17,12 @@
 #include <sstream>
 #include <thread>
 
+#include "maintenance/keeper_updating_one_list.h"
 #include "platform/slot_lock.h"
 #include "support/fake_clock.h"
 #include "support/gzip_bytes.h"
 #include "support/held_downloader.h"
 #include "support/http_test_server.h"
-#include "support/keeper_updating_one_list.h"
 #include "support/stuck_on_fifo.h"
 #include "support/temp_dir.h"
 
