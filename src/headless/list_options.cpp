@@ -60,6 +60,8 @@ int updateEveryList(ListKeeper& keeper, std::ostream& out, std::ostream& err,
         pause();
         keeper.poll();
     }
+    // A failed save is an error: said once, on standard error.
+    const std::vector<std::string> unsaved = keeper.takeSaveProblems();
     for (const std::string& report : keeper.takeReports()) out << report << "\n";
     int status = 0;
     for (const Subscription& list : keeper.subscriptions()) {
@@ -69,8 +71,7 @@ int updateEveryList(ListKeeper& keeper, std::ostream& out, std::ostream& err,
         if (tried && !list.lastError.empty())
             status = failWith(err, "the list " + list.name + " was not updated: " + list.lastError);
     }
-    if (std::string unsaved = keeper.takeSaveProblem(); !unsaved.empty())
-        status = failWith(err, unsaved);
+    for (const std::string& problem : unsaved) status = failWith(err, problem);
     return status;
 }
 

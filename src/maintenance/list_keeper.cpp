@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -28,20 +29,24 @@ std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+std::uint32_t fnv1a(std::string_view text) {
+    std::uint32_t hash = 2166136261u;
+    for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
 // A file name for the list: its name's safe characters and a hash of the whole
 // name, so two names never share a copy.
 std::string cacheFileName(const std::string& name) {
-    std::uint32_t hash = 2166136261u;
     std::string safe;
     for (char c : name) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
         bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                      c == '-' || c == '_' || c == '.';
         if (safe.size() < 40)
             safe += plain ? c : '_';
     }
     char tag[16];
-    std::snprintf(tag, sizeof tag, "-%08x", hash);
+    std::snprintf(tag, sizeof tag, "-%08x", fnv1a(name));
     return safe + tag + ".list";
 }
 
@@ -51,29 +56,62 @@ std::string cacheFileName(const std::string& name) {
 constexpr std::uint64_t kSubscriptionsSlot = 0;
 constexpr std::uint64_t kListSlots = std::uint64_t{1} << 30;
 
+// Written under the subscriptions file's slot, by saves alone.
+constexpr std::string_view kPrivateNetworksOffName = "private-networks.off";
+
 std::uint64_t listSlot(std::string_view cacheName) {
-    std::uint32_t hash = 2166136261u;
-    for (char c : cacheName) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    return 1 + hash % kListSlots;
+    return 1 + fnv1a(cacheName) % kListSlots;
+}
+
+// Whether a name is one cacheFileName gives.
+bool isCacheFileName(std::string_view name) {
+    constexpr std::string_view kEnd = ".list";
+    constexpr std::size_t kTag = 9;  // "-" and eight hex digits
+    if (!name.ends_with(kEnd))
+        return false;
+    name.remove_suffix(kEnd.size());
+    if (name.size() <= kTag || name.size() > 40 + kTag || name[name.size() - kTag] != '-')
+        return false;
+    const std::string_view tag = name.substr(name.size() - kTag + 1);
+    const std::string_view safe = name.substr(0, name.size() - kTag);
+    return std::all_of(tag.begin(), tag.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }) &&
+           std::all_of(safe.begin(), safe.end(), [](char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.';
+           });
+}
+
+// Whether text ends in the ".XXXXXX" a unique or temporary file gets.
+bool endsInUniqueTag(std::string_view text) {
+    constexpr std::size_t kTag = 7;
+    if (text.size() <= kTag || text[text.size() - kTag] != '.')
+        return false;
+    const std::string_view tag = text.substr(text.size() - kTag + 1);
+    return std::all_of(tag.begin(), tag.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    });
 }
 
 // The cached copy a file left in lists/ belongs to: ".<copy>.XXXXXX" of a save,
-// "<copy>.XXXXXX.part" and "<copy>.part" of a download; empty for none.
+// "<copy>.XXXXXX.part" of a download and "<copy>.part" of an earlier version's
+// download; empty for any other file, which is the user's and stays.
 std::string copyOfLeftover(std::string_view name) {
-    const std::size_t end = name.rfind(".list");
-    if (end == std::string_view::npos || end == 0)
-        return {};
-    const std::size_t begin = name.front() == '.' ? 1 : 0;
-    return std::string(name.substr(begin, end + 5 - begin));
+    std::string_view copy;
+    if (name.starts_with('.') && endsInUniqueTag(name)) {
+        copy = name.substr(1, name.size() - 8);
+    } else if (name.ends_with(".part")) {
+        copy = name.substr(0, name.size() - 5);
+        if (!isCacheFileName(copy) && endsInUniqueTag(copy))
+            copy.remove_suffix(7);
+    }
+    return isCacheFileName(copy) ? std::string(copy) : std::string();
 }
 
 // Validators that cannot go back to the server as they are, or be stored, are
 // dropped: the next request is then simply unconditional.
 std::string storableValidator(const std::string& value) {
-    const bool plain = isUtf8(value) && std::none_of(value.begin(), value.end(), [](char c) {
-                           return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-                       });
-    return plain ? value : std::string();
+    return isPlainText(value) ? value : std::string();
 }
 
 bool isBuiltIn(const Subscription& list) {
@@ -134,7 +172,12 @@ struct ListKeeper::Entry {
     std::unique_ptr<Download> download;
     std::filesystem::path partial;  // where the download under way goes; empty for a local file
     SlotLock updating;              // held by this copy while it updates the list
-    bool skipped = false;           // the last update was left to another copy
+    // What loading the cached copy found. Shown over the recorded figures but
+    // never part of the list: a save would take it for a change made here and
+    // write it over a newer update of another copy's.
+    std::optional<std::size_t> copyRanges;
+    std::string copyProblem;
+    bool skipped = false;  // the last update was left to another copy
     // The new copy in the works, off the guard's thread, and what its download said.
     std::future<PreparedCopy> preparing{};
     DownloadResult downloaded{};
@@ -208,7 +251,7 @@ std::filesystem::path ListKeeper::lockPath() const {
 // The user's "off" for the built-in allow list, kept apart from the
 // subscriptions file so that it holds when that file is damaged or gone.
 std::filesystem::path ListKeeper::privateNetworksOffPath() const {
-    return folder_ / kListCacheFolderName / "private-networks.off";
+    return folder_ / kListCacheFolderName / kPrivateNetworksOffName;
 }
 
 std::filesystem::path ListKeeper::cachePath(const Subscription& list) const {
@@ -221,7 +264,20 @@ std::string ListKeeper::load(bool firstStart, CachedCopies copies) {
     known_.clear();
     damaged_ = false;
     removeLeftovers();
-    SubscriptionsFile file = readSubscriptions(subscriptionsPath());
+    SubscriptionsFile file;
+    {
+        // A choice about the built-in list made in the file by hand is kept
+        // too, but only under the file's slot: a save by another copy records
+        // its own choice, and must not be undone by what was read before it.
+        SlotLock::Result held =
+            SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, SlotLock::Wait::No);
+        file = readSubscriptions(subscriptionsPath());
+        const bool builtInThere =
+            std::any_of(file.lists.begin(), file.lists.end(),
+                        [](const Subscription& s) { return s.name == kPrivateNetworksName; });
+        if (held.lock && builtInThere)
+            rememberPrivateNetworksChoice(file.lists);
+    }
     if (!file.ok) {
         damaged_ = true;
         std::string why = file.error + "; the lists stay off until it is mended in a text editor";
@@ -238,8 +294,6 @@ std::string ListKeeper::load(bool firstStart, CachedCopies copies) {
         lists_.push_back(std::make_unique<Entry>(std::move(list)));
         loadCachedCopy(*lists_.back());
     }
-    if (find(std::string(kPrivateNetworksName)))
-        rememberPrivateNetworksChoice(known_);
     return keepPrivateNetworks(firstStart && file.absent);
 }
 
@@ -247,25 +301,23 @@ std::string ListKeeper::load(bool firstStart, CachedCopies copies) {
 // writing right now is under that copy's lock, and stays.
 void ListKeeper::removeLeftovers() {
     std::error_code ec;
+    // A save under way holds the slot; its temporary file is no leftover.
     if (SlotLock::Result held =
-            SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, SlotLock::Wait::UntilFree);
+            SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, SlotLock::Wait::No);
         held.lock) {
         removeStaleTemporaryFiles(folder_, kSubscriptionsFileName);
+        removeStaleTemporaryFiles(folder_ / kListCacheFolderName, kPrivateNetworksOffName);
     }
-    std::vector<std::filesystem::path> leftovers;
+    std::vector<std::pair<std::filesystem::path, std::string>> leftovers;
     for (const auto& item :
          std::filesystem::directory_iterator(folder_ / kListCacheFolderName, ec)) {
-        const std::string name = item.path().filename().string();
-        if ((name.starts_with(".") || name.ends_with(".part")) && item.is_regular_file(ec))
-            leftovers.push_back(item.path());
+        std::string copy = copyOfLeftover(item.path().filename().string());
+        if (!copy.empty() && item.is_regular_file(ec))
+            leftovers.emplace_back(item.path(), std::move(copy));
     }
-    for (const auto& leftover : leftovers) {
-        const std::string copy = copyOfLeftover(leftover.filename().string());
-        // One that names no list waits until nothing is being written at all.
-        SlotLock::Result held =
-            copy.empty() ? SlotLock::lock(lockPath(), 0, 1 + kListSlots, SlotLock::Wait::No)
-                         : SlotLock::lock(lockPath(), listSlot(copy), 1, SlotLock::Wait::No);
-        if (held.lock)
+    for (const auto& [leftover, copy] : leftovers) {
+        // A live update holds its list's slot while it writes.
+        if (SlotLock::lock(lockPath(), listSlot(copy), 1, SlotLock::Wait::No).lock)
             std::filesystem::remove(leftover, ec);
     }
 }
@@ -315,6 +367,8 @@ void ListKeeper::rememberPrivateNetworksChoice(const std::vector<Subscription>& 
 
 // A copy that no longer reads (damaged on disk) leaves the list empty and says so.
 void ListKeeper::loadCachedCopy(Entry& entry) {
+    entry.copyRanges.reset();
+    entry.copyProblem.clear();
     if (copies_ == CachedCopies::Skip)
         return;
     auto ranges = std::make_shared<ListRanges>();
@@ -330,21 +384,29 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
         Gunzipped text = listText(std::move(bytes.bytes), kMaxListBytes);
         ParsedList parsed = text.ok ? parseList(text.bytes) : ParsedList{};
         if (!text.ok) {
-            entry.list.lastError = "the cached copy does not read: " + text.error;
+            entry.copyProblem = "the cached copy does not read: " + text.error;
         } else if (!parsed.overLimit.empty()) {
-            entry.list.lastError = "the cached copy is not loaded: " + parsed.overLimit;
+            entry.copyProblem = "the cached copy is not loaded: " + parsed.overLimit;
         } else {
             ranges->ranges = std::move(parsed.ranges);
-            entry.list.ranges = ranges->ranges.size();
+            entry.copyRanges = ranges->ranges.size();
         }
     } else if (bytes.notRegular || bytes.tooLarge) {
-        entry.list.lastError = "the cached copy is not loaded: " + bytes.error;
+        entry.copyProblem = "the cached copy is not loaded: " + bytes.error;
     }
     entry.ranges = std::move(ranges);
 }
 
 const std::vector<Subscription>& ListKeeper::subscriptions() const {
-    view_ = current();
+    view_.clear();
+    for (const auto& entry : lists_) {
+        Subscription shown = entry->list;
+        if (entry->copyRanges)
+            shown.ranges = *entry->copyRanges;
+        if (!entry->copyProblem.empty())
+            shown.lastError = entry->copyProblem;
+        view_.push_back(std::move(shown));
+    }
     return view_;
 }
 
@@ -441,11 +503,18 @@ std::string ListKeeper::edit(const std::string& name, const Subscription& change
 // own changes applied, never an older state of it: another copy's edits made
 // meanwhile (the console's list commands while the guard downloads) stay.
 std::string ListKeeper::save() {
+    bool busy = false;
+    return save(SlotLock::Wait::UntilFree, busy);
+}
+
+std::string ListKeeper::save(SlotLock::Wait wait, bool& busy) {
     const std::filesystem::path path = subscriptionsPath();
     if (damaged_)
         return "the subscriptions file " + path.string() + " is damaged and is left as it is";
-    SlotLock::Result held =
-        SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, SlotLock::Wait::UntilFree);
+    SlotLock::Result held = SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, wait);
+    busy = held.busy;
+    if (busy)
+        return {};
     if (!held.lock)
         return "cannot save " + path.string() + ": " + held.error;
     SubscriptionsFile file = readSubscriptions(path);
@@ -459,6 +528,12 @@ std::string ListKeeper::save() {
     known_ = merged;
     rememberPrivateNetworksChoice(merged);
     adopt(std::move(merged));
+    // Every update's state is in the file now: their lists are free again.
+    unsaved_.clear();
+    for (const auto& entry : lists_) {
+        if (!entry->download && !entry->preparing.valid())
+            entry->updating = {};
+    }
     return {};
 }
 
@@ -527,13 +602,12 @@ void ListKeeper::startUpdates(bool everyList) {
     // By name: an update that saves may take in another copy's changes.
     std::vector<std::string> names;
     for (const auto& entry : lists_) {
-        if (!entry->download && !entry->preparing.valid() && !entry->list.source.empty() &&
-            (everyList || due(entry->list, now))) {
+        if (!busy(*entry) && !entry->list.source.empty() && (everyList || due(entry->list, now))) {
             names.push_back(entry->list.name);
         }
     }
     for (const std::string& name : names) {
-        if (Entry* entry = find(name); entry && !entry->download && !entry->preparing.valid())
+        if (Entry* entry = find(name); entry && !busy(*entry))
             startUpdate(*entry);
     }
 }
@@ -587,6 +661,8 @@ void ListKeeper::startUpdate(Entry& entry) {
 }
 
 bool ListKeeper::poll() {
+    if (!unsaved_.empty())
+        saveUpdates();
     // One at a time, looked up again each time: a finished update saves, and
     // saving may take in another copy's changes.
     for (;;) {
@@ -606,20 +682,23 @@ bool ListKeeper::poll() {
 }
 
 bool ListKeeper::updating() const {
-    return std::any_of(lists_.begin(), lists_.end(), [](const auto& entry) {
-        return entry->download != nullptr || entry->preparing.valid();
-    });
+    return !unsaved_.empty() || std::any_of(lists_.begin(), lists_.end(),
+                                            [](const auto& entry) { return busy(*entry); });
 }
 
 bool ListKeeper::updating(const std::string& name) const {
-    return std::any_of(lists_.begin(), lists_.end(), [&](const auto& entry) {
-        return entry->list.name == name && (entry->download != nullptr || entry->preparing.valid());
-    });
+    return std::any_of(lists_.begin(), lists_.end(),
+                       [&](const auto& entry) { return entry->list.name == name && busy(*entry); });
+}
+
+// Downloading, preparing its copy, or waiting for its state to be saved.
+bool ListKeeper::busy(const Entry& entry) {
+    return entry.download != nullptr || entry.preparing.valid() || entry.updating.held();
 }
 
 void ListKeeper::updateNow(const std::string& name) {
     Entry* entry = find(name);
-    if (entry && !entry->download && !entry->preparing.valid() && !entry->list.source.empty())
+    if (entry && !busy(*entry) && !entry->list.source.empty())
         startUpdate(*entry);
 }
 
@@ -638,8 +717,14 @@ std::vector<std::string> ListKeeper::takeReports() {
     return std::exchange(reports_, {});
 }
 
-std::string ListKeeper::takeSaveProblem() {
-    return std::exchange(saveProblem_, {});
+std::vector<std::string> ListKeeper::takeSaveProblems() {
+    std::vector<std::string> problems;
+    for (auto& [problem, report] : std::exchange(saveProblems_, {})) {
+        problems.push_back(std::move(problem));
+        if (auto at = std::find(reports_.begin(), reports_.end(), report); at != reports_.end())
+            reports_.erase(at);
+    }
+    return problems;
 }
 
 bool ListKeeper::skipped(const std::string& name) const {
@@ -651,29 +736,46 @@ bool ListKeeper::skipped(const std::string& name) const {
 // What an update left is saved; when that fails, the user hears of it. The
 // entry may be gone afterwards (removed by another copy meanwhile).
 void ListKeeper::saveAfterUpdate(Entry& entry) {
-    const std::string name = entry.list.name;
-    if (std::string problem = save(); !problem.empty()) {
-        saveProblem_ = "the state of the list " + name + " could not be saved: " + problem;
-        reports_.push_back("List " + name + ": its state could not be saved (" + problem + ").");
+    if (std::find(unsaved_.begin(), unsaved_.end(), entry.list.name) == unsaved_.end())
+        unsaved_.push_back(entry.list.name);
+    saveUpdates();
+}
+
+// Runs on the guard's thread, which never waits on a lock another process
+// holds (a list command stopped in the middle of its save, say): a save that
+// finds the file busy is tried again at the next poll. Each list keeps its
+// own slot until then, so no other copy updates it in between.
+void ListKeeper::saveUpdates() {
+    bool busy = false;
+    const std::string problem = save(SlotLock::Wait::No, busy);
+    if (busy || problem.empty())
+        return;
+    for (const std::string& name : std::exchange(unsaved_, {})) {
+        std::string report = "List " + name + ": its state could not be saved (" + problem + ").";
+        reports_.push_back(report);
+        saveProblems_.push_back(
+            {"the state of the list " + name + " could not be saved: " + problem, report});
+    }
+    for (const auto& entry : lists_) {
+        if (!entry->download && !entry->preparing.valid())
+            entry->updating = {};
     }
 }
 
 void ListKeeper::finishDownload(Entry& entry) {
     DownloadResult result = entry.download->result();
     entry.download.reset();
-    // Held until the state is saved, then let go.
-    SlotLock held = std::move(entry.updating);
+    // The list's slot stays held until its state is saved.
     const std::int64_t now = unixSeconds(clock_);
     if (!result.ok) {
         fail(entry, result.error);
     } else if (result.notModified) {
         entry.list.lastUpdate = now;
         entry.list.lastError.clear();
+        entry.copyProblem.clear();
         reports_.push_back("List " + entry.list.name + ": unchanged since the last update.");
     } else {
         entry.downloaded = std::move(result);
-        // The lock stays with the entry until the worker's copy is saved.
-        entry.updating = std::move(held);
         entry.preparing =
             std::async(std::launch::async, &ListKeeper::prepareCopy, entry.partial,
                        std::string("cannot read the download"), cachePath(entry.list));
@@ -687,8 +789,6 @@ void ListKeeper::finishDownload(Entry& entry) {
 
 void ListKeeper::finishCopy(Entry& entry) {
     PreparedCopy copy = entry.preparing.get();
-    // Held until the state is saved, then let go.
-    const SlotLock held = std::move(entry.updating);
     if (!copy.error.empty()) {
         fail(entry, copy.error);
     } else {
@@ -718,6 +818,8 @@ void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
     entry.list.ipv6Lines = parsed.ipv6Lines;
     entry.list.lastUpdate = now;
     entry.list.lastError.clear();
+    entry.copyRanges.reset();
+    entry.copyProblem.clear();
     entry.ranges = std::move(ranges);
     changed_ = true;
     reports_.push_back("List " + entry.list.name + ": " + std::to_string(entry.list.ranges) +
@@ -728,6 +830,7 @@ void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
 
 void ListKeeper::fail(Entry& entry, const std::string& why) {
     entry.list.lastError = why;
+    entry.copyProblem.clear();
     reports_.push_back("List " + entry.list.name + ": update failed (" + why + "); " +
                        ageOf(entry.list.lastUpdate) + ".");
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "guard/list_table.h"
@@ -11,6 +12,7 @@
 #include "maintenance/list_subscriptions.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/slot_lock.h"
 
 namespace bw {
 
@@ -81,9 +83,10 @@ public:
     bool tick();
     // One line per finished update since the last call, for the log.
     std::vector<std::string> takeReports();
-    // Why what an update left could not be saved since the last call; empty
-    // when every save went well.
-    std::string takeSaveProblem();
+    // Why what updates left could not be saved since the last call; none when
+    // every save went well. A caller that takes them reports them itself:
+    // they leave the reports not yet taken.
+    std::vector<std::string> takeSaveProblems();
 
 private:
     struct Entry;
@@ -100,6 +103,8 @@ private:
     void adopt(std::vector<Subscription> lists);
     std::vector<Subscription> current() const;
     void saveAfterUpdate(Entry& entry);
+    void saveUpdates();
+    static bool busy(const Entry& entry);
     void loadCachedCopy(Entry& entry);
     bool due(const Subscription& list, std::int64_t now) const;
     void startUpdate(Entry& entry);
@@ -110,6 +115,7 @@ private:
     void takeCopy(Entry& entry, ParsedList parsed, std::int64_t now);
     void fail(Entry& entry, const std::string& why);
     std::string save();
+    std::string save(SlotLock::Wait wait, bool& busy);
     void pickUpOutsideChanges();
 
     Downloader& downloader_;
@@ -123,7 +129,10 @@ private:
     // The lists as this copy last read or wrote the file: what its own changes
     // are measured against when it saves.
     std::vector<Subscription> known_;
-    std::string saveProblem_;
+    // Each with the report line that says it too.
+    std::vector<std::pair<std::string, std::string>> saveProblems_;
+    // Lists whose update's state waits for a save the file's lock held up.
+    std::vector<std::string> unsaved_;
     CachedCopies copies_ = CachedCopies::Read;
     bool changed_ = false;
     bool damaged_ = false;

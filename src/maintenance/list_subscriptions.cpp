@@ -74,7 +74,6 @@ public:
     [[noreturn]] void refuse(const std::string& key, const std::string& why) const {
         throw std::invalid_argument(where_ + ": \"" + key + "\" " + why);
     }
-    const std::string& where() const { return where_; }
 
 private:
     const json& item_;
@@ -84,13 +83,6 @@ private:
 // Ten thousand years of seconds: more than any clock will show.
 constexpr std::int64_t kLatestSeconds = 253402300799;  // 9999-12-31 23:59:59 UTC
 constexpr std::int64_t kMostCount = INT64_MAX;
-
-// Validators go back to the server in request headers: no control characters.
-bool headerSafe(std::string_view text) {
-    return isUtf8(text) && std::none_of(text.begin(), text.end(), [](char c) {
-               return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-           });
-}
 
 Subscription fromJson(const json& item, std::size_t index) {
     ItemReader read(item, index);
@@ -113,10 +105,11 @@ Subscription fromJson(const json& item, std::size_t index) {
     s.lastUpdate = read.whole("lastUpdate", 0, 0, kLatestSeconds);
     s.lastAttempt = read.whole("lastAttempt", 0, 0, kLatestSeconds);
     s.etag = read.text("etag", {});
-    if (!headerSafe(s.etag))
+    // Validators go back to the server in request headers.
+    if (!isPlainText(s.etag))
         read.refuse("etag", "holds control characters");
     s.lastModified = read.text("lastModified", {});
-    if (!headerSafe(s.lastModified))
+    if (!isPlainText(s.lastModified))
         read.refuse("lastModified", "holds control characters");
     s.lastError = read.text("lastError", {});
     s.ranges = static_cast<std::size_t>(read.whole("ranges", 0, 0, kMostCount));
@@ -338,6 +331,12 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
+bool isPlainText(std::string_view text) {
+    return isUtf8(text) && std::none_of(text.begin(), text.end(), [](char c) {
+               return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+           });
+}
+
 std::string nameProblem(std::string_view name) {
     if (name.empty())
         return "a list needs a name";
@@ -361,11 +360,8 @@ std::filesystem::path localSourcePath(std::string_view source) {
 }
 
 std::string sourceProblem(std::string_view source) {
-    if (!isUtf8(source) || std::any_of(source.begin(), source.end(), [](char c) {
-            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-        })) {
+    if (!isPlainText(source))
         return "a source must be UTF-8 text without control characters";
-    }
     if (isWebSource(source))
         return {};
     if ((source.starts_with("file://") || source.starts_with("/")) &&

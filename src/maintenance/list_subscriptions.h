@@ -75,6 +75,9 @@ Subscription privateNetworksList();
 std::string_view privateNetworksText();
 
 bool isUtf8(std::string_view text);
+// UTF-8 without control characters: safe to store, show, and send back in a
+// request header.
+bool isPlainText(std::string_view text);
 // Why a name or source cannot be used: empty when it can.
 std::string nameProblem(std::string_view name);
 std::string sourceProblem(std::string_view source);

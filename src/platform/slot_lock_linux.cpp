@@ -1,6 +1,7 @@
 #include "platform/slot_lock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,11 +32,17 @@ SlotLock& SlotLock::operator=(SlotLock&& other) noexcept {
 SlotLock::Result SlotLock::lock(const std::filesystem::path& file, std::uint64_t first,
                                 std::uint64_t count, Wait wait) {
     Result result;
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // The owner's alone: anyone who can open the file can hold a slot, and a
+    // reader holding one would stall every writer. One left readable by an
+    // earlier version is closed up too.
+    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         result.error = "cannot open the lock file " + file.string() + ": " + std::strerror(errno);
         return result;
     }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && (info.st_mode & 077) != 0 && info.st_uid == ::geteuid())
+        ::fchmod(fd, info.st_mode & 0700);
     struct flock span {};
     span.l_type = F_WRLCK;
     span.l_whence = SEEK_SET;

@@ -1,7 +1,9 @@
 #include "headless/list_options.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +18,9 @@
 #include <sstream>
 #include <thread>
 
+#include "maintenance/keeper_updating_one_list.h"
 #include "maintenance/list_keeper.h"
+#include "platform/slot_lock.h"
 #include "support/fake_clock.h"
 #include "support/held_downloader.h"
 #include "support/http_test_server.h"
@@ -152,11 +156,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Subscription webList(const std::string& name, const std::string& source) {
-    Subscription list;
-    list.name = name;
-    list.source = source;
-    return list;
+// Whole, in one write, as a /proc file needs it.
+bool writeProcFile(const char* path, const std::string& text) {
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    const bool written =
+        fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (fd >= 0)
+        ::close(fd);
+    return written;
 }
 
 // The list commands as a user runs them: a process of their own, its files in
@@ -179,19 +186,22 @@ protected:
             return pid;
         if (before)
             before();
-        ::setenv("BASTIONWATCH_HOME", home.path().c_str(), 1);
         std::freopen(out.c_str(), "w", stdout);
         std::freopen(err.c_str(), "w", stderr);
+        const int status = commandLine(args);
+        std::cout.flush();
+        std::cerr.flush();
+        std::fflush(nullptr);
+        ::_exit(status);
+    }
+    // The command line as the program runs it, in this process.
+    int commandLine(const std::vector<std::string>& args) {
+        ::setenv("BASTIONWATCH_HOME", home.path().c_str(), 1);
         std::vector<std::string> argv{"bastionwatch-headless"};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> pointers;
         for (std::string& a : argv) pointers.push_back(a.data());
-        std::optional<int> status =
-            runListOptions(static_cast<int>(pointers.size()), pointers.data());
-        std::cout.flush();
-        std::cerr.flush();
-        std::fflush(nullptr);
-        ::_exit(status.value_or(99));
+        return runListOptions(static_cast<int>(pointers.size()), pointers.data()).value_or(99);
     }
     Ran finish(pid_t pid, const std::string& tag) {
         int status = 0;
@@ -230,12 +240,10 @@ protected:
 // While the running guard downloads a list, another process switches it off
 // and adds a list: the guard's save after the download keeps both changes.
 TEST_F(ListProcessTest, AListCommandDuringAnUpdateIsNotUndoneByIt) {
-    test::HeldDownloader downloads;
-    ListKeeper guard{downloads, clock, home.path()};
-    ASSERT_EQ(guard.load(false), "");
-    ASSERT_EQ(guard.add(webList("X", "http://192.0.2.1/x.p2p")), "");
-    guard.startUpdates(true);
-    ASSERT_TRUE(guard.updating("X"));
+    test::KeeperUpdatingOneList updating(clock, home.path(), "X", "http://192.0.2.1/x.p2p");
+    ASSERT_TRUE(updating.started);
+    ListKeeper& guard = updating.keeper;
+    test::HeldDownloader& downloads = updating.downloads;
 
     sources.write("y.p2p", "Y:198.51.100.0-198.51.100.255\n");
     EXPECT_EQ(run({"--disable-list", "X"}).status, 0);
@@ -263,17 +271,10 @@ TEST_F(ListProcessTest, TwoProcessesAddingListsAtOnceLoseNone) {
     constexpr int kEach = 12;
     auto adder = [&](const std::string& who) {
         return start({"--lists"}, who, [&, who] {
-            for (int i = 0; i < kEach; ++i) {
-                if (i > 0) {
-                    std::vector<std::string> argv{"bastionwatch-headless", "--add-list",
-                                                  who + std::to_string(i),
-                                                  sources.file("l.p2p").string()};
-                    std::vector<char*> pointers;
-                    for (std::string& a : argv) pointers.push_back(a.data());
-                    ::setenv("BASTIONWATCH_HOME", home.path().c_str(), 1);
-                    if (runListOptions(static_cast<int>(pointers.size()), pointers.data()) != 0)
-                        ::_exit(3);
-                }
+            for (int i = 1; i < kEach; ++i) {
+                if (commandLine({"--add-list", who + std::to_string(i),
+                                 sources.file("l.p2p").string()}) != 0)
+                    ::_exit(3);
             }
         });
     };
@@ -286,15 +287,73 @@ TEST_F(ListProcessTest, TwoProcessesAddingListsAtOnceLoseNone) {
     EXPECT_EQ(file.lists.size(), 1u + 2 * (kEach - 1));
 }
 
+// Whether a process waits for a lock on the file, as the kernel lists it.
+bool someoneWaitsFor(const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        return false;
+    const std::string inode = ":" + std::to_string(info.st_ino);
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        bool waiting = false;
+        for (std::string field; fields >> field;) {
+            waiting = waiting || field == "->";
+            if (waiting && field.ends_with(inode))
+                return true;
+        }
+    }
+    return false;
+}
+
+// The same, deterministic: while this test holds the file, as a process in the
+// middle of a save does, an add waits for it, and then keeps what that
+// process wrote meanwhile.
+TEST_F(ListProcessTest, AnAddWaitsForTheFileAndKeepsWhatWasWrittenMeanwhile) {
+    sources.write("l.p2p", "L:198.51.100.1\n");
+    ASSERT_EQ(run({"--lists"}).status, 0);
+    const fs::path lockFile = home.file("lists.json.lock");
+    SlotLock::Result held = SlotLock::lock(lockFile, 0, 1, SlotLock::Wait::UntilFree);
+    ASSERT_TRUE(held.lock) << held.error;
+    // The child lets go of its copy of the test's lock, or it would wait for itself.
+    const pid_t adder = start({"--add-list", "theirs", sources.file("l.p2p").string()}, "adder",
+                              [&] { held.lock = {}; });
+    bool waits = false;
+    for (;;) {
+        if ((waits = someoneWaitsFor(lockFile)))
+            break;
+        siginfo_t ended{};
+        if (::waitid(P_PID, static_cast<id_t>(adder), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            ended.si_pid != 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(waits) << "the add did not wait for the file";
+
+    SubscriptionsFile file = readSubscriptions(home.file("lists.json"));
+    ASSERT_TRUE(file.ok) << file.error;
+    Subscription mine;
+    mine.name = "mine";
+    mine.source = sources.file("l.p2p").string();
+    file.lists.push_back(mine);
+    ASSERT_TRUE(saveSubscriptions(home.file("lists.json"), file.lists));
+    held.lock = {};
+    EXPECT_EQ(finish(adder, "adder").status, 0);
+
+    file = readSubscriptions(home.file("lists.json"));
+    ASSERT_TRUE(file.ok) << file.error;
+    std::vector<std::string> names;
+    for (const Subscription& list : file.lists) names.push_back(list.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Private networks", "mine", "theirs"}));
+}
+
 // Two updates of one list never run at once: a timer's --update-lists leaves
 // the list to the guard that is downloading it, which has a file of its own.
 TEST_F(ListProcessTest, TwoUpdatesOfOneListNeverRunAtOnce) {
-    test::HeldDownloader downloads;
-    ListKeeper guard{downloads, clock, home.path()};
-    ASSERT_EQ(guard.load(false), "");
-    ASSERT_EQ(guard.add(webList("X", "http://127.0.0.1:9/x.p2p")), "");
-    guard.startUpdates(true);
-    ASSERT_EQ(downloads.transfers.size(), 1u);
+    test::KeeperUpdatingOneList updating(clock, home.path(), "X", "http://127.0.0.1:9/x.p2p");
+    ASSERT_TRUE(updating.started);
+    ListKeeper& guard = updating.keeper;
+    test::HeldDownloader& downloads = updating.downloads;
     const std::string part = downloads.transfers[0]->request.target.filename().string();
     EXPECT_TRUE(part.ends_with(".part")) << part;
     EXPECT_FALSE(part.ends_with(".list.part")) << part;  // not one name for every download
@@ -379,18 +438,19 @@ TEST_F(ListProcessTest, MessagesNameTheFileAndSayWhatToDo) {
 TEST_F(ListProcessTest, AFullDiskIsReportedAfterAFailedUpdate) {
     sources.write("l.p2p", "L:198.51.100.0-198.51.100.255\n");
     Ran ran = run({"--update-lists"}, [&] {
-        // A small disk of its own, seen by this process alone.
-        if (::unshare(CLONE_NEWNS) != 0 ||
+        // A small disk of its own, seen by this process alone; a user namespace
+        // of its own lets an ordinary user mount it.
+        const std::string uid = std::to_string(::getuid());
+        const std::string gid = std::to_string(::getgid());
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 ||
+            !writeProcFile("/proc/self/uid_map", uid + " " + uid + " 1\n") ||
+            !writeProcFile("/proc/self/setgroups", "deny") ||
+            !writeProcFile("/proc/self/gid_map", gid + " " + gid + " 1\n") ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", home.path().c_str(), "tmpfs", 0, "size=256k") != 0) {
             ::_exit(77);
         }
-        ::setenv("BASTIONWATCH_HOME", home.path().c_str(), 1);
-        std::vector<std::string> argv{"bastionwatch-headless", "--add-list", "L",
-                                      sources.file("l.p2p").string()};
-        std::vector<char*> pointers;
-        for (std::string& a : argv) pointers.push_back(a.data());
-        if (runListOptions(static_cast<int>(pointers.size()), pointers.data()) != 0)
+        if (commandLine({"--add-list", "L", sources.file("l.p2p").string()}) != 0)
             ::_exit(3);
         std::ofstream filler(home.file("filler"), std::ios::binary);
         const std::string block(4096, 'x');
@@ -398,7 +458,7 @@ TEST_F(ListProcessTest, AFullDiskIsReportedAfterAFailedUpdate) {
         }
     });
     if (ran.status == 77)
-        GTEST_SKIP() << "no private mount namespace here (needs root)";
+        GTEST_SKIP() << "no private user and mount namespace here (user namespaces are off)";
     EXPECT_EQ(ran.status, 1);
     EXPECT_NE(ran.err.find("bastionwatch-headless: the state of the list L could not be saved: "
                            "cannot save " +
@@ -406,6 +466,7 @@ TEST_F(ListProcessTest, AFullDiskIsReportedAfterAFailedUpdate) {
               std::string::npos)
         << ran.err;
     EXPECT_NE(ran.err.find("No space left on device"), std::string::npos) << ran.err;
+    EXPECT_EQ(ran.out.find("could not be saved"), std::string::npos) << ran.out;  // said once
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "maintenance/keeper_updating_one_list.h"
+#include "platform/slot_lock.h"
 #include "support/fake_clock.h"
 #include "support/gzip_bytes.h"
 #include "support/held_downloader.h"
@@ -571,20 +573,15 @@ void awaitChild(int readEnd) {
 }
 
 // What killed saves and downloads left goes at the next start, but never a
-// file another live process is writing.
+// file another live process is writing, nor one of the user's own.
 TEST_F(ListKeeperTest, LeftoversOfKilledUpdatesGoAtTheNextStartButNotALiveOnes) {
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t other = ::fork();
     if (other == 0) {
-        test::HeldDownloader held;
-        ListKeeper updating{held, clock, dir.path()};
-        Subscription live;
-        live.name = "live";
-        live.source = "http://192.0.2.1/live.p2p";
-        const bool started = updating.load(false).empty() && updating.add(live).empty() &&
-                             (updating.startUpdates(true), updating.updating());
-        if (::write(ready[1], started ? "y" : "n", 1) != 1 || !started)
+        test::KeeperUpdatingOneList updating(clock, dir.path(), "live",
+                                             "http://192.0.2.1/live.p2p");
+        if (::write(ready[1], updating.started ? "y" : "n", 1) != 1 || !updating.started)
             ::_exit(1);
         for (;;) ::pause();
     }
@@ -597,22 +594,23 @@ TEST_F(ListKeeperTest, LeftoversOfKilledUpdatesGoAtTheNextStartButNotALiveOnes) 
     ASSERT_TRUE(livePart.string().ends_with(".part")) << livePart;
     const std::vector<std::string> leftovers = {
         ".lists.json.Ab12Cd", "lists/.gone-0badf00d.list.Qw12Er", "lists/gone-0badf00d.list.part",
-        "lists/gone-0badf00d.list.Zx98Yu.part"};
+        "lists/gone-0badf00d.list.Zx98Yu.part", "lists/.private-networks.off.Kj34Lm"};
     for (const std::string& name : leftovers) dir.write(name, "left over");
-    dir.write("lists/.stray", "belongs to no list");
+    const std::vector<std::string> usersOwn = {"lists/.stray", "lists/notes.part",
+                                               "lists/.notes.Ab12Cd"};
+    for (const std::string& name : usersOwn) dir.write(name, "belongs to no list");
 
     ListKeeper next{*downloader, clock, dir.path()};
     ASSERT_EQ(next.load(false), "");
     for (const std::string& name : leftovers) EXPECT_FALSE(fs::exists(dir.file(name))) << name;
     EXPECT_TRUE(fs::exists(livePart));
-    EXPECT_TRUE(fs::exists(dir.file("lists/.stray")));  // waits until no update runs at all
 
     ::kill(other, SIGKILL);
     ::waitpid(other, nullptr, 0);
     ListKeeper afterTheKill{*downloader, clock, dir.path()};
     ASSERT_EQ(afterTheKill.load(false), "");
     EXPECT_FALSE(fs::exists(livePart));
-    EXPECT_FALSE(fs::exists(dir.file("lists/.stray")));
+    for (const std::string& name : usersOwn) EXPECT_TRUE(fs::exists(dir.file(name))) << name;
     EXPECT_TRUE(fs::exists(dir.file("lists.json")));
 }
 
@@ -621,20 +619,14 @@ TEST_F(ListKeeperTest, LeftoversOfKilledUpdatesGoAtTheNextStartButNotALiveOnes) 
 TEST(ListKeeperValidatorTest, ValidatorsThatCannotBeStoredAreDropped) {
     test::TempDir dir;
     test::FakeClock clock;
-    test::HeldDownloader downloader;
-    ListKeeper keeper{downloader, clock, dir.path()};
-    ASSERT_EQ(keeper.load(false), "");
-    Subscription list;
-    list.name = "web";
-    list.source = "http://192.0.2.1/web.p2p";
-    ASSERT_EQ(keeper.add(list), "");
-    keeper.startUpdates(true);
-    ASSERT_EQ(downloader.transfers.size(), 1u);
+    test::KeeperUpdatingOneList guard(clock, dir.path(), "web", "http://192.0.2.1/web.p2p");
+    ASSERT_TRUE(guard.started);
+    ListKeeper& keeper = guard.keeper;
     DownloadResult result;
     result.ok = true;
     result.etag = "\"v\xff\"";
     result.lastModified = "Wed, 09 Dec 2026\r\nX-Evil: 1";
-    downloader.finish(0, kGoodList, result);
+    guard.downloads.finish(0, kGoodList, result);
     while (keeper.updating()) {
         EXPECT_NO_THROW(keeper.poll());
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -644,6 +636,100 @@ TEST(ListKeeperValidatorTest, ValidatorsThatCannotBeStoredAreDropped) {
     EXPECT_EQ(saved.lists.back().ranges, 2u);
     EXPECT_EQ(saved.lists.back().etag, "");
     EXPECT_EQ(saved.lists.back().lastModified, "");
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+// What loading a cached copy found is no change of the guard's own: an update
+// another copy makes meanwhile is taken in, and the guard's next save keeps it.
+TEST_F(ListKeeperTest, AnUpdateByAnotherCopyIsTakenInWhenTheCachedCopyDidNotLoad) {
+    dir.write("mine.txt", "192.0.2.0/24\n");
+    Subscription local;
+    local.name = "mine";
+    local.source = dir.file("mine.txt").string();
+    ASSERT_EQ(keeper.add(local), "");
+    updateAll();
+    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists"))) {
+        if (file.path().filename().string().starts_with("mine-"))
+            std::filesystem::resize_file(file.path(), ListKeeper::kMaxListBytes + 1);
+    }
+    ListKeeper guard{*downloader, clock, dir.path()};
+    ASSERT_EQ(guard.load(false), "");
+    guard.tick();
+    ASSERT_FALSE(guard.table().findBlock(ip(192, 0, 2, 1)).has_value());
+
+    clock.time.hour += 1;
+    dir.write("mine.txt", "198.51.100.0/24\n");
+    ListKeeper timer{*downloader, clock, dir.path()};
+    ASSERT_EQ(timer.load(false, ListKeeper::CachedCopies::Skip), "");
+    timer.startUpdates(true);
+    finish(timer);
+    const std::int64_t updatedAt = unixSeconds(clock);
+
+    clock.time.second += ListKeeper::kLookEverySeconds;
+    EXPECT_TRUE(guard.tick());
+    EXPECT_TRUE(guard.table().findBlock(ip(198, 51, 100, 1)).has_value());
+    ASSERT_EQ(guard.setEnabled("Private networks", false), "");
+    SubscriptionsFile file = readSubscriptions(dir.file("lists.json"));
+    ASSERT_TRUE(file.ok) << file.error;
+    ASSERT_EQ(file.lists.back().name, "mine");
+    EXPECT_EQ(file.lists.back().lastUpdate, updatedAt);
+    EXPECT_EQ(file.lists.back().lastError, "");
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+// The guard's thread never waits on the lock file: while another process
+// holds the subscriptions file (a list command stopped in its save, say), the
+// save after an update is put off, and made at a later poll.
+TEST(ListKeeperLockTest, AnUpdateIsSavedAtALaterPollWhileAnotherProcessHoldsTheFile) {
+    test::TempDir dir;
+    test::FakeClock clock;
+    test::KeeperUpdatingOneList guard(clock, dir.path(), "web", "http://192.0.2.1/web.p2p");
+    ASSERT_TRUE(guard.started);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        // It gives up in the end, so that a guard that waits fails this test
+        // instead of hanging it.
+        ::alarm(120);
+        SlotLock::Result held =
+            SlotLock::lock(dir.file("lists.json.lock"), 0, 1, SlotLock::Wait::UntilFree);
+        if (::write(ready[1], held.lock ? "y" : "n", 1) != 1 || !held.lock)
+            ::_exit(1);
+        for (;;) ::pause();
+    }
+    awaitChild(ready[0]);
+
+    guard.downloads.finish(0, kGoodList);
+    bool taken = false;  // the copy is prepared on a worker; a poll takes it in
+    while (!taken) {
+        guard.keeper.poll();
+        for (const std::string& report : guard.keeper.takeReports())
+            taken = taken || report.starts_with("List web: 2 ranges");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(guard.keeper.table().findBlock(ip(203, 0, 113, 1)).has_value());
+    EXPECT_TRUE(guard.keeper.updating("web"));  // its state waits for the file
+    EXPECT_EQ(readSubscriptions(dir.file("lists.json")).lists.back().ranges, 0u);
+
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    guard.keeper.poll();
+    EXPECT_FALSE(guard.keeper.updating());
+    SubscriptionsFile file = readSubscriptions(dir.file("lists.json"));
+    ASSERT_TRUE(file.ok) << file.error;
+    EXPECT_EQ(file.lists.back().ranges, 2u);
+    EXPECT_TRUE(guard.keeper.takeSaveProblems().empty());
 }
 
 }  // namespace
