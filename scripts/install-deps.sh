@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format clang-tidy
   clang llvm libbpf-dev bpftool
+  libclang-rt-14-dev
   iproute2 xdg-utils file libcap2-bin
   xvfb xauth
   desktop-file-utils appstream systemd dpkg-dev
