@@ -762,9 +762,18 @@ void ListKeeper::saveUpdates() {
     }
 }
 
+void ListKeeper::rememberServer(const std::string& address, std::string what) {
+    std::optional<std::uint32_t> ip = dottedAddress(address);
+    if (!ip || std::any_of(serverLifelines_.begin(), serverLifelines_.end(),
+                           [&](const Lifeline& l) { return l.address == *ip; }))
+        return;
+    serverLifelines_.push_back({*ip, std::move(what)});
+}
+
 void ListKeeper::finishDownload(Entry& entry) {
     DownloadResult result = entry.download->result();
     entry.download.reset();
+    rememberServer(result.serverAddress, "server of the list " + entry.list.name);
     // The list's slot stays held until its state is saved.
     const std::int64_t now = unixSeconds(clock_);
     if (!result.ok) {
