@@ -116,7 +116,7 @@ private:
     void finishDownload(Entry& entry);
     void rememberServer(const std::string& address, std::string what);
     static PreparedCopy prepareCopy(std::filesystem::path from, std::string cannotRead,
-                                    std::filesystem::path cache);
+                                    std::filesystem::path cache, bool mayBeWide);
     void finishCopy(Entry& entry);
     void takeCopy(Entry& entry, ParsedList parsed, std::int64_t now);
     void fail(Entry& entry, const std::string& why);
