@@ -35,25 +35,14 @@ std::optional<int> hoursFrom(const std::string& text) {
     return hours;
 }
 
-// The share the copy in force holds; a few addresses are not "0.0 %".
-std::string shareText(std::uint64_t addresses) {
-    const double percent =
-        100.0 * static_cast<double>(addresses) / static_cast<double>(kPublicUnicastAddresses);
-    if (addresses > 0 && percent < 0.1)
-        return "under 0.1 % of the public IPv4 space";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", percent);
-    return std::string(text) + " % of the public IPv4 space";
-}
-
 std::string listLine(const Subscription& list) {
-    std::string line = list.name + ": " + (list.mode == ListMode::Allow ? "allow" : "block") +
-                       ", " + (list.enabled ? "on" : "off") + (list.wide ? ", wide" : "") + ", " +
-                       std::to_string(list.ranges) + " ranges, " + shareText(list.publicAddresses) +
-                       ", " + std::to_string(list.failedLines + list.ipv6Lines) +
-                       " lines skipped (" + std::to_string(list.failedLines) + " not understood, " +
-                       std::to_string(list.ipv6Lines) + " IPv6), last update " +
-                       formatUtc(list.lastUpdate) + ", ";
+    std::string line =
+        list.name + ": " + (list.mode == ListMode::Allow ? "allow" : "block") + ", " +
+        (list.enabled ? "on" : "off") + (list.wide ? ", wide" : "") + ", " +
+        std::to_string(list.ranges) + " ranges, " + publicPercentText(list.publicAddresses) +
+        " of the public IPv4 space, " + std::to_string(list.failedLines + list.ipv6Lines) +
+        " lines skipped (" + std::to_string(list.failedLines) + " not understood, " +
+        std::to_string(list.ipv6Lines) + " IPv6), last update " + formatUtc(list.lastUpdate) + ", ";
     line += list.lastError.empty() ? "no error" : "last error: " + list.lastError;
     return line;
 }
