@@ -113,6 +113,27 @@ TEST_F(ProgramLifelinesTest, ANewLifelineIsTakenFromTheGuardsTimer) {
               (std::vector<AddressSpan>{{0xC6336400u, 0xC6336400u}, {0xC6336402u, 0xC63364FFu}}));
 }
 
+// A list's server stays reachable however wide the lists are, so that a
+// wrong list can be mended by its next update.
+TEST_F(ProgramLifelinesTest, TheServerAListCameFromIsALifeline) {
+    dir.write("Moatlist.P2P", "Own Net:198.51.100.0-198.51.100.255\r\n");
+    dir.write("lists.json", std::string("{\"lists\": [") + test::kPrivateNetworksOff +
+                                ", {\"name\": \"web\", \"source\": \"http://lists.example/x\"}]}");
+    downloader.serverAddress = "198.51.100.7";
+    program.load("");
+    while (program.lists().updating()) {
+        program.guardTimerFired();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    program.guardTimerFired();
+
+    EXPECT_EQ(program.lifelines(),
+              (std::vector<Lifeline>{{0xC0000235u, "DNS server"},
+                                     {0xC6336407u, "server of the list web"}}));
+    EXPECT_EQ(program.effectiveBannedRanges(),
+              (std::vector<AddressSpan>{{0xC6336400u, 0xC6336406u}, {0xC6336408u, 0xC63364FFu}}));
+}
+
 // A pipe as a list's source: the start neither waits on it nor skips the
 // first pass, and the own list is enforced from that pass on.
 TEST_F(ProgramListsTest, APipeAsASourceDoesNotHoldUpTheStart) {
