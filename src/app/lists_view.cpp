@@ -11,10 +11,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStringList>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "app/qt_text.h"
+#include "blocklist/public_space.h"
 #include "maintenance/list_keeper.h"
 
 namespace bw {
@@ -46,6 +48,9 @@ ListDialog::ListDialog(QWidget* parent, const Subscription& shown, bool editing)
     enabled_ = new QCheckBox(tr("On"), this);
     enabled_->setObjectName(QStringLiteral("listOn"));
     enabled_->setChecked(shown.enabled);
+    wide_ = new QCheckBox(tr("May ban more than half of the public IPv4 space"), this);
+    wide_->setObjectName(QStringLiteral("listWide"));
+    wide_->setChecked(shown.wide);
 
     auto* form = new QFormLayout;
     form->addRow(tr("Name"), name_);
@@ -53,6 +58,7 @@ ListDialog::ListDialog(QWidget* parent, const Subscription& shown, bool editing)
     form->addRow(tr("Mode"), mode_);
     form->addRow(tr("Update every"), hours_);
     form->addRow(QString(), enabled_);
+    form->addRow(QString(), wide_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -68,6 +74,7 @@ Subscription ListDialog::subscription() const {
     s.mode = mode_->currentIndex() == 1 ? ListMode::Allow : ListMode::Block;
     s.intervalHours = hours_->value();
     s.enabled = enabled_->isChecked();
+    s.wide = wide_->isChecked();
     return s;
 }
 
@@ -81,7 +88,7 @@ ListsView::ListsView(QWidget* parent) : QWidget(parent) {
     table_ = new QTableWidget(0, kColumns, this);
     table_->setObjectName(QStringLiteral("listsTable"));
     table_->setHorizontalHeaderLabels({tr("On"), tr("Name"), tr("Mode"), tr("Source"), tr("Ranges"),
-                                       tr("Last update"), tr("Status")});
+                                       tr("Public share"), tr("Last update"), tr("Status")});
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -108,11 +115,16 @@ ListsView::ListsView(QWidget* parent) : QWidget(parent) {
     problem_->setObjectName(QStringLiteral("listProblem"));
     problem_->setWordWrap(true);
 
+    lifelines_ = new QLabel(this);
+    lifelines_->setObjectName(QStringLiteral("listLifelines"));
+    lifelines_->setWordWrap(true);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(table_);
     layout->addLayout(buttons);
     layout->addWidget(problem_);
+    layout->addWidget(lifelines_);
 }
 
 void ListsView::attach(ListKeeper* keeper, std::function<void()> listsChanged) {
@@ -123,6 +135,15 @@ void ListsView::attach(ListKeeper* keeper, std::function<void()> listsChanged) {
 
 QString ListsView::problem() const {
     return problem_->text();
+}
+
+QString ListsView::lifelinesText() const {
+    return lifelines_->text();
+}
+
+void ListsView::showLifelines(std::function<std::vector<Lifeline>()> lifelines) {
+    lifelineSource_ = std::move(lifelines);
+    refresh();
 }
 
 namespace {
@@ -160,12 +181,25 @@ void ListsView::refresh() {
         if (list.failedLines + list.ipv6Lines > 0)
             ranges += tr(" (%1 lines skipped)").arg(list.failedLines + list.ipv6Lines);
         text(kRanges, ranges);
+        QString share = QString::fromStdString(publicPercentText(list.publicAddresses));
+        if (list.wide)
+            share += tr(" (wide)");
+        text(kShare, share);
         text(kLastUpdate, QString::fromStdString(formatUtc(list.lastUpdate)));
         text(kStatus, statusText(list, keeper_->updating(list.name)));
         if (list.name == selected)
             table_->selectRow(row);
     }
     filling_ = false;
+    QStringList lines;
+    if (lifelineSource_) {
+        for (const Lifeline& lifeline : lifelineSource_()) {
+            lines << tr("Never banned: %1 (%2)")
+                         .arg(QString::fromStdString(dottedText(lifeline.address)),
+                              textFromBytes(lifeline.what));
+        }
+    }
+    lifelines_->setText(lines.join(QLatin1Char('\n')));
 }
 
 void ListsView::followUpdates() {

@@ -5,8 +5,10 @@
 #include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "maintenance/list_subscriptions.h"
+#include "platform/lifelines.h"
 
 class QCheckBox;
 class QComboBox;
@@ -21,7 +23,8 @@ namespace bw {
 class ListKeeper;
 
 // Adds or edits one subscribed list: name, source (address or file), mode,
-// interval, on/off. When editing, the name stays.
+// interval, on/off, and whether it may ban more than half of the public IPv4
+// space. When editing, the name stays.
 class ListDialog : public QDialog {
     Q_OBJECT
 public:
@@ -36,6 +39,7 @@ private:
     QComboBox* mode_ = nullptr;
     QSpinBox* hours_ = nullptr;
     QCheckBox* enabled_ = nullptr;
+    QCheckBox* wide_ = nullptr;
 };
 
 // The "Lists" view: one row per subscribed list and the commands on them.
@@ -43,11 +47,14 @@ private:
 class ListsView : public QWidget {
     Q_OBJECT
 public:
-    enum Column { kOn, kName, kMode, kSource, kRanges, kLastUpdate, kStatus, kColumns };
+    enum Column { kOn, kName, kMode, kSource, kRanges, kShare, kLastUpdate, kStatus, kColumns };
 
     explicit ListsView(QWidget* parent);
     // listsChanged: the guard's table must follow the lists.
     void attach(ListKeeper* keeper, std::function<void()> listsChanged);
+
+    // Where the view finds the lifelines it lists under the table.
+    void showLifelines(std::function<std::vector<Lifeline>()> lifelines);
 
     void refresh();
     // From the guard's timer: follows updates under way, and their end.
@@ -60,6 +67,7 @@ public:
 
     QTableWidget* table() const { return table_; }
     QString problem() const;
+    QString lifelinesText() const;
 
 private:
     std::string selectedName() const;
@@ -71,6 +79,8 @@ private:
     std::function<void()> listsChanged_;
     QTableWidget* table_ = nullptr;
     QLabel* problem_ = nullptr;
+    QLabel* lifelines_ = nullptr;
+    std::function<std::vector<Lifeline>()> lifelineSource_;
     QPointer<ListDialog> dialog_;
     bool filling_ = false;
     bool wasUpdating_ = false;

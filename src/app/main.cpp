@@ -13,6 +13,7 @@
 #include "platform/instance_channel.h"
 #include "platform/kernel_guard.h"
 #include "platform/launcher.h"
+#include "platform/lifelines.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     auto registry = bw::makeDesktopRegistry();
     auto launcher = bw::makeDesktopLauncher();
     auto priority = bw::makeSystemPriority();
+    auto lifelines = bw::makeLinuxLifelineSource();
 
     bw::MainWindow window(QSystemTrayIcon::isSystemTrayAvailable());
     bw::ProgramServices services{*tcpTable,       *clock,    *downloader, *registry,
@@ -49,6 +51,7 @@ int main(int argc, char** argv) {
     services.instanceChannel = claim.channel.get();
     services.kernelGuard = kernelGuard.get();
     services.canCloseConnections = bw::canCloseConnections();
+    services.lifelineSource = lifelines.get();
     bw::Program program(window, services);
     bw::ProgramCommands commands(program);
     window.attach(commands);

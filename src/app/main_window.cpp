@@ -129,6 +129,8 @@ void MainWindow::attach(WindowCommands& commands) {
         if (commands_)
             commands_->listsChanged();
     });
+    listsView_->showLifelines(
+        [this] { return commands_ ? commands_->lifelines() : std::vector<Lifeline>{}; });
     stateChanged();
 }
 

@@ -49,6 +49,10 @@ void ProgramCommands::unload() {
 ListKeeper* ProgramCommands::lists() {
     return &program_.lists();
 }
+std::vector<Lifeline> ProgramCommands::lifelines() const {
+    return program_.lifelines();
+}
+
 void ProgramCommands::listsChanged() {
     program_.listsChanged();
 }

@@ -37,6 +37,8 @@ public:
     // the guard follow a change of them.
     virtual ListKeeper* lists() { return nullptr; }
     virtual void listsChanged() {}
+    // The addresses never banned, for the Lists view.
+    virtual std::vector<Lifeline> lifelines() const { return {}; }
 };
 
 // The real thing: every call goes to the Program.
@@ -61,6 +63,7 @@ public:
     void unload() override;
     ListKeeper* lists() override;
     void listsChanged() override;
+    std::vector<Lifeline> lifelines() const override;
 
 private:
     Program& program_;

@@ -62,4 +62,14 @@ std::string publicShareText(std::uint64_t addresses) {
            " % of the public IPv4 space)";
 }
 
+std::string publicPercentText(std::uint64_t addresses) {
+    const double percent =
+        100.0 * static_cast<double>(addresses) / static_cast<double>(kPublicUnicastAddresses);
+    if (addresses > 0 && percent < 0.1)
+        return "under 0.1 %";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %%", percent);
+    return text;
+}
+
 }  // namespace bw

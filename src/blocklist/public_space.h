@@ -19,5 +19,8 @@ std::uint64_t publicUnicastAddresses(std::vector<AddressSpan> spans);
 
 // "N public IPv4 addresses (P % of the public IPv4 space)", for messages.
 std::string publicShareText(std::uint64_t addresses);
+// "P %" of the public IPv4 space, for a list's figures; a few addresses are
+// "under 0.1 %", never "0.0 %".
+std::string publicPercentText(std::uint64_t addresses);
 
 }  // namespace bw

@@ -29,7 +29,7 @@ void GuardPass::examine(const TcpRow& row) {
     if (!value)
         return;
     const auto peer = static_cast<std::uint32_t>(*value);
-    if (lists_ && lists_->allows(peer))
+    if (lists_ && (lists_->allows(peer) || lists_->lifelineAt(peer)))
         return;
     table_.findMatches(*value, hits_);
     if (!hits_.empty()) {
@@ -41,6 +41,27 @@ void GuardPass::examine(const TcpRow& row) {
         return;
     if (std::optional<ListHit> hit = lists_->findBlock(peer))
         rejectFromList(row, address, *hit);
+}
+
+void GuardPass::reportSparedLifelines() {
+    if (!lists_)
+        return;
+    for (const Lifeline& lifeline : lists_->lifelines()) {
+        if (sparedSaid_.contains(lifeline.address) || lists_->allows(lifeline.address))
+            continue;
+        std::string name;
+        table_.findMatches(lifeline.address, hits_);
+        if (!hits_.empty()) {
+            name = table_.at(hits_.front()).name;
+        } else if (std::optional<ListHit> hit = lists_->findBlock(lifeline.address)) {
+            name = hit->entry + " [" + hit->listName + "]";
+        } else {
+            continue;
+        }
+        sparedSaid_.insert(lifeline.address);
+        host_.appendLog("Lifeline " + dottedText(lifeline.address) + " (" + lifeline.what +
+                        ") is never banned; the entry " + name + " would have.\r\n");
+    }
 }
 
 // Named by the entry and, in brackets, the list it came from.

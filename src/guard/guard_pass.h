@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <set>
 #include <vector>
 
 #include "base/host.h"
@@ -25,6 +27,10 @@ public:
     // of the table's. The lists must outlive the pass or be replaced first.
     void useLists(const ListTable* lists) { lists_ = lists; }
 
+    // Says in the log view, once per address while the program runs, which
+    // lifeline of the lists' table an entry or a list would have banned.
+    void reportSparedLifelines();
+
 private:
     void examine(const TcpRow& row);
     void reject(const TcpRow& row, const std::string& address, const std::vector<EntryRef>& hits);
@@ -43,6 +49,8 @@ private:
     std::vector<EntryRef> hits_;
     // Connections whose teardown the system refused and that were reported so.
     std::vector<TcpRow> refused_;
+    // Lifelines whose would-be ban was already said.
+    std::set<std::uint32_t> sparedSaid_;
 };
 
 }  // namespace bw

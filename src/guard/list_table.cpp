@@ -169,6 +169,27 @@ bool ListTable::allows(std::uint32_t address) const {
     return spanHolding(allowed_, address) != nullptr;
 }
 
+void ListTable::setLifelines(std::vector<Lifeline> lifelines) {
+    std::stable_sort(lifelines.begin(), lifelines.end(),
+                     [](const Lifeline& a, const Lifeline& b) { return a.address < b.address; });
+    auto same = [](const Lifeline& a, const Lifeline& b) { return a.address == b.address; };
+    lifelines.erase(std::unique(lifelines.begin(), lifelines.end(), same), lifelines.end());
+    lifelines_ = std::move(lifelines);
+}
+
+const Lifeline* ListTable::lifelineAt(std::uint32_t address) const {
+    auto at = std::lower_bound(
+        lifelines_.begin(), lifelines_.end(), address,
+        [](const Lifeline& l, std::uint32_t wanted) { return l.address < wanted; });
+    return at != lifelines_.end() && at->address == address ? &*at : nullptr;
+}
+
+std::vector<AddressSpan> ListTable::sparedSpans() const {
+    std::vector<AddressSpan> spared = allowed_;
+    for (const Lifeline& l : lifelines_) spared.push_back({l.address, l.address});
+    return mergeSpans(std::move(spared));
+}
+
 std::vector<AddressSpan> ListTable::bannedSpans() const {
     std::vector<AddressSpan> spans;
     spans.reserve(pieces_.size());
@@ -180,7 +201,7 @@ std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ow
                                               const ListTable& lists) {
     std::vector<AddressSpan> all = lists.bannedSpans();
     all.insert(all.end(), ownRanges.begin(), ownRanges.end());
-    return subtractSpans(mergeSpans(std::move(all)), lists.allowedSpans());
+    return subtractSpans(mergeSpans(std::move(all)), lists.sparedSpans());
 }
 
 }  // namespace bw

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "blocklist/kernel_table.h"
+#include "platform/lifelines.h"
 
 namespace bw {
 
@@ -58,6 +59,15 @@ public:
     const std::vector<AddressSpan>& allowedSpans() const { return allowed_; }
     std::size_t pieceCount() const { return pieces_.size(); }
 
+    // The machine's lifelines: never banned, whatever bans them. findBlock still
+    // names what would ban one, so that the guard can say so; the guard asks
+    // lifelineAt first. One address named twice keeps its first description.
+    void setLifelines(std::vector<Lifeline> lifelines);
+    const std::vector<Lifeline>& lifelines() const { return lifelines_; }
+    const Lifeline* lifelineAt(std::uint32_t address) const;
+    // The allowed addresses and the lifelines, merged: never in a kernel table.
+    std::vector<AddressSpan> sparedSpans() const;
+
 private:
     struct Origin {
         std::uint32_t list = 0;
@@ -76,10 +86,11 @@ private:
     std::vector<std::shared_ptr<const ListRanges>> lists_;
     std::vector<Piece> pieces_;
     std::vector<AddressSpan> allowed_;
+    std::vector<Lifeline> lifelines_;  // sorted by address, one each
 };
 
 // The banned addresses of the own list's ranges (kernelIntervals) together with the lists, minus
-// every allowed address: the union a kernel table is built from.
+// every allowed address and every lifeline: the union a kernel table is built from.
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
                                               const ListTable& lists);
 

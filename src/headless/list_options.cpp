@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <thread>
 
 #include "base/product.h"
+#include "blocklist/public_space.h"
+#include "guard/list_table.h"
 #include "maintenance/list_keeper.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/folder_file.h"
+#include "platform/lifelines.h"
 #include "platform/program_folder.h"
 
 namespace bw {
@@ -32,12 +36,13 @@ std::optional<int> hoursFrom(const std::string& text) {
 }
 
 std::string listLine(const Subscription& list) {
-    std::string line = list.name + ": " + (list.mode == ListMode::Allow ? "allow" : "block") +
-                       ", " + (list.enabled ? "on" : "off") + ", " + std::to_string(list.ranges) +
-                       " ranges, " + std::to_string(list.failedLines + list.ipv6Lines) +
-                       " lines skipped (" + std::to_string(list.failedLines) + " not understood, " +
-                       std::to_string(list.ipv6Lines) + " IPv6), last update " +
-                       formatUtc(list.lastUpdate) + ", ";
+    std::string line =
+        list.name + ": " + (list.mode == ListMode::Allow ? "allow" : "block") + ", " +
+        (list.enabled ? "on" : "off") + (list.wide ? ", wide" : "") + ", " +
+        std::to_string(list.ranges) + " ranges, " + publicPercentText(list.publicAddresses) +
+        " of the public IPv4 space, " + std::to_string(list.failedLines + list.ipv6Lines) +
+        " lines skipped (" + std::to_string(list.failedLines) + " not understood, " +
+        std::to_string(list.ipv6Lines) + " IPv6), last update " + formatUtc(list.lastUpdate) + ", ";
     line += list.lastError.empty() ? "no error" : "last error: " + list.lastError;
     return line;
 }
@@ -91,6 +96,8 @@ ListOptions parseListOptions(const std::vector<std::string>& args) {
         const std::string& arg = args[i];
         if (arg == "--allow") {
             command.allow = true;
+        } else if (arg == "--wide") {
+            command.wide = true;
         } else if (arg == "--every") {
             if (i + 1 >= args.size())
                 return ListUsageError{"--every needs a number of hours"};
@@ -127,6 +134,8 @@ ListOptions parseListOptions(const std::vector<std::string>& args) {
             shape.kind != ListCommand::Kind::Add) {
             return ListUsageError{"--allow and --every go with --add-list"};
         }
+        if (command.wide && shape.kind != ListCommand::Kind::Add)
+            return ListUsageError{"--wide goes with --add-list"};
         command.kind = shape.kind;
         if (!operands.empty())
             command.name = operands[0];
@@ -141,6 +150,7 @@ const char* listOptionsHelp() {
     return "  --add-list NAME SOURCE  subscribe to a list (an http/https address or a file)\n"
            "      --allow             ...as an allow list: its addresses are never refused\n"
            "      --every HOURS       ...updated every HOURS hours (default 24)\n"
+           "      --wide              ...which may ban more than half of the public IPv4 space\n"
            "  --remove-list NAME      remove a list and its cached copy\n"
            "  --enable-list NAME      switch a list on\n"
            "  --disable-list NAME     switch a list off\n"
@@ -148,8 +158,13 @@ const char* listOptionsHelp() {
            "  --update-lists          update every list now; fails if any update failed\n";
 }
 
+std::string lifelineLine(const Lifeline& lifeline) {
+    return "lifeline " + dottedText(lifeline.address) + ": " + lifeline.what + ", never banned";
+}
+
 int runListCommand(const ListCommand& command, ListKeeper& keeper, std::ostream& out,
-                   std::ostream& err, const std::function<void()>& pause) {
+                   std::ostream& err, const std::function<void()>& pause,
+                   const std::vector<Lifeline>& lifelines) {
     std::string problem;
     switch (command.kind) {
         case ListCommand::Kind::Add: {
@@ -158,6 +173,7 @@ int runListCommand(const ListCommand& command, ListKeeper& keeper, std::ostream&
             list.source = command.source;
             list.mode = command.allow ? ListMode::Allow : ListMode::Block;
             list.intervalHours = command.everyHours;
+            list.wide = command.wide;
             problem = keeper.add(list);
             std::error_code ec;
             if (problem.empty() && !isWebSource(list.source) &&
@@ -179,6 +195,7 @@ int runListCommand(const ListCommand& command, ListKeeper& keeper, std::ostream&
             break;
         case ListCommand::Kind::Show:
             for (const Subscription& list : keeper.subscriptions()) out << listLine(list) << "\n";
+            for (const Lifeline& lifeline : lifelines) out << lifelineLine(lifeline) << "\n";
             break;
         case ListCommand::Kind::Update:
             return updateEveryList(keeper, out, err, pause);
@@ -205,8 +222,12 @@ std::optional<int> runListOptions(int argc, char** argv) {
     if (std::string problem = keeper.load(firstStart, ListKeeper::CachedCopies::Skip);
         !problem.empty())
         return failWith(std::cerr, problem);
-    return runListCommand(std::get<ListCommand>(options), keeper, std::cout, std::cerr,
-                          [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+    // The servers a running guard reached live in its memory only; the machine's own are here.
+    ListTable lifelines;
+    lifelines.setLifelines(makeLinuxLifelineSource()->read());
+    return runListCommand(
+        std::get<ListCommand>(options), keeper, std::cout, std::cerr,
+        [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }, lifelines.lifelines());
 }
 
 }  // namespace bw

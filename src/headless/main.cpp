@@ -13,6 +13,7 @@
 #include "platform/instance_channel.h"
 #include "platform/kernel_guard.h"
 #include "platform/launcher.h"
+#include "platform/lifelines.h"
 #include "platform/priority.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     auto registry = makeDesktopRegistry();
     auto launcher = makeDesktopLauncher();
     auto priority = makeSystemPriority();
+    auto lifelines = makeLinuxLifelineSource();
 
     ConsoleHost host(stdout, stderr);
     Program program(host, ProgramServices{
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
                               .kernelGuard = kernelGuard.get(),
                               .canCloseConnections = canCloseConnections(),
                               .instanceChannel = claim.channel.get(),
+                              .lifelineSource = lifelines.get(),
                           });
     host.attach(program);
     program.load(options.link);

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "blocklist/public_space.h"
 #include "maintenance/gzip_data.h"
 #include "maintenance/list_format.h"
 #include "platform/atomic_file.h"
@@ -164,7 +165,17 @@ std::string formatUtc(std::int64_t seconds) {
 struct ListKeeper::PreparedCopy {
     std::string error;  // why it was not taken; empty when it was
     ParsedList parsed;
+    std::uint64_t publicAddresses = 0;  // of the public unicast space, each once
 };
+
+namespace {
+
+// An allow list bans nothing, so its width never matters.
+bool mayBeWide(const Subscription& list) {
+    return list.wide || list.mode == ListMode::Allow;
+}
+
+}  // namespace
 
 struct ListKeeper::Entry {
     Subscription list;
@@ -211,7 +222,7 @@ FileBytes readListFile(const std::filesystem::path& file) {
 // Runs on a worker: the guard's thread never waits on a source, nor on the
 // reading of a large list.
 ListKeeper::PreparedCopy ListKeeper::prepareCopy(std::filesystem::path from, std::string cannotRead,
-                                                 std::filesystem::path cache) {
+                                                 std::filesystem::path cache, bool mayBeWide) {
     FileBytes bytes = readListFile(from);
     if (!bytes.ok)
         return {cannotRead + ": " + bytes.error, {}};
@@ -227,10 +238,21 @@ ListKeeper::PreparedCopy ListKeeper::prepareCopy(std::filesystem::path from, std
     unpacked = {};
     if (std::string refusal = listRefusal(parsed); !refusal.empty())
         return {"refused: " + refusal, {}};
+    std::vector<AddressSpan> spans;
+    spans.reserve(parsed.ranges.size());
+    for (const ListRange& r : parsed.ranges) spans.push_back({r.first, r.last});
+    const std::uint64_t publicAddresses = publicUnicastAddresses(std::move(spans));
+    // One typo ("/0" for "/32") or a hostile server must not close the
+    // Internet: a list that is meant to be that wide says so when it is added.
+    if (!mayBeWide && publicAddresses * 2 > kPublicUnicastAddresses) {
+        return {"refused: it would ban " + publicShareText(publicAddresses) +
+                    "; add it with --wide if it is meant to",
+                {}};
+    }
     WriteResult written = writeFileAtomically(cache, bytes.bytes);
     if (!written)
         return {written.error, {}};
-    return {{}, std::move(parsed)};
+    return {{}, std::move(parsed), publicAddresses};
 }
 
 ListKeeper::ListKeeper(Downloader& downloader, const Clock& clock, std::filesystem::path folder)
@@ -491,6 +513,7 @@ std::string ListKeeper::edit(const std::string& name, const Subscription& change
     list.source = changed.source;
     list.intervalHours = changed.intervalHours;
     list.enabled = changed.enabled;
+    list.wide = changed.wide;
     if (changed.mode != list.mode) {
         list.mode = changed.mode;
         loadCachedCopy(*entry);
@@ -636,9 +659,9 @@ void ListKeeper::startUpdate(Entry& entry) {
         entry.partial.clear();
         // Held while the worker prepares the copy, until its state is saved.
         entry.updating = std::move(held.lock);
-        entry.preparing = std::async(std::launch::async, &ListKeeper::prepareCopy,
-                                     localSourcePath(entry.list.source),
-                                     "cannot read " + entry.list.source, cachePath(entry.list));
+        entry.preparing = std::async(
+            std::launch::async, &ListKeeper::prepareCopy, localSourcePath(entry.list.source),
+            "cannot read " + entry.list.source, cachePath(entry.list), mayBeWide(entry.list));
         return;
     }
     // Validators only make sense while the copy they belong to is at hand.
@@ -762,9 +785,18 @@ void ListKeeper::saveUpdates() {
     }
 }
 
+void ListKeeper::rememberServer(const std::string& address, std::string what) {
+    std::optional<std::uint32_t> ip = dottedAddress(address);
+    if (!ip || std::any_of(serverLifelines_.begin(), serverLifelines_.end(),
+                           [&](const Lifeline& l) { return l.address == *ip; }))
+        return;
+    serverLifelines_.push_back({*ip, std::move(what)});
+}
+
 void ListKeeper::finishDownload(Entry& entry) {
     DownloadResult result = entry.download->result();
     entry.download.reset();
+    rememberServer(result.serverAddress, "server of the list " + entry.list.name);
     // The list's slot stays held until its state is saved.
     const std::int64_t now = unixSeconds(clock_);
     if (!result.ok) {
@@ -776,9 +808,9 @@ void ListKeeper::finishDownload(Entry& entry) {
         reports_.push_back("List " + entry.list.name + ": unchanged since the last update.");
     } else {
         entry.downloaded = std::move(result);
-        entry.preparing =
-            std::async(std::launch::async, &ListKeeper::prepareCopy, entry.partial,
-                       std::string("cannot read the download"), cachePath(entry.list));
+        entry.preparing = std::async(std::launch::async, &ListKeeper::prepareCopy, entry.partial,
+                                     std::string("cannot read the download"), cachePath(entry.list),
+                                     mayBeWide(entry.list));
         return;
     }
     std::error_code ignored;
@@ -793,6 +825,7 @@ void ListKeeper::finishCopy(Entry& entry) {
         fail(entry, copy.error);
     } else {
         takeCopy(entry, std::move(copy.parsed), unixSeconds(clock_));
+        entry.list.publicAddresses = copy.publicAddresses;
         // A local file's copy has no validators.
         const bool downloaded = !entry.partial.empty();
         entry.list.etag = downloaded ? storableValidator(entry.downloaded.etag) : std::string();

@@ -12,6 +12,7 @@
 #include "maintenance/list_subscriptions.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
+#include "platform/lifelines.h"
 #include "platform/slot_lock.h"
 
 namespace bw {
@@ -88,6 +89,10 @@ public:
     // they leave the reports not yet taken.
     std::vector<std::string> takeSaveProblems();
 
+    // The servers the lists' downloads reached while this program ran, one
+    // each: lifelines, so that a list can always be updated again.
+    const std::vector<Lifeline>& serverLifelines() const { return serverLifelines_; }
+
 private:
     struct Entry;
     struct PreparedCopy;
@@ -109,8 +114,9 @@ private:
     bool due(const Subscription& list, std::int64_t now) const;
     void startUpdate(Entry& entry);
     void finishDownload(Entry& entry);
+    void rememberServer(const std::string& address, std::string what);
     static PreparedCopy prepareCopy(std::filesystem::path from, std::string cannotRead,
-                                    std::filesystem::path cache);
+                                    std::filesystem::path cache, bool mayBeWide);
     void finishCopy(Entry& entry);
     void takeCopy(Entry& entry, ParsedList parsed, std::int64_t now);
     void fail(Entry& entry, const std::string& why);
@@ -124,6 +130,7 @@ private:
     std::vector<std::unique_ptr<Entry>> lists_;
     mutable std::vector<Subscription> view_;
     std::vector<std::string> reports_;
+    std::vector<Lifeline> serverLifelines_;
     std::int64_t lastCheck_ = 0;
     std::int64_t lastLook_ = 0;
     // The lists as this copy last read or wrote the file: what its own changes

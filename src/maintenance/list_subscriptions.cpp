@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "blocklist/public_space.h"
 #include "platform/whole_file.h"
 
 namespace bw {
@@ -102,6 +103,7 @@ Subscription fromJson(const json& item, std::size_t index) {
     s.mode = mode == "allow" ? ListMode::Allow : ListMode::Block;
     s.intervalHours =
         static_cast<int>(read.whole("intervalHours", kDefaultIntervalHours, 1, INT_MAX));
+    s.wide = read.flag("wide", false);
     s.lastUpdate = read.whole("lastUpdate", 0, 0, kLatestSeconds);
     s.lastAttempt = read.whole("lastAttempt", 0, 0, kLatestSeconds);
     s.etag = read.text("etag", {});
@@ -115,6 +117,8 @@ Subscription fromJson(const json& item, std::size_t index) {
     s.ranges = static_cast<std::size_t>(read.whole("ranges", 0, 0, kMostCount));
     s.failedLines = static_cast<std::size_t>(read.whole("failedLines", 0, 0, kMostCount));
     s.ipv6Lines = static_cast<std::size_t>(read.whole("ipv6Lines", 0, 0, kMostCount));
+    s.publicAddresses = static_cast<std::uint64_t>(
+        read.whole("publicAddresses", 0, 0, static_cast<std::int64_t>(kPublicUnicastAddresses)));
     return s;
 }
 
@@ -134,19 +138,24 @@ std::string placeOf(std::string_view text, std::size_t byte) {
 }
 
 json toJson(const Subscription& s) {
-    return json{{"name", s.name},
-                {"source", s.source},
-                {"enabled", s.enabled},
-                {"mode", modeText(s.mode)},
-                {"intervalHours", s.intervalHours},
-                {"lastUpdate", s.lastUpdate},
-                {"lastAttempt", s.lastAttempt},
-                {"etag", s.etag},
-                {"lastModified", s.lastModified},
-                {"lastError", s.lastError},
-                {"ranges", s.ranges},
-                {"failedLines", s.failedLines},
-                {"ipv6Lines", s.ipv6Lines}};
+    json item{{"name", s.name},
+              {"source", s.source},
+              {"enabled", s.enabled},
+              {"mode", modeText(s.mode)},
+              {"intervalHours", s.intervalHours},
+              {"lastUpdate", s.lastUpdate},
+              {"lastAttempt", s.lastAttempt},
+              {"etag", s.etag},
+              {"lastModified", s.lastModified},
+              {"lastError", s.lastError},
+              {"ranges", s.ranges},
+              {"failedLines", s.failedLines},
+              {"ipv6Lines", s.ipv6Lines},
+              {"publicAddresses", s.publicAddresses}};
+    // Written only when set, so a file without it reads as it always did.
+    if (s.wide)
+        item["wide"] = true;
+    return item;
 }
 
 }  // namespace
@@ -232,7 +241,8 @@ const Subscription* named(const std::vector<Subscription>& lists, const std::str
 bool sameUpdateState(const Subscription& a, const Subscription& b) {
     return a.lastUpdate == b.lastUpdate && a.lastAttempt == b.lastAttempt && a.etag == b.etag &&
            a.lastModified == b.lastModified && a.lastError == b.lastError && a.ranges == b.ranges &&
-           a.failedLines == b.failedLines && a.ipv6Lines == b.ipv6Lines;
+           a.failedLines == b.failedLines && a.ipv6Lines == b.ipv6Lines &&
+           a.publicAddresses == b.publicAddresses;
 }
 
 void takeUpdateState(Subscription& to, const Subscription& from) {
@@ -244,6 +254,7 @@ void takeUpdateState(Subscription& to, const Subscription& from) {
     to.ranges = from.ranges;
     to.failedLines = from.failedLines;
     to.ipv6Lines = from.ipv6Lines;
+    to.publicAddresses = from.publicAddresses;
 }
 
 template <typename T>
@@ -283,6 +294,7 @@ std::vector<Subscription> mergeSubscriptions(const std::vector<Subscription>& ba
         takeIfChanged(at->enabled, mine.enabled, before->enabled);
         takeIfChanged(at->mode, mine.mode, before->mode);
         takeIfChanged(at->intervalHours, mine.intervalHours, before->intervalHours);
+        takeIfChanged(at->wide, mine.wide, before->wide);
         if (!sameUpdateState(mine, *before) && (sourceKept || mine.source != before->source))
             takeUpdateState(*at, mine);
     }

@@ -29,6 +29,9 @@ struct Subscription {
     bool enabled = true;
     ListMode mode = ListMode::Block;
     int intervalHours = kDefaultIntervalHours;
+    // Meant to ban more than half of the public IPv4 space: an update that
+    // would is taken, not refused.
+    bool wide = false;
     std::int64_t lastUpdate = 0;   // seconds since 1970 (UTC) of the last good update; 0 never
     std::int64_t lastAttempt = 0;  // the same for the last try, good or not
     std::string etag;
@@ -38,6 +41,7 @@ struct Subscription {
     std::size_t ranges = 0;
     std::size_t failedLines = 0;
     std::size_t ipv6Lines = 0;
+    std::uint64_t publicAddresses = 0;  // public unicast addresses the copy holds
 
     friend bool operator==(const Subscription&, const Subscription&) = default;
 };
@@ -60,7 +64,7 @@ WriteResult saveSubscriptions(const std::filesystem::path& file,
 // What the file should hold after this copy's changes (ours, made since it
 // last read or wrote the file: base) meet another copy's (theirs, the file as
 // it is now). Lists are matched by name; a list removed on either side is gone;
-// each of the user's settings (source, switch, mode, interval) changed here
+// each of the user's settings (source, switch, mode, interval, wide) changed here
 // wins; what an update left (times, validators, figures, error) is taken whole
 // from the side that changed it, but not from here when the source was changed
 // there meanwhile (that update fetched the old source).

@@ -188,7 +188,10 @@ DownloadResult UpdateCheck::download(const std::string& url, const std::filesyst
         cancelled_ = true;
         return {false, "the download was cancelled"};
     }
-    return transfer->result();
+    DownloadResult result = transfer->result();
+    if (std::optional<std::uint32_t> ip = dottedAddress(result.serverAddress))
+        serverLifeline_ = Lifeline{*ip, "update server"};
+    return result;
 }
 
 void UpdateCheck::showDownloadFailure(const DownloadResult& fetched, std::string_view what) {

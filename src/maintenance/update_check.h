@@ -3,12 +3,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/host.h"
 #include "base/program_state.h"
 #include "platform/downloader.h"
+#include "platform/lifelines.h"
 
 namespace bw {
 
@@ -36,6 +38,8 @@ public:
     // The menu command. A check asked for while one runs (its downloads keep
     // window events running) is ignored.
     void run();
+    // The update server's address as its last download reached it, once one did.
+    const std::optional<Lifeline>& serverLifeline() const { return serverLifeline_; }
 
 private:
     void check();
@@ -57,6 +61,7 @@ private:
     std::function<void()> startupLoad_;
     bool running_ = false;
     bool cancelled_ = false;  // the last download was cancelled by the user
+    std::optional<Lifeline> serverLifeline_;
 };
 
 }  // namespace bw

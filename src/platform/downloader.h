@@ -18,6 +18,9 @@ struct DownloadResult {
     // The validators the server sent, for the next conditional request.
     std::string etag{};
     std::string lastModified{};
+    // The address the last connection went to (dotted, or IPv6 text); empty
+    // when none was made. Kept whether the download worked or not.
+    std::string serverAddress{};
 };
 
 // One download under way. The owner polls finished() (for instance from

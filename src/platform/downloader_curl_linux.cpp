@@ -118,6 +118,8 @@ private:
             return {false, "cannot write " + target_.string() + ": " + std::strerror(errno)};
         DownloadResult transfer = transferInto();
         DownloadResult saved = closeFile();
+        transfer.serverAddress = serverAddress_;
+        saved.serverAddress = serverAddress_;
         if (!transfer.ok)
             return transfer;
         if (!saved.ok)
@@ -167,6 +169,9 @@ private:
         CURLcode code = curl_easy_perform(curl);
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        char* primary = nullptr;
+        if (curl_easy_getinfo(curl, CURLINFO_PRIMARY_IP, &primary) == CURLE_OK && primary)
+            serverAddress_ = primary;
         curl_easy_cleanup(curl);
         curl_slist_free_all(conditions);
         if (code == CURLE_OK) {
@@ -218,9 +223,10 @@ private:
     bool tooLarge_ = false;       // worker thread only
     const std::string ifNoneMatch_;
     const std::string ifModifiedSince_;
-    std::string etag_;          // worker thread only
-    std::string lastModified_;  // worker thread only
-    std::string location_;      // worker thread only: where the last redirect pointed
+    std::string etag_;           // worker thread only
+    std::string lastModified_;   // worker thread only
+    std::string location_;       // worker thread only: where the last redirect pointed
+    std::string serverAddress_;  // worker thread only
     std::FILE* file_ = nullptr;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> finished_{false};

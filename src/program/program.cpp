@@ -1,6 +1,8 @@
 #include "program/program.h"
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 #include "base/product.h"
 #include "base/running_mark.h"
@@ -23,6 +25,7 @@
 #include "platform/atomic_file.h"
 #include "platform/folder_file.h"
 #include "platform/instance_channel.h"
+#include "platform/lifelines.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
 #include "program/later_start.h"
@@ -128,6 +131,8 @@ struct Program::Parts {
     // The same for the settings file: the defaults are never saved over settings unread.
     std::string settingsUnread;
     bool servingLaterStarts = false;
+    std::vector<Lifeline> systemLifelines;
+    std::chrono::steady_clock::time_point systemLifelinesRead{};
 };
 
 namespace {
@@ -168,8 +173,40 @@ const ListTable& Program::listTable() const {
 }
 
 void Program::listsChanged() {
-    parts_->listTable = parts_->lists.table();
-    parts_->kernel.tableChanged();  // the kernel's table is built from the lists too
+    Parts& p = *parts_;
+    std::vector<Lifeline> lifelines = p.listTable.lifelines();
+    p.listTable = p.lists.table();
+    p.listTable.setLifelines(std::move(lifelines));
+    p.kernel.tableChanged();  // the kernel's table is built from the lists too
+    p.pass.reportSparedLifelines();
+}
+
+const std::vector<Lifeline>& Program::lifelines() const {
+    return parts_->listTable.lifelines();
+}
+
+bool Program::refreshLifelines() {
+    return updateLifelines(true);
+}
+
+bool Program::updateLifelines(bool readSystem) {
+    Parts& p = *parts_;
+    if (readSystem && p.services.lifelineSource) {
+        p.systemLifelines = p.services.lifelineSource->read();
+        p.systemLifelinesRead = p.services.clock.steadyNow();
+    }
+    std::vector<Lifeline> now = p.systemLifelines;
+    now.insert(now.end(), p.lists.serverLifelines().begin(), p.lists.serverLifelines().end());
+    if (const std::optional<Lifeline>& server = p.updateCheck.serverLifeline())
+        now.push_back(*server);
+    ListTable probe;
+    probe.setLifelines(now);
+    if (probe.lifelines() == p.listTable.lifelines())
+        return false;
+    p.listTable.setLifelines(std::move(now));
+    p.kernel.tableChanged();
+    p.pass.reportSparedLifelines();
+    return true;
 }
 
 std::vector<AddressSpan> Program::effectiveBannedRanges() const {
@@ -186,6 +223,7 @@ void Program::loadLists(bool firstStart) {
     if (!problem.empty())
         p.host.appendLog("Lists: " + problem + ".\r\n");
     listsChanged();
+    refreshLifelines();
 }
 
 void Program::reportListUpdates() {
@@ -304,6 +342,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
     }
     // The list's refresh marks the table changed again; taken now, not by a later tick's sweep.
     p.kernel.syncTable();
+    p.pass.reportSparedLifelines();
     RefreshNS();
     p.host.letPendingEventsRun();
     p.state.timer.enabled = true;
@@ -392,6 +431,13 @@ void Program::guardTimerFired() {
     }
     if (p.lists.tick())
         listsChanged();
+    // The machine's own lifelines change rarely (a new network, a new DHCP
+    // lease): a look every half minute is enough; the servers reached count at once.
+    const bool lifelinesDue =
+        !p.services.lifelineSource ||
+        p.services.clock.steadyNow() - p.systemLifelinesRead >= std::chrono::seconds(30);
+    if (updateLifelines(lifelinesDue))
+        afterTableChange();
     reportListUpdates();
     serveLaterStarts();
 }
@@ -452,6 +498,7 @@ LaterStartAnswer Program::answerLaterStart(std::string_view request, std::vector
 }
 
 void Program::afterTableChange() {
+    parts_->pass.reportSparedLifelines();
     if (parts_->kernel.syncTable())
         RefreshNS();
 }

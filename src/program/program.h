@@ -29,6 +29,7 @@ class Launcher;
 class Priority;
 class ListKeeper;
 class InstanceChannel;
+class LifelineSource;
 
 // What a later start without a link asks of the window that runs.
 inline constexpr std::string_view kShowWindowRequest = "show the window";
@@ -57,6 +58,9 @@ struct ProgramServices {
     std::filesystem::path exampleBlocklist = bw::exampleBlocklist();
     // Where later starts hand their links over; none when this copy holds no claim.
     InstanceChannel* instanceChannel = nullptr;
+    // Names the machine's name servers and gateways; none: only the servers
+    // the downloads reached are lifelines.
+    LifelineSource* lifelineSource = nullptr;
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };
@@ -76,6 +80,12 @@ public:
     const ListTable& listTable() const;
     // Builds the guard's list table again after the lists changed.
     void listsChanged();
+    // The addresses never banned: name servers, gateways, and the servers the
+    // lists and the update check reached while the program ran.
+    const std::vector<Lifeline>& lifelines() const;
+    // Reads the machine's lifelines again (else at most every half minute, from
+    // the guard's timer); true when they changed.
+    bool refreshLifelines();
     // Every address the guard bans: the own list plus every enabled block list,
     // minus every enabled allow list, merged. What a kernel table is built from.
     std::vector<AddressSpan> effectiveBannedRanges() const;
@@ -128,6 +138,7 @@ private:
     void removeLeftoversOfInterruptedSaves();
     // The counters follow the table after every change made while running.
     void showTableCounters();
+    bool updateLifelines(bool readSystem);
     // The record of the user's own entries, which an update carries over.
     void forgetUserEntry(const std::string& line);
     // Saves the list with the added entries in the record too.

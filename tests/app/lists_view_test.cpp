@@ -31,6 +31,8 @@ private slots:
     void showsOneRowPerListWithItsState();
     void addsSwitchesEditsAndRemoves();
     void aRefusedAddSaysWhy();
+    void showsTheLifelinesOneLineEach();
+    void theWideBoxLetsAListBanEverything();
     void theSettingsMenuShowsTheListsView();
 };
 
@@ -159,6 +161,44 @@ void ListsViewTest::theSettingsMenuShowsTheListsView() {
     window.showListsView();
     window.showRangesView();
     QVERIFY(!window.listsView()->isVisible());
+}
+
+void ListsViewTest::showsTheLifelinesOneLineEach() {
+    KeeperFixture f;
+    ListsView view(nullptr);
+    view.attach(&f.keeper, [] {});
+    QCOMPARE(view.lifelinesText(), QString());
+    view.showLifelines([] {
+        return std::vector<Lifeline>{{0xC0000235u, "DNS server"}, {0xC0000201u, "default gateway"}};
+    });
+    QCOMPARE(view.lifelinesText(), QStringLiteral("Never banned: 192.0.2.53 (DNS server)\n"
+                                                  "Never banned: 192.0.2.1 (default gateway)"));
+}
+
+void ListsViewTest::theWideBoxLetsAListBanEverything() {
+    for (bool wide : {false, true}) {
+        KeeperFixture f;
+        f.dir.write("all.txt", "0.0.0.0/0\n");
+        ListsView view(nullptr);
+        view.attach(&f.keeper, [] {});
+        ListDialog* dialog = view.openAddDialog();
+        QVERIFY(dialog);
+        child<QLineEdit>(*dialog, "listName")->setText(QStringLiteral("all"));
+        child<QLineEdit>(*dialog, "listSource")
+            ->setText(QString::fromStdString(f.dir.file("all.txt").string()));
+        child<QCheckBox>(*dialog, "listWide")->setChecked(wide);
+        dialog->accept();
+        while (f.keeper.updating()) {
+            f.keeper.poll();
+            QTest::qWait(2);
+        }
+        view.followUpdates();
+        QCOMPARE(f.keeper.subscriptions()[1].wide, wide);
+        QCOMPARE(cell(view, 1, ListsView::kShare),
+                 wide ? QStringLiteral("100.0 % (wide)") : QStringLiteral("0.0 %"));
+        QCOMPARE(cell(view, 1, ListsView::kStatus).startsWith(QStringLiteral("Error: refused")),
+                 !wide);
+    }
 }
 
 }  // namespace bw

@@ -48,5 +48,13 @@ TEST(PublicSpace, TheShareTextNamesTheCountAndThePercentage) {
               "16777217 public IPv4 addresses (0.5 % of the public IPv4 space)");
 }
 
+TEST(PublicSpace, ThePercentTextNeverCallsAFewAddressesNone) {
+    const std::pair<std::uint64_t, const char*> cases[] = {
+        {0, "0.0 %"},         {1, "under 0.1 %"},  {3'702'258, "under 0.1 %"},
+        {3'702'259, "0.1 %"}, {16777216, "0.5 %"}, {kPublicUnicastAddresses, "100.0 %"},
+    };
+    for (const auto& [addresses, text] : cases) EXPECT_EQ(publicPercentText(addresses), text);
+}
+
 }  // namespace
 }  // namespace bw

@@ -291,6 +291,37 @@ TEST_F(GuardPassListsTest, AnAllowListOverridesEveryBan) {
     EXPECT_EQ(state.counters.blocked, 0u);
 }
 
+TEST_F(GuardPassListsTest, ALifelineIsNeverClosedWhateverBansIt) {
+    ban("Own Net", "192.0.2.0", "192.0.2.255");
+    useLists({{"everything", false, {{0x01000000u, 0xDFFFFFFFu, "All of it"}}}});
+    lists_.setLifelines({{0xC0000235u, "DNS server"}, {0xC6336401u, "list server"}});
+    TcpRow other = connectionTo(ipField(192, 0, 2, 80), 3);
+    tcp.rows = {connectionTo(ipField(192, 0, 2, 53), 1), connectionTo(ipField(198, 51, 100, 1), 2),
+                other};
+
+    pass.RefreshNS();
+
+    ASSERT_EQ(tcp.tornDown.size(), 1u);
+    EXPECT_EQ(tcp.tornDown[0], other);
+    EXPECT_EQ(state.counters.blocked, 1u);
+}
+
+TEST_F(GuardPassListsTest, AWouldBeBanOfALifelineIsSaidOnce) {
+    ban("Own Net", "192.0.2.0", "192.0.2.255");
+    useLists({{"level1", false, {{0xC6336400u, 0xC63364FFu, "Bad Net"}}}});
+    lists_.setLifelines({{0xC0000235u, "DNS server"},
+                         {0xC6336401u, "list server"},
+                         {0x08080808u, "default gateway"}});
+
+    pass.reportSparedLifelines();
+    pass.reportSparedLifelines();
+
+    EXPECT_EQ(host.log,
+              "Lifeline 192.0.2.53 (DNS server) is never banned; the entry Own Net would have.\r\n"
+              "Lifeline 198.51.100.1 (list server) is never banned; the entry Bad Net [level1] "
+              "would have.\r\n");
+}
+
 TEST_F(GuardPassListsTest, AListBanNamesTheEntryAndTheList) {
     useLists({{"level1", false, {{0xCB007100u, 0xCB0071FFu, "Bad Net"}}}});
     TcpRow banned = connectionTo(ipField(203, 0, 113, 9), 1);

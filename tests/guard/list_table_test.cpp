@@ -63,6 +63,23 @@ TEST(ListTableTest, TheEffectiveBanIsOwnPlusBlockMinusAllow) {
                                         {ip(6, 0, 0, 2), ip(6, 0, 0, 3)}}));
 }
 
+TEST(ListTableTest, LifelinesAreNeverInTheEffectiveBan) {
+    ListTable lists({blockList("b", {{ip(192, 0, 2, 0), ip(192, 0, 2, 255), "Everything"}})});
+    lists.setLifelines({{ip(192, 0, 2, 53), "DNS server"},
+                        {ip(198, 51, 100, 1), "default gateway"},
+                        {ip(192, 0, 2, 53), "list server"}});
+    std::vector<AddressSpan> own{{ip(198, 51, 100, 0), ip(198, 51, 100, 255)}};
+    EXPECT_EQ(effectiveBannedSpans(own, lists),
+              (std::vector<AddressSpan>{{ip(192, 0, 2, 0), ip(192, 0, 2, 52)},
+                                        {ip(192, 0, 2, 54), ip(192, 0, 2, 255)},
+                                        {ip(198, 51, 100, 0), ip(198, 51, 100, 0)},
+                                        {ip(198, 51, 100, 2), ip(198, 51, 100, 255)}}));
+    ASSERT_NE(lists.lifelineAt(ip(192, 0, 2, 53)), nullptr);
+    EXPECT_EQ(lists.lifelineAt(ip(192, 0, 2, 53))->what, "DNS server");  // the first named
+    EXPECT_EQ(lists.lifelineAt(ip(192, 0, 2, 54)), nullptr);
+    EXPECT_EQ(lists.lifelines().size(), 2u);
+}
+
 }  // namespace
 }  // namespace bw
 

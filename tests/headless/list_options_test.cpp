@@ -43,7 +43,8 @@ std::string describe(const ListOptions& options) {
         return "usage error: " + error->reason;
     const ListCommand& c = std::get<ListCommand>(options);
     return "command " + std::to_string(static_cast<int>(c.kind)) + " " + c.name + " " + c.source +
-           (c.allow ? " allow" : "") + " every " + std::to_string(c.everyHours);
+           (c.allow ? " allow" : "") + " every " + std::to_string(c.everyHours) +
+           (c.wide ? " wide" : "");
 }
 
 TEST(ListOptionsTest, ParsesEachCommandAndRefusesMisuse) {
@@ -70,6 +71,9 @@ TEST(ListOptionsTest, ParsesEachCommandAndRefusesMisuse) {
          ListUsageError{"--allow and --every go with --add-list"}},
         {{"--lists", "--update-lists"},
          ListUsageError{"one list command at a time: --lists and --update-lists"}},
+        {{"--add-list", "all", "https://example.net/all", "--wide"},
+         ListCommand{Kind::Add, "all", "https://example.net/all", false, 24, true}},
+        {{"--update-lists", "--wide"}, ListUsageError{"--wide goes with --add-list"}},
     };
     for (const ParseCase& c : cases) {
         EXPECT_EQ(describe(parseListOptions(c.args)), describe(c.expected))
@@ -79,7 +83,8 @@ TEST(ListOptionsTest, ParsesEachCommandAndRefusesMisuse) {
 
 // Every installation has the built-in allow list unless the user switched it off.
 constexpr const char* kBuiltInLine =
-    "Private networks: allow, on, 4 ranges, 0 lines skipped (0 not understood, 0 IPv6), last "
+    "Private networks: allow, on, 4 ranges, 0.0 % of the public IPv4 space, 0 lines skipped (0 not "
+    "understood, 0 IPv6), last "
     "update 2026-12-05 21:41 UTC, no error\n";
 
 class ListCommandTest : public ::testing::Test {
@@ -112,15 +117,26 @@ TEST_F(ListCommandTest, CommandsChangeTheFileAndSayWhyWhenTheyCannot) {
     EXPECT_EQ(err.str(), "bastionwatch-headless: there is already a list named level1\n");
     EXPECT_EQ(run({Kind::Disable, "level1", "", false, 24}), 0);
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
-    EXPECT_EQ(out.str(),
-              std::string(kBuiltInLine) +
-                  "level1: block, off, 0 ranges, 0 lines skipped (0 not understood, 0 IPv6), last "
-                  "update never, no error\n");
+    EXPECT_EQ(out.str(), std::string(kBuiltInLine) +
+                             "level1: block, off, 0 ranges, 0.0 % of the public IPv4 space, 0 "
+                             "lines skipped (0 not understood, 0 IPv6), last "
+                             "update never, no error\n");
     EXPECT_EQ(run({Kind::Enable, "nothing", "", false, 24}), 1);
     EXPECT_EQ(err.str(), "bastionwatch-headless: there is no list named nothing\n");
     EXPECT_EQ(run({Kind::Remove, "level1", "", false, 24}), 0);
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
     EXPECT_EQ(out.str(), kBuiltInLine);
+}
+
+TEST_F(ListCommandTest, ListsShowsTheLifelinesOneLineEach) {
+    ListKeeper keeper(*downloader, clock, dir.path());
+    ASSERT_EQ(keeper.load(false), "");
+    EXPECT_EQ(runListCommand({Kind::Show, "", "", false, 24}, keeper, out, err, [] {},
+                             {{0xC0000235u, "DNS server"}, {0xC0000201u, "default gateway"}}),
+              0);
+    EXPECT_EQ(out.str(), std::string(kBuiltInLine) +
+                             "lifeline 192.0.2.53: DNS server, never banned\n"
+                             "lifeline 192.0.2.1: default gateway, never banned\n");
 }
 
 TEST_F(ListCommandTest, UpdateListsFailsWhenAnyListFails) {
@@ -139,13 +155,66 @@ TEST_F(ListCommandTest, UpdateListsFailsWhenAnyListFails) {
               "bastionwatch-headless: the list html was not updated: refused: the download is a "
               "web page, not a list\n");
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
-    EXPECT_EQ(
-        out.str(),
-        std::string(kBuiltInLine) +
-            "good: block, on, 1 ranges, 1 lines skipped (0 not understood, 1 IPv6), last "
-            "update 2026-12-05 21:41 UTC, no error\n"
-            "html: block, on, 0 ranges, 0 lines skipped (0 not understood, 0 IPv6), last update "
-            "never, last error: refused: the download is a web page, not a list\n");
+    EXPECT_EQ(out.str(),
+              std::string(kBuiltInLine) +
+                  "good: block, on, 1 ranges, 0.0 % of the public IPv4 space, 1 lines skipped (0 "
+                  "not understood, 1 IPv6), last "
+                  "update 2026-12-05 21:41 UTC, no error\n"
+                  "html: block, on, 0 ranges, 0.0 % of the public IPv4 space, 0 lines skipped (0 "
+                  "not understood, 0 IPv6), last update "
+                  "never, last error: refused: the download is a web page, not a list\n");
+}
+
+// One typo ("/0") in a list must not close the Internet; a list meant to be
+// that wide says so when it is added.
+TEST_F(ListCommandTest, AnUpdateBanningMoreThanHalfThePublicSpaceIsRefusedUnlessWide) {
+    struct Case {
+        const char* body;
+        bool wide;
+        int status;
+        std::string error;
+    };
+    const std::string refusal =
+        "bastionwatch-headless: the list x was not updated: refused: it would ban ";
+    const Case cases[] = {
+        {"0.0.0.0/0\n", false, 1,
+         refusal + "3702258688 public IPv4 addresses (100.0 % of the public IPv4 space); add it "
+                   "with --wide if it is meant to\n"},
+        {"Half:0.1.0.1-126.255.255.255\nOther:128.0.0.0-255.255.255.255\n", false, 1,
+         refusal + "3702258688 public IPv4 addresses (100.0 % of the public IPv4 space); add it "
+                   "with --wide if it is meant to\n"},
+        {"0.0.0.0-255.255.255.255\n", false, 1,
+         refusal + "3702258688 public IPv4 addresses (100.0 % of the public IPv4 space); add it "
+                   "with --wide if it is meant to\n"},
+        {"Low half:1.0.0.0-100.255.255.255\n", false, 0, ""},
+        {"0.0.0.0/0\n", true, 0, ""},
+    };
+    for (const Case& c : cases) {
+        server.route("/x", test::HttpReply::ok(c.body));
+        ListCommand added = add("x", "x");
+        added.wide = c.wide;
+        ASSERT_EQ(run(added), 0);
+        EXPECT_EQ(run({Kind::Update, "", "", false, 24}), c.status) << c.body;
+        EXPECT_EQ(err.str(), c.error) << c.body;
+        ASSERT_EQ(run({Kind::Remove, "x", "", false, 24}), 0);
+    }
+}
+
+TEST_F(ListCommandTest, ListsShowsEachListsShareAndWhetherItIsWide) {
+    server.route("/all", test::HttpReply::ok("0.0.0.0/0\n"));
+    server.route("/some", test::HttpReply::ok("8.0.0.0/8\n"));
+    ListCommand all = add("all", "all");
+    all.wide = true;
+    ASSERT_EQ(run(all), 0);
+    ASSERT_EQ(run(add("some", "some")), 0);
+    ASSERT_EQ(run({Kind::Update, "", "", false, 24}), 0);
+    ASSERT_EQ(run({Kind::Show, "", "", false, 24}), 0);
+    EXPECT_NE(out.str().find("all: block, on, wide, 1 ranges, 100.0 % of the public IPv4 space, "),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("some: block, on, 1 ranges, 0.5 % of the public IPv4 space, "),
+              std::string::npos)
+        << out.str();
 }
 
 }  // namespace
@@ -380,7 +449,9 @@ TEST_F(ListProcessTest, ListsShowsTheRecordedFiguresWithoutReadingTheCopies) {
     home.write(cachedCopyOf("big"), "This copy is not read by --lists\n");
     Ran shown = run({"--lists"});
     EXPECT_EQ(shown.status, 0);
-    EXPECT_NE(shown.out.find("big: block, on, 1 ranges, 0 lines skipped"), std::string::npos)
+    EXPECT_NE(
+        shown.out.find("big: block, on, 1 ranges, 0.0 % of the public IPv4 space, 0 lines skipped"),
+        std::string::npos)
         << shown.out;
 }
 

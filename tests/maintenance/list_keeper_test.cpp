@@ -89,6 +89,8 @@ TEST(SubscriptionsFileTest, RoundTripsEveryField) {
     full.ranges = 215000;
     full.failedLines = 3;
     full.ipv6Lines = 12;
+    full.wide = true;
+    full.publicAddresses = 3'702'258'688;
     std::vector<Subscription> lists{full, privateNetworksList()};
 
     SubscriptionsFile back = parseSubscriptions(formatSubscriptions(lists));
@@ -98,6 +100,27 @@ TEST(SubscriptionsFileTest, RoundTripsEveryField) {
     EXPECT_FALSE(parseSubscriptions("{\"lists\": [{\"source\": \"x\"}]}").ok);
     EXPECT_FALSE(parseSubscriptions("{\"lists\": [{\"name\": \"a\", \"mode\": \"maybe\"}]}").ok);
     EXPECT_FALSE(parseSubscriptions("not json").ok);
+}
+
+TEST(SubscriptionsFileTest, WideIsOptionalAndKeptByTheMerge) {
+    SubscriptionsFile old = parseSubscriptions(R"({"lists": [{"name": "a"}]})");
+    ASSERT_TRUE(old.ok) << old.error;
+    EXPECT_FALSE(old.lists[0].wide);
+    EXPECT_EQ(formatSubscriptions(old.lists).find("wide"), std::string::npos);
+    EXPECT_FALSE(parseSubscriptions(R"({"lists": [{"name": "a", "wide": 1}]})").ok);
+
+    Subscription base = old.lists[0];
+    Subscription ours = base;
+    ours.wide = true;
+    Subscription theirs = base;
+    theirs.enabled = false;
+    std::vector<Subscription> merged = mergeSubscriptions({base}, {ours}, {theirs});
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_TRUE(merged[0].wide);
+    EXPECT_FALSE(merged[0].enabled);
+    // Marked wide elsewhere, it stays so when this copy saves other changes.
+    merged = mergeSubscriptions({base}, {theirs}, {ours});
+    EXPECT_TRUE(merged[0].wide);
 }
 
 TEST_F(ListKeeperTest, AFirstStartGetsThePrivateNetworksAllowList) {

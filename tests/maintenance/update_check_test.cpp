@@ -93,6 +93,15 @@ protected:
         makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)});
 };
 
+// The update server must stay reachable whatever the lists ban.
+TEST_F(UpdateCheckTest, RemembersTheUpdateServersAddress) {
+    serveVersion("1");
+    UpdateCheck check = makeCheck(server.baseUrl() + "lists/");
+    EXPECT_EQ(check.serverLifeline(), std::nullopt);
+    check.run();
+    EXPECT_EQ(check.serverLifeline(), (Lifeline{0x7F000001u, "update server"}));
+}
+
 TEST_F(UpdateCheckTest, ComparesStoredAndReceivedVersions) {
     struct Case {
         const char* stored;

@@ -48,6 +48,13 @@ TEST_F(CurlDownloaderTest, WritesTheWholeBodyToTheTarget) {
     EXPECT_EQ(folder.read("out.bin"), body);
 }
 
+// The server's address is a lifeline: named whether the download worked or not.
+TEST_F(CurlDownloaderTest, NamesTheAddressItReached) {
+    server.route("/list.p2p", test::HttpReply::ok("Net:192.0.2.0-192.0.2.255\n"));
+    EXPECT_EQ(fetch("list.p2p").serverAddress, "127.0.0.1");
+    EXPECT_EQ(fetch("missing").serverAddress, "127.0.0.1");
+}
+
 TEST_F(CurlDownloaderTest, ABodyPastItsLimitStopsTheDownload) {
     server.route("/list", test::HttpReply::ok(std::string(1000, 'x')));
     struct Case {

@@ -11,6 +11,7 @@
 #include "maintenance/list_keeper.h"
 #include "program/program.h"
 #include "support/fake_kernel_guard.h"
+#include "support/fake_lifeline_source.h"
 #include "support/program_fixture.h"
 
 namespace bw {
@@ -24,6 +25,7 @@ struct KernelProgram : test::FakeServices {
     Program& start(std::string_view argument = "") {
         ProgramServices s = services();
         s.kernelGuard = &kernel;
+        s.lifelineSource = &lifelines;
         s.canCloseConnections = canClose;
         program = std::make_unique<Program>(host, s);
         program->load(argument);
@@ -36,6 +38,7 @@ struct KernelProgram : test::FakeServices {
     }
 
     test::FakeKernelGuard kernel;
+    test::FakeLifelineSource lifelines;
     bool canClose = true;
     test::RecordingHost host;
     std::unique_ptr<Program> program;
@@ -95,6 +98,24 @@ TEST(KernelGuardProgram, TheKernelTableFollowsEveryChangeOfTheBanTable) {
     k.dir.write("Moatlist.P2P", "Reloaded:40.0.0.0-40.0.0.3\r\n");
     program.STARTUPLOAD("");  // as the update check does with a new list
     EXPECT_EQ(k.kernel.tables.back(), table({{0x28000000, 0x28000003}}));
+}
+
+// A gateway that turns up while the guard runs leaves the kernel's table at the next look.
+TEST(KernelGuardProgram, TheKernelTableNeverHoldsALifeline) {
+    KernelProgram k;
+    k.lifelines.lifelines = {{0x0A000001, "default gateway"}};
+    Program& program = k.start();
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A000000}, {0x0A000002, 0x0A0000FF}}));
+
+    k.lifelines.lifelines.push_back({0x0A000080, "DNS server"});
+    k.clock.advance(std::chrono::seconds(30));
+    program.guardTimerFired();
+    EXPECT_EQ(
+        k.kernel.tables.back(),
+        table({{0x0A000000, 0x0A000000}, {0x0A000002, 0x0A00007F}, {0x0A000081, 0x0A0000FF}}));
+    EXPECT_NE(k.host.log.find("Lifeline 10.0.0.128 (DNS server) is never banned; the entry "
+                              "Example Net would have.\r\n"),
+              std::string::npos);
 }
 
 // Subscribed lists reach the kernel too: a block list's ranges join the table,

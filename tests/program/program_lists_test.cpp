@@ -9,6 +9,7 @@
 
 #include "guard/net_stat.h"
 #include "maintenance/list_keeper.h"
+#include "support/fake_lifeline_source.h"
 #include "support/program_fixture.h"
 #include "support/stuck_on_fifo.h"
 
@@ -60,6 +61,77 @@ TEST_F(ProgramListsTest, AnAllowListKeepsAnOwnListBanFromClosing) {
     program.guardTimerFired();
     EXPECT_EQ(program.effectiveBannedRanges(),
               (std::vector<AddressSpan>{{0x0A000000u, 0x0A0000FFu}, {0xCB007100u, 0xCB0071FFu}}));
+}
+
+// Built before the program, which reads its lifelines at the start.
+struct WithLifelines {
+    WithLifelines() { source.lifelines = {{0xC0000235u, "DNS server"}}; }
+    test::FakeLifelineSource source;
+};
+
+class ProgramLifelinesTest : public ::testing::Test,
+                             public WithLifelines,
+                             public test::FakeServices {
+protected:
+    ProgramServices withSource() {
+        ProgramServices s = services();
+        s.lifelineSource = &source;
+        return s;
+    }
+    test::RecordingHost host;
+    Program program{host, withSource()};
+};
+
+TEST_F(ProgramLifelinesTest, ALifelineIsNeitherClosedNorInTheKernelTable) {
+    dir.write("Moatlist.P2P", "Own Net:192.0.2.0-192.0.2.255\r\n");
+    program.load("");
+
+    EXPECT_EQ(program.lifelines(), (std::vector<Lifeline>{{0xC0000235u, "DNS server"}}));
+    EXPECT_EQ(program.effectiveBannedRanges(),
+              (std::vector<AddressSpan>{{0xC0000200u, 0xC0000234u}, {0xC0000236u, 0xC00002FFu}}));
+    EXPECT_NE(host.log.find("Lifeline 192.0.2.53 (DNS server) is never banned; the entry Own Net "
+                            "would have.\r\n"),
+              std::string::npos);
+    tcp.rows = {connectionTo(ipField(192, 0, 2, 53), 1), connectionTo(ipField(192, 0, 2, 54), 2)};
+    host.log.clear();
+    program.RefreshNS();
+    program.guardTimerFired();
+
+    ASSERT_EQ(tcp.tornDown.size(), 1u);
+    EXPECT_EQ(tcp.tornDown[0], tcp.rows[1]);
+    EXPECT_EQ(host.log.find("Lifeline"), std::string::npos);  // said once only
+}
+
+TEST_F(ProgramLifelinesTest, ANewLifelineIsTakenFromTheGuardsTimer) {
+    dir.write("Moatlist.P2P", "Own Net:198.51.100.0-198.51.100.255\r\n");
+    program.load("");
+    source.lifelines.push_back({0xC6336401u, "default gateway"});
+    clock.advance(std::chrono::seconds(31));
+    program.guardTimerFired();
+
+    EXPECT_EQ(program.effectiveBannedRanges(),
+              (std::vector<AddressSpan>{{0xC6336400u, 0xC6336400u}, {0xC6336402u, 0xC63364FFu}}));
+}
+
+// A list's server stays reachable however wide the lists are, so that a
+// wrong list can be mended by its next update.
+TEST_F(ProgramLifelinesTest, TheServerAListCameFromIsALifeline) {
+    dir.write("Moatlist.P2P", "Own Net:198.51.100.0-198.51.100.255\r\n");
+    dir.write("lists.json", std::string("{\"lists\": [") + test::kPrivateNetworksOff +
+                                ", {\"name\": \"web\", \"source\": \"http://lists.example/x\"}]}");
+    downloader.serverAddress = "198.51.100.7";
+    program.load("");
+    while (program.lists().updating()) {
+        program.guardTimerFired();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    program.guardTimerFired();
+
+    EXPECT_EQ(program.lifelines(),
+              (std::vector<Lifeline>{{0xC0000235u, "DNS server"},
+                                     {0xC6336407u, "server of the list web"}}));
+    EXPECT_EQ(program.effectiveBannedRanges(),
+              (std::vector<AddressSpan>{{0xC6336400u, 0xC6336406u}, {0xC6336408u, 0xC63364FFu}}));
 }
 
 // A pipe as a list's source: the start neither waits on it nor skips the

@@ -17,10 +17,20 @@
 namespace bw::test {
 
 // A download that has failed at once: nothing reaches these programs' server.
+// It may name the server it reached before it failed.
 class FailedDownload : public Download {
 public:
+    explicit FailedDownload(std::string serverAddress = {})
+        : serverAddress_(std::move(serverAddress)) {}
     bool finished() const override { return true; }
-    DownloadResult result() const override { return {false, "no network in this test"}; }
+    DownloadResult result() const override {
+        DownloadResult failed{false, "no network in this test"};
+        failed.serverAddress = serverAddress_;
+        return failed;
+    }
+
+private:
+    std::string serverAddress_;
 };
 
 class NoNetworkDownloader : public Downloader {
@@ -28,9 +38,10 @@ public:
     std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path&,
                                     std::uint64_t) override {
         urls.push_back(url);
-        return std::make_unique<FailedDownload>();
+        return std::make_unique<FailedDownload>(serverAddress);
     }
     std::vector<std::string> urls;
+    std::string serverAddress;  // what each download says it reached; none by default
 };
 
 class CountingPriority : public Priority {
