@@ -65,6 +65,21 @@ protected:
         throw std::runtime_error("no list " + name);
     }
     bool banned(std::uint32_t address) { return keeper.table().findBlock(address).has_value(); }
+    // Subscribes to a local file "mine" holding 192.0.2.0/24, updates, and
+    // returns the path of its cached copy.
+    std::filesystem::path cachedLocalList() {
+        dir.write("mine.txt", "192.0.2.0/24\n");
+        Subscription local;
+        local.name = "mine";
+        local.source = dir.file("mine.txt").string();
+        EXPECT_EQ(keeper.add(local), "");
+        updateAll();
+        for (const auto& file : std::filesystem::directory_iterator(dir.file("lists"))) {
+            if (file.path().filename().string().starts_with("mine-"))
+                return file.path();
+        }
+        return {};
+    }
 
     test::TempDir dir;
     test::FakeClock clock;
@@ -296,12 +311,6 @@ TEST_F(ListKeeperTest, ALocalFileIsASourceTooAndBadEditsAreRefused) {
     EXPECT_EQ(dir.read("lists.json"), "{ damaged");
 }
 
-}  // namespace
-}  // namespace bw
-
-namespace bw {
-namespace {
-
 TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     keeper.tick();
     dir.write("mine.txt", "198.51.100.0/24\n");
@@ -331,12 +340,6 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     EXPECT_TRUE(keeper.takeReports().empty());
 }
 
-}  // namespace
-}  // namespace bw
-
-namespace bw {
-namespace {
-
 TEST_F(ListKeeperTest, AnEditChangesModeAndSourceAndUpdateNowFetchesOneList) {
     server.route("/a", test::HttpReply::ok("A:192.0.2.0-192.0.2.255\n"));
     server.route("/b", test::HttpReply::ok("B:192.0.2.0-192.0.2.255\n"));
@@ -359,12 +362,6 @@ TEST_F(ListKeeperTest, AnEditChangesModeAndSourceAndUpdateNowFetchesOneList) {
     EXPECT_NE(keeper.edit("a", changed), "");
     EXPECT_EQ(keeper.edit("zzz", changed), "there is no list named zzz");
 }
-
-}  // namespace
-}  // namespace bw
-
-namespace bw {
-namespace {
 
 // A local source gets the checks a download has: the keeper reads it on a
 // worker, only when it is a regular file, and only up to the size limit.
@@ -480,25 +477,10 @@ TEST(SubscriptionsFileTest, TextThatIsNotUtf8IsRefusedAndNeverThrown) {
     EXPECT_TRUE(parseSubscriptions(text).ok);
 }
 
-}  // namespace
-}  // namespace bw
-
-namespace bw {
-namespace {
-
 TEST_F(ListKeeperTest, ACachedCopyPastTheSizeLimitIsNotRead) {
-    dir.write("mine.txt", "192.0.2.0/24\n");
-    Subscription local;
-    local.name = "mine";
-    local.source = dir.file("mine.txt").string();
-    ASSERT_EQ(keeper.add(local), "");
-    updateAll();
+    const std::filesystem::path copy = cachedLocalList();
     ASSERT_TRUE(banned(ip(192, 0, 2, 1)));
-    std::filesystem::path copy;
-    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists"))) {
-        if (file.path().filename().string().starts_with("mine-"))
-            copy = file.path();
-    }
+    ASSERT_FALSE(copy.empty());
     // Sparse: as large as the limit allows and one byte more, without the disk space.
     std::filesystem::resize_file(copy, ListKeeper::kMaxListBytes + 1);
 
@@ -661,25 +643,12 @@ TEST(ListKeeperValidatorTest, ValidatorsThatCannotBeStoredAreDropped) {
     EXPECT_EQ(saved.lists.back().lastModified, "");
 }
 
-}  // namespace
-}  // namespace bw
-
-namespace bw {
-namespace {
-
 // What loading a cached copy found is no change of the guard's own: an update
 // another copy makes meanwhile is taken in, and the guard's next save keeps it.
 TEST_F(ListKeeperTest, AnUpdateByAnotherCopyIsTakenInWhenTheCachedCopyDidNotLoad) {
-    dir.write("mine.txt", "192.0.2.0/24\n");
-    Subscription local;
-    local.name = "mine";
-    local.source = dir.file("mine.txt").string();
-    ASSERT_EQ(keeper.add(local), "");
-    updateAll();
-    for (const auto& file : std::filesystem::directory_iterator(dir.file("lists"))) {
-        if (file.path().filename().string().starts_with("mine-"))
-            std::filesystem::resize_file(file.path(), ListKeeper::kMaxListBytes + 1);
-    }
+    const std::filesystem::path copy = cachedLocalList();
+    ASSERT_FALSE(copy.empty());
+    std::filesystem::resize_file(copy, ListKeeper::kMaxListBytes + 1);
     ListKeeper guard{*downloader, clock, dir.path()};
     ASSERT_EQ(guard.load(false), "");
     guard.tick();
@@ -703,12 +672,6 @@ TEST_F(ListKeeperTest, AnUpdateByAnotherCopyIsTakenInWhenTheCachedCopyDidNotLoad
     EXPECT_EQ(file.lists.back().lastUpdate, updatedAt);
     EXPECT_EQ(file.lists.back().lastError, "");
 }
-
-}  // namespace
-}  // namespace bw
-
-namespace bw {
-namespace {
 
 // The guard's thread never waits on the lock file: while another process
 // holds the subscriptions file (a list command stopped in its save, say), the
