@@ -14,7 +14,20 @@
 #include "maintenance/list_keeper.h"
 
 // The largest single allocation this test program asks for while a probe is
-// armed: an input must not size memory by what it claims.
+// armed: an input must not size memory by what it claims. Under
+// AddressSanitizer the allocator is the sanitizer's own, and replacing part of
+// it makes it report mismatches, so the probe is left out there.
+#if defined(__SANITIZE_ADDRESS__)
+#define BW_ALLOCATION_PROBE 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BW_ALLOCATION_PROBE 0
+#endif
+#endif
+#ifndef BW_ALLOCATION_PROBE
+#define BW_ALLOCATION_PROBE 1
+#endif
+
 namespace {
 std::atomic<bool> probing{false};
 std::atomic<std::size_t> largest{0};
@@ -22,6 +35,7 @@ std::atomic<std::size_t> largest{0};
 
 // The replacements pair malloc with free themselves; GCC, seeing free() inlined
 // where a new-expression's memory is released, takes the pair for a mismatch.
+#if BW_ALLOCATION_PROBE
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
@@ -38,6 +52,7 @@ void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
 #pragma GCC diagnostic pop
+#endif
 
 namespace bw {
 namespace {
@@ -64,6 +79,8 @@ struct AllocationProbe {
 TEST(GzipInputTest, ATrailerAnnouncingMuchSizesNothing) {
     const std::string tiny = listFixture("gzip_isize_18bytes.gz");
     ASSERT_EQ(tiny.size(), 18u);
+    if (!BW_ALLOCATION_PROBE)
+        GTEST_SKIP() << "the allocation probe is left out under AddressSanitizer";
     AllocationProbe probe;
     Gunzipped out = gunzip(tiny, ListKeeper::kMaxListBytes);
     EXPECT_FALSE(out.ok);
