@@ -675,12 +675,12 @@ void ListKeeper::startUpdate(Entry& entry) {
     }
     entry.partial = partial.path;
     entry.updating = std::move(held.lock);
-    entry.download = downloader_.startRequest(
-        {.url = entry.list.source,
-         .target = entry.partial,
-         .ifNoneMatch = haveCopy ? entry.list.etag : std::string(),
-         .ifModifiedSince = haveCopy ? entry.list.lastModified : std::string(),
-         .maxBytes = kMaxListBytes});
+    entry.download =
+        downloader_.start({.url = entry.list.source,
+                           .target = entry.partial,
+                           .ifNoneMatch = haveCopy ? entry.list.etag : std::string(),
+                           .ifModifiedSince = haveCopy ? entry.list.lastModified : std::string(),
+                           .maxBytes = kMaxListBytes});
 }
 
 bool ListKeeper::poll() {

@@ -20,11 +20,7 @@ public:
         DownloadResult result;
     };
 
-    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target,
-                                    std::uint64_t maxBytes) override {
-        return startRequest({.url = url, .target = target, .maxBytes = maxBytes});
-    }
-    std::unique_ptr<Download> startRequest(const Request& request) override {
+    std::unique_ptr<Download> start(const Request& request) override {
         std::ofstream(request.target, std::ios::binary | std::ios::trunc);
         auto transfer = std::make_shared<Transfer>();
         transfer->request = request;
