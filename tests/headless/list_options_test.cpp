@@ -319,7 +319,7 @@ TEST_F(ListProcessTest, AListCommandDuringAnUpdateIsNotUndoneByIt) {
     sources.write("y.p2p", "Y:198.51.100.0-198.51.100.255\n");
     EXPECT_EQ(run({"--disable-list", "X"}).status, 0);
     EXPECT_EQ(run({"--add-list", "Y", sources.file("y.p2p").string()}).status, 0);
-    clock.time.second += 10;
+    clock.advance(std::chrono::seconds(10));
     guard.tick();  // looks at the file while its download runs
     EXPECT_FALSE(guard.subscriptions()[1].enabled);
 

@@ -91,6 +91,19 @@ protected:
     ListKeeper keeper{downloader, clock, dir.path()};
 };
 
+// Stored times are shown in UTC to the minute, over the whole range the file allows.
+TEST(FormatUtcTest, ShowsStoredTimesInUtc) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "never"},
+        {1, "1970-01-01 00:00 UTC"},
+        {951782399, "2000-02-28 23:59 UTC"},
+        {951782400, "2000-02-29 00:00 UTC"},
+        {1796000000, "2026-11-30 00:53 UTC"},
+        {253402300799, "9999-12-31 23:59 UTC"},
+    };
+    for (const auto& [seconds, shown] : cases) EXPECT_EQ(formatUtc(seconds), shown) << seconds;
+}
+
 TEST(SubscriptionsFileTest, RoundTripsEveryField) {
     Subscription full;
     full.name = "Level \"one\"";
@@ -189,14 +202,14 @@ TEST_F(ListKeeperTest, A304KeepsTheCachedCopy) {
     serve("list.p2p", reply);
     ASSERT_EQ(subscribe("list.p2p"), "");
     updateAll();
-    clock.time.day += 2;
+    clock.advance(std::chrono::hours(48));
     serve("list.p2p", test::FakeAnswer::unchanged());
     updateAll();
 
     EXPECT_EQ(downloader.transfers.back()->request.ifNoneMatch, "\"v1\"");
     EXPECT_TRUE(banned(ip(203, 0, 113, 1)));
     EXPECT_EQ(listNamed("list.p2p").lastError, "");
-    EXPECT_EQ(listNamed("list.p2p").lastUpdate, unixSeconds(clock));
+    EXPECT_EQ(listNamed("list.p2p").lastUpdate, unixSeconds(clock.utcNow()));
     EXPECT_EQ(keeper.takeReports().back(), "List list.p2p: unchanged since the last update.");
 }
 
@@ -225,7 +238,7 @@ TEST_F(ListKeeperTest, EachRefusedDownloadLeavesTheLastGoodCopyInForce) {
     const std::int64_t goodAt = listNamed("list").lastUpdate;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        clock.time.hour += 1;
+        clock.advance(std::chrono::hours(1));
         serve("list", c.reply);
         updateAll();
         const Subscription& list = listNamed("list");
@@ -254,7 +267,7 @@ TEST_F(ListKeeperTest, ListsAreFetchedWhenDueCheckedHourly) {
     EXPECT_EQ(downloader.transfers.size(), 1u);
 
     auto advanceHours = [&](int hours) {
-        clock.time.hour += hours;
+        clock.advance(std::chrono::hours(hours));
         keeper.tick();
         finish();
     };
@@ -263,7 +276,7 @@ TEST_F(ListKeeperTest, ListsAreFetchedWhenDueCheckedHourly) {
     EXPECT_EQ(downloader.transfers.size(), 1u);
     advanceHours(1);  // 24 hours old
     EXPECT_EQ(downloader.transfers.size(), 2u);
-    clock.time.minute += 30;  // within the hour: not checked again
+    clock.advance(std::chrono::minutes(30));  // within the hour: not checked again
     keeper.tick();
     EXPECT_FALSE(keeper.updating());
 
@@ -328,10 +341,10 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     console.startUpdates(true);
     finish(console);
 
-    clock.time.second += 5;  // not looked at yet
+    clock.advance(std::chrono::seconds(5));  // not looked at yet
     EXPECT_FALSE(keeper.tick());
     EXPECT_FALSE(banned(ip(198, 51, 100, 1)));
-    clock.time.second += 5;
+    clock.advance(std::chrono::seconds(5));
     EXPECT_TRUE(keeper.tick());
     EXPECT_TRUE(banned(ip(198, 51, 100, 1)));
     EXPECT_EQ(keeper.takeReports().back(),
@@ -340,7 +353,7 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     // Its own saves are no news.
     ASSERT_EQ(keeper.setEnabled("mine", false), "");
     keeper.poll();
-    clock.time.second += 10;
+    clock.advance(std::chrono::seconds(10));
     EXPECT_FALSE(keeper.tick());
     EXPECT_TRUE(keeper.takeReports().empty());
 }
@@ -658,15 +671,15 @@ TEST_F(ListKeeperTest, AnUpdateByAnotherCopyIsTakenInWhenTheCachedCopyDidNotLoad
     guard.tick();
     ASSERT_FALSE(guard.table().findBlock(ip(192, 0, 2, 1)).has_value());
 
-    clock.time.hour += 1;
+    clock.advance(std::chrono::hours(1));
     dir.write("mine.txt", "198.51.100.0/24\n");
     ListKeeper timer{downloader, clock, dir.path()};
     ASSERT_EQ(timer.load(false, ListKeeper::CachedCopies::Skip), "");
     timer.startUpdates(true);
     finish(timer);
-    const std::int64_t updatedAt = unixSeconds(clock);
+    const std::int64_t updatedAt = unixSeconds(clock.utcNow());
 
-    clock.time.second += ListKeeper::kLookEverySeconds;
+    clock.advance(ListKeeper::kLookEvery);
     EXPECT_TRUE(guard.tick());
     EXPECT_TRUE(guard.table().findBlock(ip(198, 51, 100, 1)).has_value());
     ASSERT_EQ(guard.setEnabled("Private networks", false), "");
