@@ -20,16 +20,6 @@ namespace bw {
 
 namespace {
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
 std::uint32_t fnv1a(std::string_view text) {
     std::uint32_t hash = 2166136261u;
     for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
@@ -126,37 +116,23 @@ std::string ageOf(std::int64_t lastUpdate) {
 
 }  // namespace
 
-std::int64_t unixSeconds(const Clock& clock) {
-    LocalTime t = clock.now();
-    std::int64_t days =
-        daysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
-    return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second -
-           std::int64_t{clock.utcOffsetMinutes()} * 60;
+std::int64_t unixSeconds(std::chrono::system_clock::time_point moment) {
+    return std::chrono::floor<std::chrono::seconds>(moment.time_since_epoch()).count();
 }
 
 std::string formatUtc(std::int64_t seconds) {
     if (seconds == 0)
         return "never";
-    std::int64_t days = seconds / 86400;
-    std::int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    // Civil date from days since 1970-01-01.
-    days += 719468;
-    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(days - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    const std::int64_t year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2);
+    using namespace std::chrono;
+    const sys_seconds moment{std::chrono::seconds{seconds}};
+    const sys_days day = floor<days>(moment);
+    const year_month_day date{day};
+    const hh_mm_ss<std::chrono::seconds> time{moment - day};
     char text[48];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02lld:%02lld UTC",
-                  static_cast<long long>(year), month, day, static_cast<long long>(rest / 3600),
-                  static_cast<long long>(rest % 3600 / 60));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02lld:%02lld UTC",
+                  static_cast<int>(date.year()), unsigned{date.month()}, unsigned{date.day()},
+                  static_cast<long long>(time.hours().count()),
+                  static_cast<long long>(time.minutes().count()));
     return text;
 }
 
@@ -353,7 +329,7 @@ std::string ListKeeper::keepPrivateNetworks(bool firstStart) {
         return {};
     }
     Subscription builtIn = privateNetworksList();
-    builtIn.lastUpdate = unixSeconds(clock_);
+    builtIn.lastUpdate = unixSeconds(clock_.utcNow());
     std::filesystem::create_directories(folder_ / kListCacheFolderName, ec);
     {
         const std::filesystem::path copy = cachePath(builtIn);
@@ -613,14 +589,16 @@ void ListKeeper::pickUpOutsideChanges() {
                                        : "Lists: " + problem + ".");
 }
 
-// Written so that no time read from the file can overflow.
-bool ListKeeper::due(const Subscription& list, std::int64_t now) const {
+// In whole seconds, where no time or interval read from the file can overflow.
+bool ListKeeper::due(const Subscription& list, std::chrono::system_clock::time_point now) const {
+    using namespace std::chrono;
+    const sys_seconds lastUpdate{seconds{list.lastUpdate}};
     return list.enabled && !list.source.empty() &&
-           list.lastUpdate <= now - std::int64_t{list.intervalHours} * 3600;
+           lastUpdate + hours{list.intervalHours} <= floor<seconds>(now);
 }
 
 void ListKeeper::startUpdates(bool everyList) {
-    const std::int64_t now = unixSeconds(clock_);
+    const auto now = clock_.utcNow();
     lastCheck_ = now;
     // By name: an update that saves may take in another copy's changes.
     std::vector<std::string> names;
@@ -648,8 +626,7 @@ void ListKeeper::startUpdate(Entry& entry) {
                            "is left to that one.");
         return;
     }
-    const std::int64_t now = unixSeconds(clock_);
-    entry.list.lastAttempt = now;
+    entry.list.lastAttempt = unixSeconds(clock_.utcNow());
     if (!held.lock) {
         fail(entry, held.error);
         saveAfterUpdate(entry);
@@ -675,12 +652,12 @@ void ListKeeper::startUpdate(Entry& entry) {
     }
     entry.partial = partial.path;
     entry.updating = std::move(held.lock);
-    entry.download = downloader_.startRequest(
-        {.url = entry.list.source,
-         .target = entry.partial,
-         .ifNoneMatch = haveCopy ? entry.list.etag : std::string(),
-         .ifModifiedSince = haveCopy ? entry.list.lastModified : std::string(),
-         .maxBytes = kMaxListBytes});
+    entry.download =
+        downloader_.start({.url = entry.list.source,
+                           .target = entry.partial,
+                           .ifNoneMatch = haveCopy ? entry.list.etag : std::string(),
+                           .ifModifiedSince = haveCopy ? entry.list.lastModified : std::string(),
+                           .maxBytes = kMaxListBytes});
 }
 
 bool ListKeeper::poll() {
@@ -726,12 +703,12 @@ void ListKeeper::updateNow(const std::string& name) {
 }
 
 bool ListKeeper::tick() {
-    const std::int64_t now = unixSeconds(clock_);
-    if (now - lastLook_ >= kLookEverySeconds) {
+    const auto now = clock_.utcNow();
+    if (now - lastLook_ >= kLookEvery) {
         lastLook_ = now;
         pickUpOutsideChanges();
     }
-    if (now - lastCheck_ >= kCheckEverySeconds)
+    if (now - lastCheck_ >= kCheckEvery)
         startUpdates(false);
     return poll();
 }
@@ -798,11 +775,10 @@ void ListKeeper::finishDownload(Entry& entry) {
     entry.download.reset();
     rememberServer(result.serverAddress, "server of the list " + entry.list.name);
     // The list's slot stays held until its state is saved.
-    const std::int64_t now = unixSeconds(clock_);
     if (!result.ok) {
         fail(entry, result.error);
     } else if (result.notModified) {
-        entry.list.lastUpdate = now;
+        entry.list.lastUpdate = unixSeconds(clock_.utcNow());
         entry.list.lastError.clear();
         entry.copyProblem.clear();
         reports_.push_back("List " + entry.list.name + ": unchanged since the last update.");
@@ -824,7 +800,7 @@ void ListKeeper::finishCopy(Entry& entry) {
     if (!copy.error.empty()) {
         fail(entry, copy.error);
     } else {
-        takeCopy(entry, std::move(copy.parsed), unixSeconds(clock_));
+        takeCopy(entry, std::move(copy.parsed), clock_.utcNow());
         entry.list.publicAddresses = copy.publicAddresses;
         // A local file's copy has no validators.
         const bool downloaded = !entry.partial.empty();
@@ -841,7 +817,8 @@ void ListKeeper::finishCopy(Entry& entry) {
     saveAfterUpdate(entry);
 }
 
-void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
+void ListKeeper::takeCopy(Entry& entry, ParsedList parsed,
+                          std::chrono::system_clock::time_point now) {
     auto ranges = std::make_shared<ListRanges>();
     ranges->listName = entry.list.name;
     ranges->allow = entry.list.mode == ListMode::Allow;
@@ -849,7 +826,7 @@ void ListKeeper::takeCopy(Entry& entry, ParsedList parsed, std::int64_t now) {
     entry.list.ranges = ranges->ranges.size();
     entry.list.failedLines = parsed.failedLines;
     entry.list.ipv6Lines = parsed.ipv6Lines;
-    entry.list.lastUpdate = now;
+    entry.list.lastUpdate = unixSeconds(now);
     entry.list.lastError.clear();
     entry.copyRanges.reset();
     entry.copyProblem.clear();

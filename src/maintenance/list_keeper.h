@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -17,8 +18,8 @@
 
 namespace bw {
 
-// Seconds since 1970 (UTC) of a clock's local time.
-std::int64_t unixSeconds(const Clock& clock);
+// A moment as lists.json keeps it: whole seconds since 1970 (UTC).
+std::int64_t unixSeconds(std::chrono::system_clock::time_point moment);
 // "2026-12-09 10:00 UTC"; "never" for 0.
 std::string formatUtc(std::int64_t seconds);
 
@@ -31,9 +32,9 @@ class ListKeeper {
 public:
     // The largest list taken, compressed or not.
     static constexpr std::uint64_t kMaxListBytes = 256u << 20;
-    static constexpr std::int64_t kCheckEverySeconds = 3600;
+    static constexpr std::chrono::hours kCheckEvery{1};
     // How often a running guard looks for changes made by another copy.
-    static constexpr std::int64_t kLookEverySeconds = 10;
+    static constexpr std::chrono::seconds kLookEvery{10};
 
     ListKeeper(Downloader& downloader, const Clock& clock, std::filesystem::path folder);
     ~ListKeeper();
@@ -111,14 +112,14 @@ private:
     void saveUpdates();
     static bool busy(const Entry& entry);
     void loadCachedCopy(Entry& entry);
-    bool due(const Subscription& list, std::int64_t now) const;
+    bool due(const Subscription& list, std::chrono::system_clock::time_point now) const;
     void startUpdate(Entry& entry);
     void finishDownload(Entry& entry);
     void rememberServer(const std::string& address, std::string what);
     static PreparedCopy prepareCopy(std::filesystem::path from, std::string cannotRead,
                                     std::filesystem::path cache, bool mayBeWide);
     void finishCopy(Entry& entry);
-    void takeCopy(Entry& entry, ParsedList parsed, std::int64_t now);
+    void takeCopy(Entry& entry, ParsedList parsed, std::chrono::system_clock::time_point now);
     void fail(Entry& entry, const std::string& why);
     std::string save();
     std::string save(SlotLock::Wait wait, bool& busy);
@@ -131,8 +132,8 @@ private:
     mutable std::vector<Subscription> view_;
     std::vector<std::string> reports_;
     std::vector<Lifeline> serverLifelines_;
-    std::int64_t lastCheck_ = 0;
-    std::int64_t lastLook_ = 0;
+    std::chrono::system_clock::time_point lastCheck_{};
+    std::chrono::system_clock::time_point lastLook_{};
     // The lists as this copy last read or wrote the file: what its own changes
     // are measured against when it saves.
     std::vector<Subscription> known_;

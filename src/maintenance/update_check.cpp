@@ -182,7 +182,8 @@ void UpdateCheck::check() {
 DownloadResult UpdateCheck::download(const std::string& url, const std::filesystem::path& target,
                                      std::string_view caption, std::uint64_t maxBytes) {
     cancelled_ = false;
-    std::unique_ptr<Download> transfer = downloader_.start(url, target, maxBytes);
+    std::unique_ptr<Download> transfer =
+        downloader_.start({.url = url, .target = target, .maxBytes = maxBytes});
     host_.waitWithProgress(caption, [&transfer] { return transfer->finished(); });
     if (!transfer->finished()) {
         cancelled_ = true;

@@ -21,6 +21,8 @@ public:
     virtual LocalTime now() const = 0;
     // The current offset of local time from GMT in minutes, east positive.
     virtual int utcOffsetMinutes() const = 0;
+    // The moment in UTC: what stored times and list intervals are counted in.
+    virtual std::chrono::system_clock::time_point utcNow() const = 0;
     // For pauses and deadlines: never jumps with the calendar.
     virtual std::chrono::steady_clock::time_point steadyNow() const = 0;
 };

@@ -23,6 +23,9 @@ public:
         return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
     }
     int utcOffsetMinutes() const override { return static_cast<int>(localNow().tm_gmtoff / 60); }
+    std::chrono::system_clock::time_point utcNow() const override {
+        return std::chrono::system_clock::now();
+    }
     std::chrono::steady_clock::time_point steadyNow() const override {
         return std::chrono::steady_clock::now();
     }

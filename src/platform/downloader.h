@@ -36,24 +36,10 @@ public:
 
 class Downloader {
 public:
-    virtual ~Downloader() = default;
-    // Fetches the URL into the target file (created or truncated). The result is
-    // ok only for a successful HTTP status with the whole body written and
-    // flushed to disk; after a failure the target holds whatever had arrived,
-    // and the caller discards it.
-    // A body longer than maxBytes stops the download with a failure (tooLarge).
-    virtual std::unique_ptr<Download> start(const std::string& url,
-                                            const std::filesystem::path& target,
-                                            std::uint64_t maxBytes) = 0;
-    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target) {
-        return start(url, target, kNoSizeLimit);
-    }
-
     static constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;
 
-    // A download with conditions: the validators of the copy at hand (either may
-    // be empty). A downloader that knows none fetches the whole body, which is
-    // always a correct answer to a conditional request.
+    // One download. The validators are those of the copy at hand (either may be
+    // empty): a server that finds that copy current answers 304 (notModified).
     struct Request {
         std::string url{};
         std::filesystem::path target{};
@@ -61,9 +47,14 @@ public:
         std::string ifModifiedSince{};
         std::uint64_t maxBytes = kNoSizeLimit;
     };
-    virtual std::unique_ptr<Download> startRequest(const Request& request) {
-        return start(request.url, request.target, request.maxBytes);
-    }
+
+    virtual ~Downloader() = default;
+    // Fetches the URL into the target file (created or truncated). The result is
+    // ok only for a successful HTTP status with the whole body written and
+    // flushed to disk; after a failure the target holds whatever had arrived,
+    // and the caller discards it.
+    // A body longer than maxBytes stops the download with a failure (tooLarge).
+    virtual std::unique_ptr<Download> start(const Request& request) = 0;
 };
 
 using DownloadRequest = Downloader::Request;

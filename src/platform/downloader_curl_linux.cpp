@@ -240,12 +240,7 @@ public:
     CurlDownloader(DownloadLimits limits, std::filesystem::path certificateAuthorities)
         : limits_(limits), certificateAuthorities_(std::move(certificateAuthorities)) {}
 
-    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path& target,
-                                    std::uint64_t maxBytes) override {
-        return startRequest({.url = url, .target = target, .maxBytes = maxBytes});
-    }
-
-    std::unique_ptr<Download> startRequest(const DownloadRequest& request) override {
+    std::unique_ptr<Download> start(const DownloadRequest& request) override {
         return std::make_unique<CurlDownload>(request, limits_, certificateAuthorities_);
     }
 

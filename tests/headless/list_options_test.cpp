@@ -22,8 +22,7 @@
 #include "maintenance/list_keeper.h"
 #include "platform/slot_lock.h"
 #include "support/fake_clock.h"
-#include "support/held_downloader.h"
-#include "support/http_test_server.h"
+#include "support/fake_downloader.h"
 #include "support/temp_dir.h"
 
 namespace bw {
@@ -87,25 +86,29 @@ constexpr const char* kBuiltInLine =
     "understood, 0 IPv6), last "
     "update 2026-12-05 21:41 UTC, no error\n";
 
+// Where the lists of these tests are served from.
+const std::string kServer = "http://lists.example.net/";
+
 class ListCommandTest : public ::testing::Test {
 protected:
     int run(const ListCommand& command) {
         out.str("");
         err.str("");
-        ListKeeper keeper(*downloader, clock, dir.path());
+        ListKeeper keeper(downloader, clock, dir.path());
         EXPECT_EQ(keeper.load(false), "");
         return runListCommand(command, keeper, out, err,
                               [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
     }
     ListCommand add(const std::string& name, const std::string& path) {
-        return {Kind::Add, name, server.baseUrl() + path, false, 24};
+        return {Kind::Add, name, kServer + path, false, 24};
+    }
+    void serve(const std::string& path, const std::string& body) {
+        downloader.answer(kServer + path, test::FakeAnswer::ok(body));
     }
 
     test::TempDir dir;
     test::FakeClock clock;
-    test::HttpTestServer server;
-    std::unique_ptr<Downloader> downloader =
-        makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)});
+    test::FakeDownloader downloader;
     std::ostringstream out;
     std::ostringstream err;
 };
@@ -129,7 +132,7 @@ TEST_F(ListCommandTest, CommandsChangeTheFileAndSayWhyWhenTheyCannot) {
 }
 
 TEST_F(ListCommandTest, ListsShowsTheLifelinesOneLineEach) {
-    ListKeeper keeper(*downloader, clock, dir.path());
+    ListKeeper keeper(downloader, clock, dir.path());
     ASSERT_EQ(keeper.load(false), "");
     EXPECT_EQ(runListCommand({Kind::Show, "", "", false, 24}, keeper, out, err, [] {},
                              {{0xC0000235u, "DNS server"}, {0xC0000201u, "default gateway"}}),
@@ -140,9 +143,8 @@ TEST_F(ListCommandTest, ListsShowsTheLifelinesOneLineEach) {
 }
 
 TEST_F(ListCommandTest, UpdateListsFailsWhenAnyListFails) {
-    server.route("/good",
-                 test::HttpReply::ok("Bad Net:203.0.113.0-203.0.113.255\nipv6:[::1]-[::2]\n"));
-    server.route("/html", test::HttpReply::ok("<!DOCTYPE html><p>moved</p>"));
+    serve("good", "Bad Net:203.0.113.0-203.0.113.255\nipv6:[::1]-[::2]\n");
+    serve("html", "<!DOCTYPE html><p>moved</p>");
     ASSERT_EQ(run(add("good", "good")), 0);
     EXPECT_EQ(run({Kind::Update, "", "", false, 24}), 0);
     EXPECT_EQ(out.str(),
@@ -190,7 +192,7 @@ TEST_F(ListCommandTest, AnUpdateBanningMoreThanHalfThePublicSpaceIsRefusedUnless
         {"0.0.0.0/0\n", true, 0, ""},
     };
     for (const Case& c : cases) {
-        server.route("/x", test::HttpReply::ok(c.body));
+        serve("x", c.body);
         ListCommand added = add("x", "x");
         added.wide = c.wide;
         ASSERT_EQ(run(added), 0);
@@ -201,8 +203,8 @@ TEST_F(ListCommandTest, AnUpdateBanningMoreThanHalfThePublicSpaceIsRefusedUnless
 }
 
 TEST_F(ListCommandTest, ListsShowsEachListsShareAndWhetherItIsWide) {
-    server.route("/all", test::HttpReply::ok("0.0.0.0/0\n"));
-    server.route("/some", test::HttpReply::ok("8.0.0.0/8\n"));
+    serve("all", "0.0.0.0/0\n");
+    serve("some", "8.0.0.0/8\n");
     ListCommand all = add("all", "all");
     all.wide = true;
     ASSERT_EQ(run(all), 0);
@@ -312,16 +314,16 @@ TEST_F(ListProcessTest, AListCommandDuringAnUpdateIsNotUndoneByIt) {
     test::KeeperUpdatingOneList updating(clock, home.path(), "X", "http://192.0.2.1/x.p2p");
     ASSERT_TRUE(updating.started);
     ListKeeper& guard = updating.keeper;
-    test::HeldDownloader& downloads = updating.downloads;
+    test::FakeDownloader& downloads = updating.downloads;
 
     sources.write("y.p2p", "Y:198.51.100.0-198.51.100.255\n");
     EXPECT_EQ(run({"--disable-list", "X"}).status, 0);
     EXPECT_EQ(run({"--add-list", "Y", sources.file("y.p2p").string()}).status, 0);
-    clock.time.second += 10;
+    clock.advance(std::chrono::seconds(10));
     guard.tick();  // looks at the file while its download runs
     EXPECT_FALSE(guard.subscriptions()[1].enabled);
 
-    downloads.finish(0, "X:203.0.113.0-203.0.113.255\n");
+    downloads.finish(0, test::FakeAnswer::ok("X:203.0.113.0-203.0.113.255\n"));
     finishUpdates(guard);
     SubscriptionsFile file = readSubscriptions(home.file("lists.json"));
     ASSERT_TRUE(file.ok) << file.error;
@@ -422,7 +424,7 @@ TEST_F(ListProcessTest, TwoUpdatesOfOneListNeverRunAtOnce) {
     test::KeeperUpdatingOneList updating(clock, home.path(), "X", "http://127.0.0.1:9/x.p2p");
     ASSERT_TRUE(updating.started);
     ListKeeper& guard = updating.keeper;
-    test::HeldDownloader& downloads = updating.downloads;
+    test::FakeDownloader& downloads = updating.downloads;
     const std::string part = downloads.transfers[0]->request.target.filename().string();
     EXPECT_TRUE(part.ends_with(".part")) << part;
     EXPECT_FALSE(part.ends_with(".list.part")) << part;  // not one name for every download
@@ -434,7 +436,7 @@ TEST_F(ListProcessTest, TwoUpdatesOfOneListNeverRunAtOnce) {
               "to that one.\n");
     EXPECT_EQ(timer.err, "");
 
-    downloads.finish(0, "X:203.0.113.0-203.0.113.255\n");
+    downloads.finish(0, test::FakeAnswer::ok("X:203.0.113.0-203.0.113.255\n"));
     finishUpdates(guard);
     EXPECT_TRUE(guard.table().findBlock(0xCB007101u).has_value());
     EXPECT_FALSE(fs::exists(downloads.transfers[0]->request.target));

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "maintenance/list_keeper.h"
-#include "support/held_downloader.h"
+#include "support/fake_downloader.h"
 
 namespace bw::test {
 
@@ -17,11 +17,12 @@ struct KeeperUpdatingOneList {
         Subscription list;
         list.name = name;
         list.source = source;
+        downloads.unanswered = FakeAnswer::heldBack();
         started = keeper.load(false).empty() && keeper.add(list).empty() &&
                   (keeper.startUpdates(true), downloads.transfers.size() == 1);
     }
 
-    HeldDownloader downloads;
+    FakeDownloader downloads;
     ListKeeper keeper;
     bool started = false;  // loaded, added, and its one download under way
 };

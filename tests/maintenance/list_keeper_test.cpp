@@ -20,9 +20,8 @@
 #include "maintenance/keeper_updating_one_list.h"
 #include "platform/slot_lock.h"
 #include "support/fake_clock.h"
+#include "support/fake_downloader.h"
 #include "support/gzip_bytes.h"
-#include "support/held_downloader.h"
-#include "support/http_test_server.h"
 #include "support/stuck_on_fifo.h"
 #include "support/temp_dir.h"
 
@@ -34,6 +33,8 @@ constexpr std::uint32_t ip(std::uint32_t a, std::uint32_t b, std::uint32_t c, st
 }
 
 constexpr const char* kGoodList = "Bad Net:203.0.113.0-203.0.113.255\nOther:198.51.100.7\n";
+// Where the lists of these tests are served from.
+const std::string kServer = "http://lists.example.net/";
 
 class ListKeeperTest : public ::testing::Test {
 protected:
@@ -53,9 +54,12 @@ protected:
     std::string subscribe(const std::string& path, ListMode mode = ListMode::Block) {
         Subscription list;
         list.name = path;
-        list.source = server.baseUrl() + path;
+        list.source = kServer + path;
         list.mode = mode;
         return keeper.add(list);
+    }
+    void serve(const std::string& path, test::FakeAnswer answer) {
+        downloader.answer(kServer + path, std::move(answer));
     }
     const Subscription& listNamed(const std::string& name) {
         for (const Subscription& s : keeper.subscriptions()) {
@@ -83,11 +87,22 @@ protected:
 
     test::TempDir dir;
     test::FakeClock clock;
-    test::HttpTestServer server;
-    std::unique_ptr<Downloader> downloader =
-        makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)});
-    ListKeeper keeper{*downloader, clock, dir.path()};
+    test::FakeDownloader downloader;
+    ListKeeper keeper{downloader, clock, dir.path()};
 };
+
+// Stored times are shown in UTC to the minute, over the whole range the file allows.
+TEST(FormatUtcTest, ShowsStoredTimesInUtc) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "never"},
+        {1, "1970-01-01 00:00 UTC"},
+        {951782399, "2000-02-28 23:59 UTC"},
+        {951782400, "2000-02-29 00:00 UTC"},
+        {1796000000, "2026-11-30 00:53 UTC"},
+        {253402300799, "9999-12-31 23:59 UTC"},
+    };
+    for (const auto& [seconds, shown] : cases) EXPECT_EQ(formatUtc(seconds), shown) << seconds;
+}
 
 TEST(SubscriptionsFileTest, RoundTripsEveryField) {
     Subscription full;
@@ -140,7 +155,7 @@ TEST(SubscriptionsFileTest, WideIsOptionalAndKeptByTheMerge) {
 
 TEST_F(ListKeeperTest, AFirstStartGetsThePrivateNetworksAllowList) {
     test::TempDir fresh;
-    ListKeeper first{*downloader, clock, fresh.path()};
+    ListKeeper first{downloader, clock, fresh.path()};
     ASSERT_EQ(first.load(true), "");
     ASSERT_EQ(first.subscriptions().size(), 1u);
     EXPECT_EQ(first.subscriptions()[0].mode, ListMode::Allow);
@@ -155,44 +170,46 @@ TEST_F(ListKeeperTest, AFirstStartGetsThePrivateNetworksAllowList) {
 
     // Never over a list the user removed.
     ASSERT_EQ(first.remove("Private networks"), "");
-    ListKeeper later{*downloader, clock, fresh.path()};
+    ListKeeper later{downloader, clock, fresh.path()};
     ASSERT_EQ(later.load(true), "");
     EXPECT_TRUE(later.subscriptions().empty());
 }
 
 TEST_F(ListKeeperTest, AGzipListIsFetchedCachedAndLoadsWithoutTheNetwork) {
-    test::HttpReply reply = test::HttpReply::ok(test::gzipBytes(kGoodList));
+    test::FakeAnswer reply = test::FakeAnswer::ok(test::gzipBytes(kGoodList));
     reply.etag = "\"v1\"";
-    server.route("/level1.gz", reply);
+    serve("level1.gz", reply);
     ASSERT_EQ(subscribe("level1.gz"), "");
     updateAll();
+    EXPECT_EQ(downloader.transfers.back()->request.maxBytes, ListKeeper::kMaxListBytes);
 
     EXPECT_EQ(listNamed("level1.gz").ranges, 2u);
     EXPECT_EQ(listNamed("level1.gz").lastError, "");
     EXPECT_EQ(keeper.table().findBlock(ip(203, 0, 113, 9)), (ListHit{"Bad Net", "level1.gz"}));
 
     // A later start reads the cached copy and the file, and asks nobody.
-    const std::size_t asked = server.requests().size();
-    ListKeeper restarted{*downloader, clock, dir.path()};
+    const std::size_t asked = downloader.transfers.size();
+    ListKeeper restarted{downloader, clock, dir.path()};
     ASSERT_EQ(restarted.load(false), "");
     EXPECT_TRUE(restarted.table().findBlock(ip(198, 51, 100, 7)).has_value());
     EXPECT_EQ(restarted.subscriptions().back().etag, "\"v1\"");
-    EXPECT_EQ(server.requests().size(), asked);
+    EXPECT_EQ(downloader.transfers.size(), asked);
 }
 
 TEST_F(ListKeeperTest, A304KeepsTheCachedCopy) {
-    test::HttpReply reply = test::HttpReply::ok(kGoodList);
+    test::FakeAnswer reply = test::FakeAnswer::ok(kGoodList);
     reply.etag = "\"v1\"";
-    server.route("/list.p2p", reply);
+    serve("list.p2p", reply);
     ASSERT_EQ(subscribe("list.p2p"), "");
     updateAll();
-    clock.time.day += 2;
+    clock.advance(std::chrono::hours(48));
+    serve("list.p2p", test::FakeAnswer::unchanged());
     updateAll();
 
-    EXPECT_NE(server.requestHeads().back().find("If-None-Match: \"v1\""), std::string::npos);
+    EXPECT_EQ(downloader.transfers.back()->request.ifNoneMatch, "\"v1\"");
     EXPECT_TRUE(banned(ip(203, 0, 113, 1)));
     EXPECT_EQ(listNamed("list.p2p").lastError, "");
-    EXPECT_EQ(listNamed("list.p2p").lastUpdate, unixSeconds(clock));
+    EXPECT_EQ(listNamed("list.p2p").lastUpdate, unixSeconds(clock.utcNow()));
     EXPECT_EQ(keeper.takeReports().back(), "List list.p2p: unchanged since the last update.");
 }
 
@@ -202,26 +219,27 @@ TEST_F(ListKeeperTest, EachRefusedDownloadLeavesTheLastGoodCopyInForce) {
     const std::string packed = test::gzipBytes(std::string(kGoodList) + kGoodList + kGoodList);
     struct Case {
         const char* what;
-        test::HttpReply reply;
+        test::FakeAnswer reply;
         const char* error;
     } cases[] = {
-        {"empty", test::HttpReply::ok(""), "refused: it holds no ranges"},
-        {"HTML", test::HttpReply::ok("<html><body>Bad Net:1.2.3.4</body></html>"),
+        {"empty", test::FakeAnswer::ok(""), "refused: it holds no ranges"},
+        {"HTML", test::FakeAnswer::ok("<html><body>Bad Net:1.2.3.4</body></html>"),
          "refused: the download is a web page, not a list"},
-        {"mostly garbage", test::HttpReply::ok(garbage),
+        {"mostly garbage", test::FakeAnswer::ok(garbage),
          "refused: 5 of 7 lines were not understood"},
-        {"truncated gzip", test::HttpReply::ok(packed.substr(0, packed.size() - 12)),
+        {"truncated gzip", test::FakeAnswer::ok(packed.substr(0, packed.size() - 12)),
          "the compressed list breaks off before its end"},
-        {"server error", test::HttpReply::withStatus(500, "broken"), nullptr},
+        {"server error",
+         test::FakeAnswer::failure("The requested URL returned error: 500", "broken"), nullptr},
     };
-    server.route("/list", test::HttpReply::ok(kGoodList));
+    serve("list", test::FakeAnswer::ok(kGoodList));
     ASSERT_EQ(subscribe("list"), "");
     updateAll();
     const std::int64_t goodAt = listNamed("list").lastUpdate;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        clock.time.hour += 1;
-        server.route("/list", c.reply);
+        clock.advance(std::chrono::hours(1));
+        serve("list", c.reply);
         updateAll();
         const Subscription& list = listNamed("list");
         if (c.error) {
@@ -235,47 +253,47 @@ TEST_F(ListKeeperTest, EachRefusedDownloadLeavesTheLastGoodCopyInForce) {
                                                    " stays in force."),
                   std::string::npos);
         // And a restart still finds the good copy.
-        ListKeeper restarted{*downloader, clock, dir.path()};
+        ListKeeper restarted{downloader, clock, dir.path()};
         ASSERT_EQ(restarted.load(false), "");
         EXPECT_TRUE(restarted.table().findBlock(ip(198, 51, 100, 7)).has_value());
     }
 }
 
 TEST_F(ListKeeperTest, ListsAreFetchedWhenDueCheckedHourly) {
-    server.route("/list", test::HttpReply::ok(kGoodList));
+    serve("list", test::FakeAnswer::ok(kGoodList));
     ASSERT_EQ(subscribe("list"), "");
     keeper.startUpdates(false);  // at start: never fetched, so due
     finish();
-    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(downloader.transfers.size(), 1u);
 
     auto advanceHours = [&](int hours) {
-        clock.time.hour += hours;
+        clock.advance(std::chrono::hours(hours));
         keeper.tick();
         finish();
     };
     advanceHours(1);  // checked, not due
     advanceHours(22);
-    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(downloader.transfers.size(), 1u);
     advanceHours(1);  // 24 hours old
-    EXPECT_EQ(server.requests().size(), 2u);
-    clock.time.minute += 30;  // within the hour: not checked again
+    EXPECT_EQ(downloader.transfers.size(), 2u);
+    clock.advance(std::chrono::minutes(30));  // within the hour: not checked again
     keeper.tick();
     EXPECT_FALSE(keeper.updating());
 
     // A failing list is tried at every hourly check, the good copy staying.
-    server.route("/list", test::HttpReply::withStatus(404, "gone"));
+    serve("list", test::FakeAnswer::failure("The requested URL returned error: 404"));
     advanceHours(24);
     advanceHours(1);
-    EXPECT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(downloader.transfers.size(), 4u);
     ASSERT_EQ(keeper.setEnabled("list", false), "");
     advanceHours(48);
-    EXPECT_EQ(server.requests().size(), 4u);
+    EXPECT_EQ(downloader.transfers.size(), 4u);
 }
 
 TEST_F(ListKeeperTest, AllowListsOverrideAndSwitchedOffListsDoNothing) {
     ASSERT_EQ(keeper.setEnabled("Private networks", false), "");  // it allows 192.168.0.0/16
-    server.route("/block", test::HttpReply::ok("Too wide:192.168.0.0-192.168.255.255\n"));
-    server.route("/mine", test::HttpReply::ok("192.168.1.0/24\n"));
+    serve("block", test::FakeAnswer::ok("Too wide:192.168.0.0-192.168.255.255\n"));
+    serve("mine", test::FakeAnswer::ok("192.168.1.0/24\n"));
     ASSERT_EQ(subscribe("block"), "");
     ASSERT_EQ(subscribe("mine", ListMode::Allow), "");
     updateAll();
@@ -304,7 +322,7 @@ TEST_F(ListKeeperTest, ALocalFileIsASourceTooAndBadEditsAreRefused) {
     EXPECT_EQ(keeper.remove("nothing"), "there is no list named nothing");
 
     dir.write("lists.json", "{ damaged");
-    ListKeeper damaged{*downloader, clock, dir.path()};
+    ListKeeper damaged{downloader, clock, dir.path()};
     EXPECT_NE(damaged.load(true), "");
     local.source = dir.file("mine.dat").string();
     EXPECT_NE(damaged.add(local), "");
@@ -314,7 +332,7 @@ TEST_F(ListKeeperTest, ALocalFileIsASourceTooAndBadEditsAreRefused) {
 TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     keeper.tick();
     dir.write("mine.txt", "198.51.100.0/24\n");
-    ListKeeper console{*downloader, clock, dir.path()};
+    ListKeeper console{downloader, clock, dir.path()};
     ASSERT_EQ(console.load(false), "");
     Subscription local;
     local.name = "mine";
@@ -323,10 +341,10 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     console.startUpdates(true);
     finish(console);
 
-    clock.time.second += 5;  // not looked at yet
+    clock.advance(std::chrono::seconds(5));  // not looked at yet
     EXPECT_FALSE(keeper.tick());
     EXPECT_FALSE(banned(ip(198, 51, 100, 1)));
-    clock.time.second += 5;
+    clock.advance(std::chrono::seconds(5));
     EXPECT_TRUE(keeper.tick());
     EXPECT_TRUE(banned(ip(198, 51, 100, 1)));
     EXPECT_EQ(keeper.takeReports().back(),
@@ -335,21 +353,21 @@ TEST_F(ListKeeperTest, ARunningKeeperPicksUpAnotherCopysChanges) {
     // Its own saves are no news.
     ASSERT_EQ(keeper.setEnabled("mine", false), "");
     keeper.poll();
-    clock.time.second += 10;
+    clock.advance(std::chrono::seconds(10));
     EXPECT_FALSE(keeper.tick());
     EXPECT_TRUE(keeper.takeReports().empty());
 }
 
 TEST_F(ListKeeperTest, AnEditChangesModeAndSourceAndUpdateNowFetchesOneList) {
-    server.route("/a", test::HttpReply::ok("A:192.0.2.0-192.0.2.255\n"));
-    server.route("/b", test::HttpReply::ok("B:192.0.2.0-192.0.2.255\n"));
+    serve("a", test::FakeAnswer::ok("A:192.0.2.0-192.0.2.255\n"));
+    serve("b", test::FakeAnswer::ok("B:192.0.2.0-192.0.2.255\n"));
     ASSERT_EQ(subscribe("a"), "");
     ASSERT_EQ(subscribe("b"), "");
     keeper.updateNow("a");
     EXPECT_TRUE(keeper.updating("a"));
     EXPECT_FALSE(keeper.updating("b"));
     finish();
-    EXPECT_EQ(server.requests(), (std::vector<std::string>{"/a"}));
+    EXPECT_EQ(downloader.urls(), (std::vector<std::string>{kServer + "a"}));
     EXPECT_TRUE(banned(ip(192, 0, 2, 1)));
 
     Subscription changed = listNamed("a");
@@ -484,7 +502,7 @@ TEST_F(ListKeeperTest, ACachedCopyPastTheSizeLimitIsNotRead) {
     // Sparse: as large as the limit allows and one byte more, without the disk space.
     std::filesystem::resize_file(copy, ListKeeper::kMaxListBytes + 1);
 
-    ListKeeper restarted{*downloader, clock, dir.path()};
+    ListKeeper restarted{downloader, clock, dir.path()};
     ASSERT_EQ(restarted.load(false), "");
     const std::vector<Subscription>& lists = restarted.subscriptions();
     const auto mine = std::find_if(lists.begin(), lists.end(),
@@ -504,7 +522,7 @@ bool allowsPrivate(ListKeeper& keeper) {
 // the user switched the built-in list off (or removed it).
 TEST(PrivateNetworksTest, TheyStayAllowedUnlessTheUserSwitchedThemOff) {
     test::FakeClock clock;
-    test::HeldDownloader downloader;
+    test::FakeDownloader downloader;
     auto keeperIn = [&](const test::TempDir& dir) {
         auto keeper = std::make_unique<ListKeeper>(downloader, clock, dir.path());
         keeper->load(false);
@@ -605,14 +623,14 @@ TEST_F(ListKeeperTest, LeftoversOfKilledUpdatesGoAtTheNextStartButNotALiveOnes) 
                                                "lists/.notes.Ab12Cd"};
     for (const std::string& name : usersOwn) dir.write(name, "belongs to no list");
 
-    ListKeeper next{*downloader, clock, dir.path()};
+    ListKeeper next{downloader, clock, dir.path()};
     ASSERT_EQ(next.load(false), "");
     for (const std::string& name : leftovers) EXPECT_FALSE(fs::exists(dir.file(name))) << name;
     EXPECT_TRUE(fs::exists(livePart));
 
     ::kill(other, SIGKILL);
     ::waitpid(other, nullptr, 0);
-    ListKeeper afterTheKill{*downloader, clock, dir.path()};
+    ListKeeper afterTheKill{downloader, clock, dir.path()};
     ASSERT_EQ(afterTheKill.load(false), "");
     EXPECT_FALSE(fs::exists(livePart));
     for (const std::string& name : usersOwn) EXPECT_TRUE(fs::exists(dir.file(name))) << name;
@@ -627,11 +645,10 @@ TEST(ListKeeperValidatorTest, ValidatorsThatCannotBeStoredAreDropped) {
     test::KeeperUpdatingOneList guard(clock, dir.path(), "web", "http://192.0.2.1/web.p2p");
     ASSERT_TRUE(guard.started);
     ListKeeper& keeper = guard.keeper;
-    DownloadResult result;
-    result.ok = true;
-    result.etag = "\"v\xff\"";
-    result.lastModified = "Wed, 09 Dec 2026\r\nX-Evil: 1";
-    guard.downloads.finish(0, kGoodList, result);
+    test::FakeAnswer answer = test::FakeAnswer::ok(kGoodList);
+    answer.etag = "\"v\xff\"";
+    answer.lastModified = "Wed, 09 Dec 2026\r\nX-Evil: 1";
+    guard.downloads.finish(0, answer);
     while (keeper.updating()) {
         EXPECT_NO_THROW(keeper.poll());
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -649,20 +666,20 @@ TEST_F(ListKeeperTest, AnUpdateByAnotherCopyIsTakenInWhenTheCachedCopyDidNotLoad
     const std::filesystem::path copy = cachedLocalList();
     ASSERT_FALSE(copy.empty());
     std::filesystem::resize_file(copy, ListKeeper::kMaxListBytes + 1);
-    ListKeeper guard{*downloader, clock, dir.path()};
+    ListKeeper guard{downloader, clock, dir.path()};
     ASSERT_EQ(guard.load(false), "");
     guard.tick();
     ASSERT_FALSE(guard.table().findBlock(ip(192, 0, 2, 1)).has_value());
 
-    clock.time.hour += 1;
+    clock.advance(std::chrono::hours(1));
     dir.write("mine.txt", "198.51.100.0/24\n");
-    ListKeeper timer{*downloader, clock, dir.path()};
+    ListKeeper timer{downloader, clock, dir.path()};
     ASSERT_EQ(timer.load(false, ListKeeper::CachedCopies::Skip), "");
     timer.startUpdates(true);
     finish(timer);
-    const std::int64_t updatedAt = unixSeconds(clock);
+    const std::int64_t updatedAt = unixSeconds(clock.utcNow());
 
-    clock.time.second += ListKeeper::kLookEverySeconds;
+    clock.advance(ListKeeper::kLookEvery);
     EXPECT_TRUE(guard.tick());
     EXPECT_TRUE(guard.table().findBlock(ip(198, 51, 100, 1)).has_value());
     ASSERT_EQ(guard.setEnabled("Private networks", false), "");
@@ -696,7 +713,7 @@ TEST(ListKeeperLockTest, AnUpdateIsSavedAtALaterPollWhileAnotherProcessHoldsTheF
     }
     awaitChild(ready[0]);
 
-    guard.downloads.finish(0, kGoodList);
+    guard.downloads.finish(0, test::FakeAnswer::ok(kGoodList));
     bool taken = false;  // the copy is prepared on a worker; a poll takes it in
     while (!taken) {
         guard.keeper.poll();

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/http_test_server.h"
+#include "support/fake_downloader.h"
 #include "support/recording_host.h"
 #include "support/temp_dir.h"
 
@@ -18,6 +18,9 @@ using Events = std::vector<std::string>;
 
 const std::string kOldList = "old:10.0.0.0-10.0.0.255\r\n";  // 25 bytes, above the 20-byte rule
 const std::string kNewList = "new:1.2.3.4-1.2.3.9\r\nnew2:5.6.7.8\r\n";
+
+// Where the update server of these tests is.
+const std::string kServer = "http://updates.example.net/lists/";
 
 constexpr const char* kErrorText = "Error connecting to update server.  Please try later.";
 constexpr const char* kNoUpdateText = "No updates available since you last received an updated!";
@@ -41,21 +44,24 @@ class UpdateCheckTest : public testing::Test {
 protected:
     UpdateCheckTest() {
         folder.write("Moatlist.P2P", kOldList);
-        server.route("/lists/moatlist.p2p", test::HttpReply::ok(kNewList));
+        serve("moatlist.p2p", test::FakeAnswer::ok(kNewList));
     }
 
+    void serve(const std::string& file, test::FakeAnswer answer) {
+        downloader.answer(kServer + file, std::move(answer));
+    }
     void serveVersion(const std::string& body) {
-        server.route("/lists/bwlistver.txt", test::HttpReply::ok(body));
+        serve("bwlistver.txt", test::FakeAnswer::ok(body));
     }
 
     UpdateCheck makeCheck(const std::string& base) {
         return UpdateCheck(
-            *downloader, host, state, folder.path(), base,
+            downloader, host, state, folder.path(), base,
             [this] { events.push_back("save " + state.lastUpdateVersion); },
             [this] { events.push_back("startup " + folder.read("Moatlist.P2P")); });
     }
 
-    void runCheck() { makeCheck(server.baseUrl() + "lists/").run(); }
+    void runCheck() { makeCheck(kServer).run(); }
 
     std::vector<std::string> titles() const {
         std::vector<std::string> out;
@@ -85,21 +91,21 @@ protected:
     }
 
     test::TempDir folder;
-    test::HttpTestServer server;
     test::RecordingHost host;
     ProgramState state;
     Events events;
-    std::unique_ptr<Downloader> downloader =
-        makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)});
+    test::FakeDownloader downloader;
 };
 
 // The update server must stay reachable whatever the lists ban.
 TEST_F(UpdateCheckTest, RemembersTheUpdateServersAddress) {
-    serveVersion("1");
-    UpdateCheck check = makeCheck(server.baseUrl() + "lists/");
+    test::FakeAnswer version = test::FakeAnswer::ok("1");
+    version.serverAddress = "192.0.2.80";
+    serve("bwlistver.txt", version);
+    UpdateCheck check = makeCheck(kServer);
     EXPECT_EQ(check.serverLifeline(), std::nullopt);
     check.run();
-    EXPECT_EQ(check.serverLifeline(), (Lifeline{0x7F000001u, "update server"}));
+    EXPECT_EQ(check.serverLifeline(), (Lifeline{0xC0000250u, "update server"}));
 }
 
 TEST_F(UpdateCheckTest, ComparesStoredAndReceivedVersions) {
@@ -196,17 +202,13 @@ TEST_F(UpdateCheckTest, AFailedVersionDownloadChangesNothing) {
     runCheck();  // no version file on the server: 404
     EXPECT_EQ(titles(), std::vector<std::string>{"Update Error"});
     expectFailedUpdate("3");
-    EXPECT_EQ(server.requests(), std::vector<std::string>{"/lists/bwlistver.txt"});
+    EXPECT_EQ(downloader.urls(), std::vector<std::string>{kServer + "bwlistver.txt"});
 }
 
 TEST_F(UpdateCheckTest, AnUnreachableServerChangesNothing) {
-    std::string deadBase;
-    {
-        test::HttpTestServer gone;
-        deadBase = gone.baseUrl();
-    }
+    downloader.unanswered = test::FakeAnswer::failure("Failed to connect to 192.0.2.9 port 9");
     state.lastUpdateVersion = "3";
-    makeCheck(deadBase).run();
+    makeCheck("http://192.0.2.9:9/lists/").run();
     EXPECT_EQ(titles(), std::vector<std::string>{"Update Error"});
     expectFailedUpdate("3");
 }
@@ -214,13 +216,15 @@ TEST_F(UpdateCheckTest, AnUnreachableServerChangesNothing) {
 TEST_F(UpdateCheckTest, AFailedBlocklistDownloadKeepsTheOldFile) {
     struct Case {
         const char* what;
-        test::HttpReply reply;
+        test::FakeAnswer reply;
     } cases[] = {
-        {"not found", test::HttpReply::withStatus(404, "gone")},
-        {"server error", test::HttpReply::withStatus(500, kNewList)},
+        {"not found", test::FakeAnswer::failure("The requested URL returned error: 404", "gone")},
+        {"server error",
+         test::FakeAnswer::failure("The requested URL returned error: 500", kNewList)},
         {"broken off halfway",
-         test::HttpReply::cutShort(kNewList.substr(0, kNewList.size() / 2), kNewList.size())},
-        {"redirect to nowhere", test::HttpReply::redirect(302, "/lists/nowhere")},
+         test::FakeAnswer::failure("transfer closed with 18 bytes remaining to read",
+                                   kNewList.substr(0, kNewList.size() / 2))},
+        {"redirect to nowhere", test::FakeAnswer::failure("The requested URL returned error: 404")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -228,7 +232,7 @@ TEST_F(UpdateCheckTest, AFailedBlocklistDownloadKeepsTheOldFile) {
         events.clear();
         state.lastUpdateVersion = "1";
         serveVersion("2\r\n");
-        server.route("/lists/moatlist.p2p", c.reply);
+        serve("moatlist.p2p", c.reply);
 
         runCheck();
 
@@ -237,18 +241,10 @@ TEST_F(UpdateCheckTest, AFailedBlocklistDownloadKeepsTheOldFile) {
     }
 }
 
-TEST_F(UpdateCheckTest, AGoodUpdateFollowsRedirects) {
-    server.route("/lists/moatlist.p2p", test::HttpReply::redirect(302, "/mirror/moatlist.p2p"));
-    server.route("/mirror/moatlist.p2p", test::HttpReply::ok(kNewList));
-    serveVersion("2");
-    runCheck();
-    EXPECT_EQ(folder.read("Moatlist.P2P"), kNewList);
-    EXPECT_EQ(state.lastUpdateVersion, "2");
-    EXPECT_EQ(events, (Events{"save 2", "startup " + kNewList}));
-}
-
 TEST_F(UpdateCheckTest, DownloadsRunWhileEventsAreServed) {
-    serveVersion("2");
+    serve("bwlistver.txt", {.body = "2", .held = true});
+    serve("moatlist.p2p", {.body = kNewList, .held = true});
+    host.onYield = [&] { downloader.finishAll(); };
     runCheck();
     // Both downloads ran under the host's progress wait, which keeps events running.
     EXPECT_EQ(host.progressCaptions.size(), 2u);
@@ -256,12 +252,16 @@ TEST_F(UpdateCheckTest, DownloadsRunWhileEventsAreServed) {
 }
 
 TEST_F(UpdateCheckTest, ACheckAskedForDuringACheckIsIgnored) {
-    serveVersion("2");
-    UpdateCheck check = makeCheck(server.baseUrl() + "lists/");
-    host.onYield = [&] { check.run(); };
+    serve("bwlistver.txt", {.body = "2", .held = true});
+    serve("moatlist.p2p", {.body = kNewList, .held = true});
+    UpdateCheck check = makeCheck(kServer);
+    host.onYield = [&] {
+        check.run();
+        downloader.finishAll();
+    };
     check.run();
-    EXPECT_EQ(server.requests(),
-              (std::vector<std::string>{"/lists/bwlistver.txt", "/lists/moatlist.p2p"}));
+    EXPECT_EQ(downloader.urls(),
+              (std::vector<std::string>{kServer + "bwlistver.txt", kServer + "moatlist.p2p"}));
     EXPECT_EQ(events, (Events{"save 2", "startup " + kNewList}));
 }
 
@@ -293,7 +293,7 @@ TEST_F(UpdateCheckTest, RefusesAnythingButANumberAndASoundList) {
         events.clear();
         state.lastUpdateVersion = "1";
         serveVersion(c.version);
-        server.route("/lists/moatlist.p2p", test::HttpReply::ok(c.list));
+        serve("moatlist.p2p", test::FakeAnswer::ok(c.list));
 
         runCheck();
 
@@ -324,20 +324,20 @@ TEST_F(UpdateCheckTest, TheUsersOwnEntriesAreCarriedIntoTheNewList) {
 TEST_F(UpdateCheckTest, ADownloadPastItsLimitOrCancelledSaysSo) {
     struct Case {
         const char* what;
-        test::HttpReply version;
+        test::FakeAnswer version;
         bool cancel;
         const char* title;
         const char* reason;
     } cases[] = {
-        {"a version file over 64 KiB", test::HttpReply::ok("2" + std::string(64 * 1024, ' ')),
+        {"a version file over 64 KiB", test::FakeAnswer::ok("2" + std::string(64 * 1024, ' ')),
          false, "Update Error", "larger than 65536 bytes"},
-        {"cancelled", test::HttpReply::hanging(), true, "Update Cancelled", "cancelled"},
+        {"cancelled", test::FakeAnswer::heldBack(), true, "Update Cancelled", "cancelled"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         host.messages.clear();
         state.lastUpdateVersion = "1";
-        server.route("/lists/bwlistver.txt", c.version);
+        serve("bwlistver.txt", c.version);
         host.cancelProgress = c.cancel;
 
         runCheck();

@@ -25,7 +25,7 @@ DownloadResult waitFor(Download& download) {
 class CurlDownloaderTest : public testing::Test {
 protected:
     DownloadResult fetch(const std::string& path) {
-        auto download = downloader->start(server.baseUrl() + path, target);
+        auto download = downloader->start({.url = server.baseUrl() + path, .target = target});
         return waitFor(*download);
     }
 
@@ -63,7 +63,8 @@ TEST_F(CurlDownloaderTest, ABodyPastItsLimitStopsTheDownload) {
     } cases[] = {{1000, true}, {999, false}, {10, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.limit);
-        auto download = downloader->start(server.baseUrl() + "list", target, c.limit);
+        auto download = downloader->start(
+            {.url = server.baseUrl() + "list", .target = target, .maxBytes = c.limit});
         DownloadResult result = waitFor(*download);
         EXPECT_EQ(result.ok, c.ok) << result.error;
         EXPECT_EQ(result.tooLarge, !c.ok);
@@ -111,7 +112,7 @@ TEST_F(CurlDownloaderTest, FailuresAreReportedWithAReason) {
 TEST_F(CurlDownloaderTest, AHungServerRunsIntoTheTimeLimit) {
     server.route("/hang", test::HttpReply::hanging());
     auto quick = makeCurlDownloader({std::chrono::seconds(5), std::chrono::milliseconds(300)});
-    auto download = quick->start(server.baseUrl() + "hang", target);
+    auto download = quick->start({.url = server.baseUrl() + "hang", .target = target});
     DownloadResult result = waitFor(*download);
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.error.empty());
@@ -120,7 +121,7 @@ TEST_F(CurlDownloaderTest, AHungServerRunsIntoTheTimeLimit) {
 TEST_F(CurlDownloaderTest, DroppingARunningDownloadCancelsIt) {
     server.route("/hang", test::HttpReply::hanging());
     server.route("/next", test::HttpReply::ok("next"));
-    auto download = downloader->start(server.baseUrl() + "hang", target);
+    auto download = downloader->start({.url = server.baseUrl() + "hang", .target = target});
     while (server.requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     // Returns once the worker has given up and closed its connection, which
     // frees the one-at-a-time server for the next request.
@@ -132,7 +133,8 @@ TEST_F(CurlDownloaderTest, DroppingARunningDownloadCancelsIt) {
 
 TEST_F(CurlDownloaderTest, OnlyWebAddressesAreFetched) {
     folder.write("secret.txt", "local");
-    auto download = downloader->start("file://" + folder.file("secret.txt").string(), target);
+    auto download = downloader->start(
+        {.url = "file://" + folder.file("secret.txt").string(), .target = target});
     DownloadResult result = waitFor(*download);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(folder.read("out.bin"), "local");
@@ -172,11 +174,12 @@ TEST_F(CurlDownloaderTest, AnHttpsSourceFollowsHttpsRedirectsOnly) {
     auto trusting = makeCurlDownloader({std::chrono::seconds(5), std::chrono::seconds(20)},
                                        folder.file("authorities.pem"));
 
-    DownloadResult followed = waitFor(*trusting->start(toTls.baseUrl(), target));
+    DownloadResult followed = waitFor(*trusting->start({.url = toTls.baseUrl(), .target = target}));
     EXPECT_TRUE(followed.ok) << followed.error;
     EXPECT_EQ(folder.read("out.bin"), "b:5.6.7.8\n");
 
-    DownloadResult refused = waitFor(*trusting->start(toPlain.baseUrl(), target));
+    DownloadResult refused =
+        waitFor(*trusting->start({.url = toPlain.baseUrl(), .target = target}));
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.error, "the list's server sent it on to " + plain +
                                  ", where it may not go: from an https:// address only https:// "
@@ -186,7 +189,8 @@ TEST_F(CurlDownloaderTest, AnHttpsSourceFollowsHttpsRedirectsOnly) {
 
 TEST_F(CurlDownloaderTest, AnUnwritableTargetFails) {
     server.route("/file", test::HttpReply::ok("content"));
-    auto download = downloader->start(server.baseUrl() + "file", folder.file("no/such/dir/out"));
+    auto download = downloader->start(
+        {.url = server.baseUrl() + "file", .target = folder.file("no/such/dir/out")});
     DownloadResult result = waitFor(*download);
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.find("no/such/dir/out"), std::string::npos) << result.error;
@@ -198,7 +202,7 @@ TEST_F(CurlDownloaderTest, AnUnreachableServerFails) {
         test::HttpTestServer gone;
         deadBase = gone.baseUrl();
     }
-    auto download = downloader->start(deadBase + "file", target);
+    auto download = downloader->start({.url = deadBase + "file", .target = target});
     DownloadResult result = waitFor(*download);
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.error.empty());
@@ -214,11 +218,11 @@ class ConditionalDownloadTest : public CurlDownloaderTest {
 protected:
     DownloadResult fetchIf(const std::string& etag, const std::string& modified,
                            std::uint64_t maxBytes = Downloader::kNoSizeLimit) {
-        auto download = downloader->startRequest({.url = server.baseUrl() + "list",
-                                                  .target = target,
-                                                  .ifNoneMatch = etag,
-                                                  .ifModifiedSince = modified,
-                                                  .maxBytes = maxBytes});
+        auto download = downloader->start({.url = server.baseUrl() + "list",
+                                           .target = target,
+                                           .ifNoneMatch = etag,
+                                           .ifModifiedSince = modified,
+                                           .maxBytes = maxBytes});
         return waitFor(*download);
     }
 };

@@ -63,5 +63,16 @@ TEST(SystemClock, NowIsLocalCalendarTime) {
                          << t.minute << ":" << t.second;
 }
 
+// Whatever the zone, UTC is the system's time.
+TEST(SystemClock, UtcNowIsTheSystemTimeInAnyZone) {
+    ZoneOverride tz("LINT-14");
+    auto clock = makeSystemClock();
+    const auto before = std::chrono::system_clock::now();
+    const auto now = clock->utcNow();
+    const auto after = std::chrono::system_clock::now();
+    EXPECT_LE(before, now);
+    EXPECT_LE(now, after);
+}
+
 }  // namespace
 }  // namespace bw

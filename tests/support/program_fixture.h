@@ -35,9 +35,8 @@ private:
 
 class NoNetworkDownloader : public Downloader {
 public:
-    std::unique_ptr<Download> start(const std::string& url, const std::filesystem::path&,
-                                    std::uint64_t) override {
-        urls.push_back(url);
+    std::unique_ptr<Download> start(const DownloadRequest& request) override {
+        urls.push_back(request.url);
         return std::make_unique<FailedDownload>(serverAddress);
     }
     std::vector<std::string> urls;
