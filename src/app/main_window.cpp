@@ -468,7 +468,7 @@ QString MainWindow::addFromDialog(const QString& profile, const QString& start,
                         textFromBytes(question), QMessageBox::Yes | QMessageBox::No, parent);
         box.setDefaultButton(QMessageBox::No);
         if (box.exec() != QMessageBox::Yes)
-            return QStringLiteral("Not added: you chose not to ban so wide a range.");
+            return textFromBytes(kWideAddDeclinedText);
     }
     AddOutcome outcome = commands_->addRange(bytesFromText(profile), startBytes, endBytes);
     return textFromBytes(addRefusalText(startBytes, endBytes, outcome));
