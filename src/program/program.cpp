@@ -148,9 +148,6 @@ const BanTable& Program::table() const {
 ListKeeper& Program::lists() {
     return parts_->lists;
 }
-const ListTable& Program::listTable() const {
-    return parts_->listTable;
-}
 
 void Program::listsChanged() {
     Parts& p = *parts_;
@@ -163,10 +160,6 @@ void Program::listsChanged() {
 
 const std::vector<Lifeline>& Program::lifelines() const {
     return parts_->listTable.lifelines();
-}
-
-bool Program::refreshLifelines() {
-    return updateLifelines(true);
 }
 
 bool Program::updateLifelines(bool readSystem) {
@@ -203,7 +196,7 @@ void Program::loadLists(bool firstStart) {
     if (!problem.empty())
         p.host.appendLog("Lists: " + problem + ".\r\n");
     listsChanged();
-    refreshLifelines();
+    updateLifelines(true);
 }
 
 void Program::reportListUpdates() {

@@ -70,17 +70,13 @@ public:
     const ProgramState& state() const;
     const BanTable& table() const;
 
-    // The subscribed lists and the lookup table the guard uses for them.
+    // The subscribed lists.
     ListKeeper& lists();
-    const ListTable& listTable() const;
     // Builds the guard's list table again after the lists changed.
     void listsChanged();
     // The addresses never banned: name servers, gateways, and the servers the
     // lists and the update check reached while the program ran.
     const std::vector<Lifeline>& lifelines() const;
-    // Reads the machine's lifelines again (else at most every half minute, from
-    // the guard's timer); true when they changed.
-    bool refreshLifelines();
     // Every address the guard bans: the own list plus every enabled block list,
     // minus every enabled allow list, merged. What a kernel table is built from.
     std::vector<AddressSpan> effectiveBannedRanges() const;
@@ -105,15 +101,16 @@ public:
     // Closing the window: saves the settings, then ends the program.
     void unload();
 
-    // The core operations, public for the window and for tests.
+    // One guard pass over the connection table, now.
+    void RefreshNS();
+
+private:
     AddOutcome ADDBANRANGE(std::string_view originalData);
     void UPDATELIST();
-    void RefreshNS();
     void LOADSETTINGS();
     void SAVESETTINGS();
     void SAVELIST();
 
-private:
     void loadLists(bool firstStart);
     void reportListUpdates();
     // The start's own link: its entries are added and saved, and the program ends.
@@ -122,6 +119,8 @@ private:
     WriteResult rewriteBlocklist(std::string_view bytes);
     // A save killed halfway leaves its temporary file; the next start removes it.
     void removeLeftoversOfInterruptedSaves();
+    // Reads the machine's lifelines too when readSystem (else at most every half
+    // minute, from the guard's timer); true when they changed.
     bool updateLifelines(bool readSystem);
     // The record of the user's own entries, which an update carries over.
     void forgetUserEntry(const std::string& line);
