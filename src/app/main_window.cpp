@@ -125,10 +125,7 @@ MainWindow::~MainWindow() {
 void MainWindow::attach(WindowCommands& commands) {
     commands_ = &commands;
     model_->setTable(&commands.table());
-    listsView_->attach(commands.lists(), [this] {
-        if (commands_)
-            commands_->listsChanged();
-    });
+    listsView_->attach(commands.lists());
     listsView_->showLifelines(
         [this] { return commands_ ? commands_->lifelines() : std::vector<Lifeline>{}; });
     stateChanged();

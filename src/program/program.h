@@ -70,10 +70,9 @@ public:
     const ProgramState& state() const;
     const BanTable& table() const;
 
-    // The subscribed lists.
+    // The subscribed lists. The guard follows a change made through them from
+    // its timer, as it follows an update's.
     ListKeeper& lists();
-    // Builds the guard's list table again after the lists changed.
-    void listsChanged();
     // The addresses never banned: name servers, gateways, and the servers the
     // lists and the update check reached while the program ran.
     const std::vector<Lifeline>& lifelines() const;
@@ -111,6 +110,8 @@ private:
     void SAVESETTINGS();
     void SAVELIST();
 
+    // Builds the guard's list table again after the lists changed.
+    void listsChanged();
     void loadLists(bool firstStart);
     void reportListUpdates();
     // The start's own link: its entries are added and saved, and the program ends.
