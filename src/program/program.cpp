@@ -85,9 +85,8 @@ struct Program::Parts {
           schedule(services.tcpTable, pass, state, host),
           regWrite(services.registry, host),
           import(host, [&program](std::string_view line) { program.ADDBANRANGE(line); }),
-          updateCheck(
-              services.downloader, host, state, services.folder, services.updateServer,
-              [&program] { program.SAVESETTINGS(); }, [&program] { program.STARTUPLOAD(""); }),
+          updateCheck(services.downloader, host, state, services.folder, services.updateServer,
+                      [&program] { program.SAVESETTINGS(); }),
           lists(services.downloader, services.clock, services.folder),
           laterStarts(program, table, host, services.instanceChannel, file(kBlocklistFileName)) {
         pass.useLists(&listTable);
@@ -130,6 +129,7 @@ struct Program::Parts {
     std::string blocklistUnread;
     // The same for the settings file: the defaults are never saved over settings unread.
     std::string settingsUnread;
+    bool checkingForUpdates = false;
     std::vector<Lifeline> systemLifelines;
     std::chrono::steady_clock::time_point systemLifelinesRead{};
 };
@@ -456,7 +456,14 @@ void Program::filesDropped(const std::vector<std::string>& paths) {
 }
 
 void Program::checkForUpdates() {
-    parts_->updateCheck.run();
+    Parts& p = *parts_;
+    // The reload belongs to the check: one asked for while it runs is ignored
+    // too, or it would reload in the middle of the reload.
+    if (p.checkingForUpdates)
+        return;
+    RunningMark mark(p.checkingForUpdates);
+    if (p.updateCheck.run() == UpdateCheck::Outcome::ListReplaced)
+        STARTUPLOAD("");
 }
 
 void Program::viewConnectionLog() {
