@@ -127,9 +127,8 @@ ListsView::ListsView(QWidget* parent) : QWidget(parent) {
     layout->addWidget(lifelines_);
 }
 
-void ListsView::attach(ListKeeper* keeper, std::function<void()> listsChanged) {
+void ListsView::attach(ListKeeper* keeper) {
     keeper_ = keeper;
-    listsChanged_ = std::move(listsChanged);
     refresh();
 }
 
@@ -220,8 +219,6 @@ std::string ListsView::selectedName() const {
 
 void ListsView::applied(const std::string& problem) {
     problem_->setText(textFromBytes(problem));
-    if (listsChanged_)
-        listsChanged_();
     refresh();
 }
 

@@ -50,8 +50,9 @@ public:
     enum Column { kOn, kName, kMode, kSource, kRanges, kShare, kLastUpdate, kStatus, kColumns };
 
     explicit ListsView(QWidget* parent);
-    // listsChanged: the guard's table must follow the lists.
-    void attach(ListKeeper* keeper, std::function<void()> listsChanged);
+    // The guard follows what the view changes from its own timer, through the
+    // keeper, as it follows an update or another copy's change.
+    void attach(ListKeeper* keeper);
 
     // Where the view finds the lifelines it lists under the table.
     void showLifelines(std::function<std::vector<Lifeline>()> lifelines);
@@ -76,7 +77,6 @@ private:
     void forgetWhenDone(ListDialog* dialog);
 
     ListKeeper* keeper_ = nullptr;
-    std::function<void()> listsChanged_;
     QTableWidget* table_ = nullptr;
     QLabel* problem_ = nullptr;
     QLabel* lifelines_ = nullptr;

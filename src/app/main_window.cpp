@@ -125,10 +125,7 @@ MainWindow::~MainWindow() {
 void MainWindow::attach(WindowCommands& commands) {
     commands_ = &commands;
     model_->setTable(&commands.table());
-    listsView_->attach(commands.lists(), [this] {
-        if (commands_)
-            commands_->listsChanged();
-    });
+    listsView_->attach(commands.lists());
     listsView_->showLifelines(
         [this] { return commands_ ? commands_->lifelines() : std::vector<Lifeline>{}; });
     stateChanged();
@@ -468,7 +465,7 @@ QString MainWindow::addFromDialog(const QString& profile, const QString& start,
                         textFromBytes(question), QMessageBox::Yes | QMessageBox::No, parent);
         box.setDefaultButton(QMessageBox::No);
         if (box.exec() != QMessageBox::Yes)
-            return QStringLiteral("Not added: you chose not to ban so wide a range.");
+            return textFromBytes(kWideAddDeclinedText);
     }
     AddOutcome outcome = commands_->addRange(bytesFromText(profile), startBytes, endBytes);
     return textFromBytes(addRefusalText(startBytes, endBytes, outcome));

@@ -53,8 +53,4 @@ std::vector<Lifeline> ProgramCommands::lifelines() const {
     return program_.lifelines();
 }
 
-void ProgramCommands::listsChanged() {
-    program_.listsChanged();
-}
-
 }  // namespace bw

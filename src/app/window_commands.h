@@ -33,10 +33,9 @@ public:
     virtual void viewConnectionLog() = 0;
     virtual void openSupportPage(SupportPage page) = 0;
     virtual void unload() = 0;
-    // The subscribed lists, when there are any to show, and the call that makes
-    // the guard follow a change of them.
+    // The subscribed lists, when there are any to show; the guard follows a
+    // change made through them from its timer.
     virtual ListKeeper* lists() { return nullptr; }
-    virtual void listsChanged() {}
     // The addresses never banned, for the Lists view.
     virtual std::vector<Lifeline> lifelines() const { return {}; }
 };
@@ -62,7 +61,6 @@ public:
     void openSupportPage(SupportPage page) override;
     void unload() override;
     ListKeeper* lists() override;
-    void listsChanged() override;
     std::vector<Lifeline> lifelines() const override;
 
 private:

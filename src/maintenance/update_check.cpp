@@ -124,30 +124,29 @@ double versionValue(std::string_view versionText) {
 
 UpdateCheck::UpdateCheck(Downloader& downloader, Host& host, ProgramState& state,
                          std::filesystem::path folder, std::string serverBase,
-                         std::function<void()> saveSettings, std::function<void()> startupLoad)
+                         std::function<void()> saveSettings)
     : downloader_(downloader),
       host_(host),
       state_(state),
       folder_(std::move(folder)),
       serverBase_(std::move(serverBase)),
-      saveSettings_(std::move(saveSettings)),
-      startupLoad_(std::move(startupLoad)) {}
+      saveSettings_(std::move(saveSettings)) {}
 
-void UpdateCheck::run() {
+UpdateCheck::Outcome UpdateCheck::run() {
     if (running_)
-        return;
+        return Outcome::ListKept;
     RunningMark mark(running_);
-    check();
+    return check();
 }
 
-void UpdateCheck::check() {
+UpdateCheck::Outcome UpdateCheck::check() {
     const std::filesystem::path versionCopy = folder_ / kVersionFileName;
     DownloadResult fetched = download(serverBase_ + std::string(kVersionFileName), versionCopy,
                                       "Checking for blocklist updates...", kLargestVersionFile);
     if (!fetched.ok) {
         removeQuietly(versionCopy);
         showDownloadFailure(fetched, "version file");
-        return;
+        return Outcome::ListKept;
     }
     const std::string received = firstLine(versionCopy);
     host_.letPendingEventsRun();
@@ -157,7 +156,7 @@ void UpdateCheck::check() {
              "The update server's version file holds no version number (its "
              "first line is \"" +
                  received.substr(0, 80) + "\")." + std::string(kLeftAsItWas));
-        return;
+        return Outcome::ListKept;
     }
 
     bool due = versionValue(state_.lastUpdateVersion) < versionValue(received);
@@ -168,15 +167,15 @@ void UpdateCheck::check() {
     if (!due) {
         acceptVersion(received);
         show("No Updates Found", "No updates available since you last received an updated!");
-        return;
+        return Outcome::ListKept;
     }
     show("Update Available",
          "Blocklist update will now be downloaded.  This will replace your 'Moatlist.p2p' file.");
     if (!updateBlocklist())
-        return;
+        return Outcome::ListKept;
     // Saved before the reload, which reads the settings back.
     acceptVersion(received);
-    startupLoad_();
+    return Outcome::ListReplaced;
 }
 
 DownloadResult UpdateCheck::download(const std::string& url, const std::filesystem::path& target,

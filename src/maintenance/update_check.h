@@ -20,7 +20,7 @@ namespace bw {
 double versionValue(std::string_view versionText);
 
 // Asks the update server whether a newer blocklist exists and, if so, replaces
-// the local blocklist with it and reloads the table.
+// the local blocklist with it; the caller then reloads the table.
 //
 // The new blocklist is downloaded beside the old one and replaces it only when
 // the download completed and the list is sound: at least one range, at most 1 %
@@ -31,18 +31,21 @@ double versionValue(std::string_view versionText);
 // is in place; a version that is not a number is refused.
 class UpdateCheck {
 public:
+    enum class Outcome { ListKept, ListReplaced };
+
     UpdateCheck(Downloader& downloader, Host& host, ProgramState& state,
                 std::filesystem::path folder, std::string serverBase,
-                std::function<void()> saveSettings, std::function<void()> startupLoad);
+                std::function<void()> saveSettings);
 
     // The menu command. A check asked for while one runs (its downloads keep
-    // window events running) is ignored.
-    void run();
+    // window events running) is ignored. ListReplaced: the new blocklist is in
+    // place and the settings are saved; the table is still the old one.
+    [[nodiscard]] Outcome run();
     // The update server's address as its last download reached it, once one did.
     const std::optional<Lifeline>& serverLifeline() const { return serverLifeline_; }
 
 private:
-    void check();
+    Outcome check();
     // Downloads while the host keeps events and the guard running.
     DownloadResult download(const std::string& url, const std::filesystem::path& target,
                             std::string_view caption, std::uint64_t maxBytes);
@@ -58,7 +61,6 @@ private:
     std::filesystem::path folder_;
     std::string serverBase_;
     std::function<void()> saveSettings_;
-    std::function<void()> startupLoad_;
     bool running_ = false;
     bool cancelled_ = false;  // the last download was cancelled by the user
     std::optional<Lifeline> serverLifeline_;

@@ -12,4 +12,11 @@ namespace bw {
 // already. Empty when the range was added.
 std::string addRefusalText(std::string_view start, std::string_view end, AddOutcome outcome);
 
+// The add dialog's answer when the user declined to ban a range that wide.
+inline constexpr std::string_view kWideAddDeclinedText =
+    "Not added: you chose not to ban so wide a range.";
+
+// A link's message line for one of its lines that was not stored, and why.
+std::string linkLineNotAdded(std::string_view line, AddOutcome outcome);
+
 }  // namespace bw

@@ -5,7 +5,6 @@
 
 #include "maintenance/link_intake.h"
 #include "platform/instance_channel.h"
-#include "program/program.h"
 
 namespace bw {
 

@@ -7,6 +7,9 @@
 
 namespace bw {
 
+// What a later start without a link asks of the window that runs.
+inline constexpr std::string_view kShowWindowRequest = "show the window";
+
 // The running copy's answer to a later start: the status that start ends
 // with (0: done, 1: not done) and the text it shows.
 struct LaterStartAnswer {

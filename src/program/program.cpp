@@ -28,11 +28,9 @@
 #include "platform/lifelines.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
-#include "program/later_start.h"
 #include "program/launching.h"
 #include "program/settings.h"
 #include "program/support_pages.h"
-#include "program/wide_entries.h"
 
 namespace bw {
 
@@ -87,10 +85,10 @@ struct Program::Parts {
           schedule(services.tcpTable, pass, state, host),
           regWrite(services.registry, host),
           import(host, [&program](std::string_view line) { program.ADDBANRANGE(line); }),
-          updateCheck(
-              services.downloader, host, state, services.folder, services.updateServer,
-              [&program] { program.SAVESETTINGS(); }, [&program] { program.STARTUPLOAD(""); }),
-          lists(services.downloader, services.clock, services.folder) {
+          updateCheck(services.downloader, host, state, services.folder, services.updateServer,
+                      [&program] { program.SAVESETTINGS(); }),
+          lists(services.downloader, services.clock, services.folder),
+          laterStarts(program, table, host, services.instanceChannel, file(kBlocklistFileName)) {
         pass.useLists(&listTable);
     }
 
@@ -120,6 +118,7 @@ struct Program::Parts {
     UpdateCheck updateCheck;
     ListKeeper lists;
     ListTable listTable;
+    LaterStartServer laterStarts;
     bool listsLoaded = false;
     // Started with a link to add and end: the lists' cached copies are not read.
     bool linkStart = false;
@@ -130,29 +129,10 @@ struct Program::Parts {
     std::string blocklistUnread;
     // The same for the settings file: the defaults are never saved over settings unread.
     std::string settingsUnread;
-    bool servingLaterStarts = false;
+    bool checkingForUpdates = false;
     std::vector<Lifeline> systemLifelines;
     std::chrono::steady_clock::time_point systemLifelinesRead{};
 };
-
-namespace {
-
-// Why a link piece or an add was not stored, for the user.
-std::string_view whyNotAdded(AddOutcome outcome) {
-    switch (outcome) {
-        case AddOutcome::Duplicate:
-            return "already listed";
-        case AddOutcome::Localhost:
-            return "localhost (127.x.x.x) is not allowed";
-        case AddOutcome::NotAnEntry:
-            return "not a valid address or range";
-        case AddOutcome::Added:
-            break;
-    }
-    return "added";
-}
-
-}  // namespace
 
 Program::Program(Host& host, ProgramServices services)
     : parts_(std::make_unique<Parts>(*this, host, std::move(services))) {}
@@ -168,9 +148,6 @@ const BanTable& Program::table() const {
 ListKeeper& Program::lists() {
     return parts_->lists;
 }
-const ListTable& Program::listTable() const {
-    return parts_->listTable;
-}
 
 void Program::listsChanged() {
     Parts& p = *parts_;
@@ -183,10 +160,6 @@ void Program::listsChanged() {
 
 const std::vector<Lifeline>& Program::lifelines() const {
     return parts_->listTable.lifelines();
-}
-
-bool Program::refreshLifelines() {
-    return updateLifelines(true);
 }
 
 bool Program::updateLifelines(bool readSystem) {
@@ -223,7 +196,7 @@ void Program::loadLists(bool firstStart) {
     if (!problem.empty())
         p.host.appendLog("Lists: " + problem + ".\r\n");
     listsChanged();
-    refreshLifelines();
+    updateLifelines(true);
 }
 
 void Program::reportListUpdates() {
@@ -349,7 +322,7 @@ void Program::STARTUPLOAD(std::string_view payload) {
     p.host.stateChanged();
     LOADSETTINGS();
     if (!payload.empty()) {
-        addLinkEntriesAndEnd(payload);
+        takeLinkAndEnd(payload);
         return;
     }
     p.lists.startUpdates(false);
@@ -357,62 +330,25 @@ void Program::STARTUPLOAD(std::string_view payload) {
         listsChanged();
 }
 
-Program::LinkAdds Program::addLinkEntries(std::string_view payload) {
-    LinkAdds result;
-    const std::vector<std::string> lines = linkLines(payload);
+AddOutcome Program::addLinkLine(std::string_view line) {
     RunningMark quiet(parts_->editorHost.addingLink);
-    result.refused = wideLinkRefusal(lines);
-    if (!result.refused.empty())
-        return result;
-    for (const std::string& line : lines) {
-        AddOutcome outcome = ADDBANRANGE(line);
-        if (outcome == AddOutcome::Added) {
-            result.added.push_back(line);
-        } else {
-            result.notAdded += line + ": " + std::string(whyNotAdded(outcome)) + "\r\n";
-        }
-        UPDATELIST();
-    }
-    showTableCounters();
-    return result;
+    AddOutcome outcome = ADDBANRANGE(line);
+    UPDATELIST();
+    return outcome;
 }
 
-void Program::addLinkEntriesAndEnd(std::string_view payload) {
+void Program::takeLinkAndEnd(std::string_view payload) {
     Parts& p = *parts_;
-    auto [added, notAdded, refused] = addLinkEntries(payload);
-    const std::filesystem::path blocklist = p.file(kBlocklistFileName);
-    WriteResult saved =
-        added.empty() ? WriteResult{} : saveListWithUserEntries(added, formatStoredOnly(p.table));
+    const LinkStartEnd end = p.laterStarts.takeStartLink(payload);
     SAVESETTINGS();
     p.releaseFolder();
     p.state.windowVisible = false;
     ++p.state.visibilityRequests;
     p.state.trayVisible = false;
     p.host.stateChanged();
-    if (!refused.empty()) {
-        p.host.showMessage(
-            {refused, MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
-    } else if (!saved) {
-        p.host.showMessage({"The range(s) could not be added: the blocklist " + blocklist.string() +
-                                " could not be written: " + saved.error +
-                                ". It was left as it was.",
-                            MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
-    } else if (added.empty()) {
-        p.host.showMessage({std::string(kNothingAddedText) + "\r\n\r\n" + notAdded,
-                            MessageIcon::Exclamation, MessageButtons::Ok, "Bastionwatch Update"});
-    } else {
-        std::string text =
-            "Added range(s) to blocklist.\r\n\r\nChanges will only be effective "
-            "once Bastionwatch has been restarted.\r\n\r\nSaved in " +
-            blocklist.string() + ".";
-        if (!notAdded.empty())
-            text += "\r\n\r\nNot added:\r\n" + notAdded;
-        p.host.showMessage(
-            {text, MessageIcon::Information, MessageButtons::Ok, "Bastionwatch Update"});
-    }
+    p.host.showMessage(end.message);
     p.ended = true;
-    // A link that added nothing failed, whatever the reason, so a script can tell.
-    p.host.exitNow(saved && !added.empty() ? 0 : 1);
+    p.host.exitNow(end.status);
 }
 
 // While the kernel guard runs, the timer only reports its refusals (and
@@ -439,62 +375,15 @@ void Program::guardTimerFired() {
     if (updateLifelines(lifelinesDue))
         afterTableChange();
     reportListUpdates();
-    serveLaterStarts();
+    if (!p.ended)
+        p.laterStarts.serve();
 }
 
-void Program::serveLaterStarts() {
+void Program::showWindow() {
     Parts& p = *parts_;
-    // A message box below keeps the guard timer running, and with it this.
-    if (!p.services.instanceChannel || p.servingLaterStarts || p.ended)
-        return;
-    RunningMark mark(p.servingLaterStarts);
-    std::vector<Message> toShow;
-    p.services.instanceChannel->serve([&](std::string_view request) {
-        return encodeLaterStartAnswer(answerLaterStart(request, toShow));
-    });
-    // Shown once the later start has its answer, so it does not wait on the user.
-    for (const Message& message : toShow) p.host.showMessage(message);
-}
-
-LaterStartAnswer Program::answerLaterStart(std::string_view request, std::vector<Message>& toShow) {
-    Parts& p = *parts_;
-    if (request == kShowWindowRequest) {
-        p.state.windowVisible = true;
-        ++p.state.visibilityRequests;
-        p.host.stateChanged();
-        return {0, "Bastionwatch is already running; its window was brought to the front."};
-    }
-    const std::string payload = linkPayload(request);
-    if (payload.empty() ||
-        request.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
-        return {1,
-                "Refused: the running copy of Bastionwatch takes only a bwdat:// link with "
-                "entries."};
-    }
-    auto [added, notAdded, refused] = addLinkEntries(payload);
-    afterTableChange();
-    // A link that added nothing failed, so the later start's script can tell.
-    LaterStartAnswer answer{1, {}};
-    MessageIcon icon = MessageIcon::Exclamation;
-    if (!refused.empty()) {
-        answer.text = refused;
-    } else if (added.empty()) {
-        answer.text = std::string(kNothingAddedText) + "\r\n\r\n" + notAdded;
-    } else if (WriteResult saved = saveListWithUserEntries(added, formatEverySlot(p.table));
-               !saved) {
-        // Guarded against until the guard ends: added, though not for good.
-        answer = {0, "Added range(s) to the running guard, but the blocklist " +
-                         p.file(kBlocklistFileName).string() + " could not be saved: " +
-                         saved.error + ". They are active until Bastionwatch ends."};
-    } else {
-        answer = {0, "Added range(s) to blocklist. They are guarded against now. Saved in " +
-                         p.file(kBlocklistFileName).string() + "."};
-        icon = MessageIcon::Information;
-        if (!notAdded.empty())
-            answer.text += "\r\n\r\nNot added:\r\n" + notAdded;
-    }
-    toShow.push_back({answer.text, icon, MessageButtons::Ok, "Bastionwatch Update"});
-    return answer;
+    p.state.windowVisible = true;
+    ++p.state.visibilityRequests;
+    p.host.stateChanged();
 }
 
 void Program::afterTableChange() {
@@ -567,7 +456,14 @@ void Program::filesDropped(const std::vector<std::string>& paths) {
 }
 
 void Program::checkForUpdates() {
-    parts_->updateCheck.run();
+    Parts& p = *parts_;
+    // The reload belongs to the check: one asked for while it runs is ignored
+    // too, or it would reload in the middle of the reload.
+    if (p.checkingForUpdates)
+        return;
+    RunningMark mark(p.checkingForUpdates);
+    if (p.updateCheck.run() == UpdateCheck::Outcome::ListReplaced)
+        STARTUPLOAD("");
 }
 
 void Program::viewConnectionLog() {

@@ -17,7 +17,7 @@
 #include "guard/list_table.h"
 #include "platform/atomic_file.h"
 #include "platform/program_folder.h"
-#include "program/later_start.h"
+#include "program/later_start_server.h"
 
 namespace bw {
 
@@ -30,11 +30,6 @@ class Priority;
 class ListKeeper;
 class InstanceChannel;
 class LifelineSource;
-
-// What a later start without a link asks of the window that runs.
-inline constexpr std::string_view kShowWindowRequest = "show the window";
-// How the answer to a link that added nothing begins.
-inline constexpr std::string_view kNothingAddedText = "Nothing was added to the blocklist.";
 class KernelGuard;
 
 // The outside world as the program sees it. All references outlive the Program.
@@ -65,27 +60,22 @@ struct ProgramServices {
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };
 
-class Program {
+class Program : private LinkReceiver {
 public:
     Program(Host& host, ProgramServices services);
-    ~Program();
+    ~Program() override;
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
     const ProgramState& state() const;
     const BanTable& table() const;
 
-    // The subscribed lists and the lookup table the guard uses for them.
+    // The subscribed lists. The guard follows a change made through them from
+    // its timer, as it follows an update's.
     ListKeeper& lists();
-    const ListTable& listTable() const;
-    // Builds the guard's list table again after the lists changed.
-    void listsChanged();
     // The addresses never banned: name servers, gateways, and the servers the
     // lists and the update check reached while the program ran.
     const std::vector<Lifeline>& lifelines() const;
-    // Reads the machine's lifelines again (else at most every half minute, from
-    // the guard's timer); true when they changed.
-    bool refreshLifelines();
     // Every address the guard bans: the own list plus every enabled block list,
     // minus every enabled allow list, merged. What a kernel table is built from.
     std::vector<AddressSpan> effectiveBannedRanges() const;
@@ -110,45 +100,45 @@ public:
     // Closing the window: saves the settings, then ends the program.
     void unload();
 
-    // The core operations, public for the window and for tests.
+    // One guard pass over the connection table, now.
+    void RefreshNS();
+
+private:
     AddOutcome ADDBANRANGE(std::string_view originalData);
     void UPDATELIST();
-    void RefreshNS();
     void LOADSETTINGS();
     void SAVESETTINGS();
     void SAVELIST();
 
-private:
-    struct LinkAdds {
-        std::vector<std::string> added;
-        std::string notAdded;  // one line per piece that was not stored, and why
-        std::string refused;   // why the whole link was refused; nothing was added then
-    };
-    LinkAdds addLinkEntries(std::string_view payload);
-    void addLinkEntriesAndEnd(std::string_view payload);
+    // Builds the guard's list table again after the lists changed.
+    void listsChanged();
     void loadLists(bool firstStart);
     void reportListUpdates();
-    // Requests of later starts: a link whose entries join the live table, or
-    // kShowWindowRequest. Anything else is refused.
-    void serveLaterStarts();
-    LaterStartAnswer answerLaterStart(std::string_view request, std::vector<Message>& toShow);
+    // The start's own link: its entries are added and saved, and the program ends.
+    void takeLinkAndEnd(std::string_view payload);
     // Replaces the blocklist file, unless the last load could not read it.
     WriteResult rewriteBlocklist(std::string_view bytes);
     // A save killed halfway leaves its temporary file; the next start removes it.
     void removeLeftoversOfInterruptedSaves();
-    // The counters follow the table after every change made while running.
-    void showTableCounters();
+    // Reads the machine's lifelines too when readSystem (else at most every half
+    // minute, from the guard's timer); true when they changed.
     bool updateLifelines(bool readSystem);
     // The record of the user's own entries, which an update carries over.
     void forgetUserEntry(const std::string& line);
-    // Saves the list with the added entries in the record too.
-    WriteResult saveListWithUserEntries(const std::vector<std::string>& added,
-                                        std::string_view listBytes);
     void saveList(const std::vector<std::string>& added);
     void reportUserEntriesFailure(const WriteResult& saved);
+
+    // What the links need of the program.
+    AddOutcome addLinkLine(std::string_view line) override;
+    // The counters follow the table after every change made while running.
+    void showTableCounters() override;
     // The kernel's table follows the ban table; connections opened before the
     // change are swept once.
-    void afterTableChange();
+    void afterTableChange() override;
+    // Saves the list with the added entries in the record too.
+    WriteResult saveListWithUserEntries(const std::vector<std::string>& added,
+                                        std::string_view listBytes) override;
+    void showWindow() override;
 
     struct Parts;
     std::unique_ptr<Parts> parts_;

@@ -31,5 +31,19 @@ TEST(AddRefusalText, NamesTheFieldAtFaultOrWhyNot) {
     }
 }
 
+// A link's message names each line that was not stored in the words the user
+// has always seen there.
+TEST(LinkLineNotAdded, SaysTheLineAndWhy) {
+    struct Case {
+        AddOutcome outcome;
+        const char* said;
+    } cases[] = {
+        {AddOutcome::Duplicate, "x:1.2.3.4: already listed\r\n"},
+        {AddOutcome::Localhost, "x:1.2.3.4: localhost (127.x.x.x) is not allowed\r\n"},
+        {AddOutcome::NotAnEntry, "x:1.2.3.4: not a valid address or range\r\n"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(linkLineNotAdded("x:1.2.3.4", c.outcome), c.said);
+}
+
 }  // namespace
 }  // namespace bw

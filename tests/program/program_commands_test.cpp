@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "support/held_downloader.h"
 #include "support/owner_access_only.h"
 #include "support/program_fixture.h"
 
@@ -122,6 +123,43 @@ TEST_F(ProgramCommands, AFailedVersionDownloadShowsTheUpdateError) {
     EXPECT_EQ(downloader.urls[0], "http://127.0.0.1:9/bwlistver.txt");
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].shownTitle(), "Update Error");
+}
+
+// The new list is read as a start reads it, and a check asked for while that
+// reload runs is ignored, as one asked for during the check's downloads is.
+TEST(ProgramUpdate, TheReloadOfANewListTakesNoSecondCheck) {
+    test::FakeServices world;
+    world.dir.write("Moatlist.P2P", "old:10.0.0.0-10.0.0.255\r\n");
+    test::HeldDownloader downloads;
+    test::RecordingHost host;
+    Program program(host, {.tcpTable = world.tcp,
+                           .clock = world.clock,
+                           .downloader = downloads,
+                           .registry = world.registry,
+                           .launcher = world.launcher,
+                           .priority = world.priority,
+                           .folder = world.dir.path(),
+                           .executable = world.dir.path() / "bastionwatch",
+                           .updateServer = "http://127.0.0.1:9/"});
+    program.load("");
+    int yieldsSinceTheNewList = -1;
+    host.onYield = [&] {
+        for (std::size_t i = 0; i < downloads.transfers.size(); ++i) {
+            if (!downloads.transfers[i]->finished)
+                downloads.finish(i, i == 1 ? "new:1.2.3.4-1.2.3.9\r\nnew2:5.6.7.8\r\n" : "2\r\n");
+        }
+        if (downloads.transfers.size() >= 2 && ++yieldsSinceTheNewList == 1) {
+            EXPECT_EQ(program.table().size(), 0u) << "not asked during the reload";
+            program.checkForUpdates();
+        }
+    };
+
+    program.checkForUpdates();
+
+    EXPECT_EQ(downloads.transfers.size(), 2u);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].shownTitle(), "Update Available");
+    EXPECT_EQ(program.table().size(), 2u);
 }
 
 // An import's entries reach the list in a few refreshes, not two per entry,
