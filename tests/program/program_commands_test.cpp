@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "support/held_downloader.h"
+#include "support/fake_downloader.h"
 #include "support/owner_access_only.h"
 #include "support/program_fixture.h"
 
@@ -130,7 +130,8 @@ TEST_F(ProgramCommands, AFailedVersionDownloadShowsTheUpdateError) {
 TEST(ProgramUpdate, TheReloadOfANewListTakesNoSecondCheck) {
     test::FakeServices world;
     world.dir.write("Moatlist.P2P", "old:10.0.0.0-10.0.0.255\r\n");
-    test::HeldDownloader downloads;
+    test::FakeDownloader downloads;
+    downloads.unanswered = test::FakeAnswer::heldBack();
     test::RecordingHost host;
     Program program(host, {.tcpTable = world.tcp,
                            .clock = world.clock,
@@ -146,7 +147,9 @@ TEST(ProgramUpdate, TheReloadOfANewListTakesNoSecondCheck) {
     host.onYield = [&] {
         for (std::size_t i = 0; i < downloads.transfers.size(); ++i) {
             if (!downloads.transfers[i]->finished)
-                downloads.finish(i, i == 1 ? "new:1.2.3.4-1.2.3.9\r\nnew2:5.6.7.8\r\n" : "2\r\n");
+                downloads.finish(
+                    i, test::FakeAnswer::ok(i == 1 ? "new:1.2.3.4-1.2.3.9\r\nnew2:5.6.7.8\r\n"
+                                                   : "2\r\n"));
         }
         if (downloads.transfers.size() >= 2 && ++yieldsSinceTheNewList == 1) {
             EXPECT_EQ(program.table().size(), 0u) << "not asked during the reload";
