@@ -35,6 +35,7 @@
 #include "blocklist/kernel_table.h"
 #include "geoip_list.h"
 #include "platform/kernel_guard.h"
+#include "platform/mountinfo.h"
 
 namespace {
 

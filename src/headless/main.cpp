@@ -8,6 +8,7 @@
 #include "console_host.h"
 #include "console_options.h"
 #include "headless/list_options.h"
+#include "platform/capability_probe.h"
 #include "platform/clock.h"
 #include "platform/downloader.h"
 #include "platform/instance_channel.h"

@@ -8,10 +8,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/address_interval.h"
@@ -66,21 +64,5 @@ std::unique_ptr<KernelGuard> makeInProcessKernelGuard();
 // itself. The helper is looked for beside `executable`, then in the installed
 // libexec folder.
 std::unique_ptr<KernelGuard> makeHelperKernelGuard(const std::filesystem::path& executable);
-
-// Whether this process may close other programs' connections (CAP_NET_ADMIN).
-bool canCloseConnections();
-
-// The machine's TCP table, whose teardowns go through the guard while it runs
-// (the helper holds the right to close connections), else to the system.
-std::unique_ptr<TcpTable> makeTcpTableClosingThrough(KernelGuard& guard);
-
-// The mount point of the cgroup v2 hierarchy, read from /proc/self/mountinfo text.
-std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinfo);
-
-// The folder the programs attach to: BASTIONWATCH_CGROUP when set, else the
-// root of the cgroup v2 mount. Empty, with the reason, when there is none or
-// when BASTIONWATCH_CGROUP is set but empty. Whether it is a cgroup v2 folder
-// is checked on the opened folder itself when the guard attaches.
-std::filesystem::path guardedCgroup(std::string& whyNot);
 
 }  // namespace bw

@@ -7,23 +7,21 @@
 #include <bpf/libbpf.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <linux/magic.h>
 #include <sys/statfs.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "kernel_guard_bpf.skel.h"
 #include "kernel_guard_shared.h"
+#include "platform/capability_probe.h"
+#include "platform/cgroup_choice.h"
 #include "platform/kernel_guard.h"
 
 namespace bw {
@@ -33,49 +31,11 @@ namespace {
 static_assert(sizeof(KernelInterval) == sizeof(AddressInterval));
 static_assert(BW_MAX_INTERVALS == kMaxKernelIntervals);
 
-constexpr const char* kCgroupVariable = "BASTIONWATCH_CGROUP";
 constexpr const char* kCapabilityReason =
     "kernel blocking needs the CAP_BPF and CAP_NET_ADMIN capabilities";
 
 std::string errorText(int error) {
     return std::strerror(error < 0 ? -error : error);
-}
-
-bool hasCapability(const __user_cap_data_struct (&data)[2], int capability) {
-    return (data[capability / 32].effective & (1u << (capability % 32))) != 0;
-}
-
-// CAP_BPF came with kernel 5.8; before it CAP_SYS_ADMIN stood for it.
-bool holdsGuardCapabilities() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    if (syscall(SYS_capget, &header, data) != 0)
-        return false;
-    return hasCapability(data, CAP_NET_ADMIN) &&
-           (hasCapability(data, CAP_BPF) || hasCapability(data, CAP_SYS_ADMIN));
-}
-
-// Mount points in mountinfo write blanks, tabs, newlines and backslashes as \ooo.
-std::string unescapeMountField(std::string_view field) {
-    std::string out;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            int value = 0;
-            bool octal = true;
-            for (std::size_t k = 1; k <= 3; ++k) {
-                char c = field[i + k];
-                octal = octal && c >= '0' && c <= '7';
-                value = value * 8 + (c - '0');
-            }
-            if (octal) {
-                out += static_cast<char>(value);
-                i += 3;
-                continue;
-            }
-        }
-        out += field[i];
-    }
-    return out;
 }
 
 // libbpf's warnings (the verifier's log among them) are the only account of
@@ -141,21 +101,6 @@ void writeLastLibbpfLines(const std::string& messages) {
     std::fflush(stderr);
 }
 
-class TcpTableClosingThrough : public TcpTable {
-public:
-    explicit TcpTableClosingThrough(KernelGuard& guard) : guard_(guard) {}
-    std::vector<TcpRow> readConnections(bool sorted) override {
-        return system_->readConnections(sorted);
-    }
-    TeardownResult teardown(const TcpRow& row) override {
-        return guard_.running() ? guard_.teardown(row) : system_->teardown(row);
-    }
-
-private:
-    KernelGuard& guard_;
-    std::unique_ptr<TcpTable> system_ = makeSystemTcpTable();
-};
-
 class InProcessKernelGuard : public KernelGuard {
 public:
     ~InProcessKernelGuard() override { stop(); }
@@ -164,7 +109,7 @@ public:
         if (skeleton_) {
             return true;
         }
-        if (!holdsGuardCapabilities()) {
+        if (!holdsKernelGuardCapabilities()) {
             whyNot = kCapabilityReason;
             return false;
         }
@@ -367,49 +312,6 @@ private:
 
 std::unique_ptr<KernelGuard> makeInProcessKernelGuard() {
     return std::make_unique<InProcessKernelGuard>();
-}
-
-bool canCloseConnections() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    return syscall(SYS_capget, &header, data) == 0 && hasCapability(data, CAP_NET_ADMIN);
-}
-
-std::unique_ptr<TcpTable> makeTcpTableClosingThrough(KernelGuard& guard) {
-    return std::make_unique<TcpTableClosingThrough>(guard);
-}
-
-std::optional<std::filesystem::path> cgroup2MountPoint(std::string_view mountinfo) {
-    std::istringstream lines{std::string(mountinfo)};
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::vector<std::string> before;
-        std::string field;
-        while (fields >> field && field != "-") before.push_back(field);
-        std::string type;
-        fields >> type;
-        if (type == "cgroup2" && before.size() >= 5)
-            return std::filesystem::path(unescapeMountField(before[4]));
-    }
-    return std::nullopt;
-}
-
-std::filesystem::path guardedCgroup(std::string& whyNot) {
-    // Set but empty is a mistake, never a request for the whole machine.
-    if (const char* chosen = std::getenv(kCgroupVariable)) {
-        if (*chosen == '\0')
-            whyNot =
-                std::string(kCgroupVariable) + " is set but empty; it must name a cgroup v2 folder";
-        return chosen;
-    }
-    std::ifstream file("/proc/self/mountinfo");
-    std::stringstream text;
-    text << file.rdbuf();
-    if (auto mount = cgroup2MountPoint(text.str()))
-        return *mount;
-    whyNot = "kernel blocking needs a cgroup v2 mount, and there is none";
-    return {};
 }
 
 }  // namespace bw

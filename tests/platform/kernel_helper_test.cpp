@@ -20,6 +20,7 @@
 #include <cstring>
 #include <thread>
 
+#include "helper_message_bytes.h"
 #include "platform/kernel_guard.h"
 #include "platform/kernel_helper_protocol.h"
 #include "support/as_installed.h"
@@ -30,103 +31,8 @@ namespace bw {
 namespace {
 
 using test::Findings;
-
-std::string withHeader(std::uint32_t type, std::uint32_t size, std::string_view payload) {
-    std::string bytes(8, '\0');
-    std::memcpy(bytes.data(), &type, 4);
-    std::memcpy(bytes.data() + 4, &size, 4);
-    return bytes + std::string(payload);
-}
-
-std::string tableBytes(std::uint32_t count, std::vector<std::uint32_t> bounds) {
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &count, 4);
-    for (std::uint32_t b : bounds) bytes.append(reinterpret_cast<const char*>(&b), 4);
-    return bytes;
-}
-
-TEST(HelperProtocol, ATableIsTakenOnlyWhenItsSizeCountAndShapeHold) {
-    struct Case {
-        const char* what;
-        std::string payload;
-        bool taken;
-    } cases[] = {
-        {"empty table", tableBytes(0, {}), true},
-        {"two intervals", tableBytes(2, {1, 4, 6, 9}), true},
-        {"no count", "", false},
-        {"count beyond the size", tableBytes(3, {1, 4, 6, 9}), false},
-        {"count below the size", tableBytes(1, {1, 4, 6, 9}), false},
-        {"cut inside an interval", tableBytes(2, {1, 4, 6}), false},
-        {"unsorted", tableBytes(2, {6, 9, 1, 4}), false},
-        {"overlapping", tableBytes(2, {1, 6, 6, 9}), false},
-        {"reversed bounds", tableBytes(1, {9, 1}), false},
-        {"count past the limit", tableBytes(0xFFFFFFFF, {}), false},
-    };
-    for (const Case& c : cases) {
-        std::string why;
-        EXPECT_EQ(decodeTable(c.payload, why).has_value(), c.taken) << c.what << ": " << why;
-    }
-}
-
-TEST(HelperProtocol, MessagesSurviveTheRoundTripAndMalformedOnesAreRefused) {
-    TcpRow row;
-    row.remoteAddress = 0x0500007F;
-    row.family = TcpFamily::V6Mapped;
-    row.cookie = 77;
-    EXPECT_EQ(decodeRow(encodeRow(row)), row);
-    EXPECT_FALSE(decodeRow(encodeRow(row) + "x"));
-    EXPECT_FALSE(decodeRow(encodeRow(row).substr(1)));
-
-    KernelRefusal refusal{0x7F000005, 8080, 6, RefusalDirection::Incoming, 0, ""};
-    EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);
-    refusal.command = "curl";
-    EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);
-
-    EXPECT_EQ(decodeFlag(encodeFlag(true)), true);
-    EXPECT_EQ(decodeFlag(encodeFlag(false)), false);
-    EXPECT_FALSE(decodeFlag(tableBytes(2, {})));
-    EXPECT_FALSE(decodeFlag(""));
-}
-
-TEST(HelperProtocol, AStreamCutInsideAMessageOrAnnouncingTooMuchIsBroken) {
-    struct Case {
-        const char* what;
-        std::string bytes;
-        ReadOutcome outcome;
-    } cases[] = {
-        {"nothing", "", ReadOutcome::Ended},
-        {"whole", withHeader(3, 4, encodeFlag(true)), ReadOutcome::Message},
-        {"cut header", withHeader(3, 4, "").substr(0, 5), ReadOutcome::Broken},
-        {"cut payload", withHeader(3, 4, "ab"), ReadOutcome::Broken},
-        {"too large", withHeader(2, 0xFFFFFFF0, ""), ReadOutcome::Broken},
-    };
-    for (const Case& c : cases) {
-        int ends[2];
-        ASSERT_EQ(pipe(ends), 0);
-        ASSERT_EQ(write(ends[1], c.bytes.data(), c.bytes.size()),
-                  static_cast<ssize_t>(c.bytes.size()));
-        close(ends[1]);
-        HelperMessage message;
-        std::string why;
-        EXPECT_EQ(readHelperMessage(ends[0], message, why), c.outcome) << c.what;
-        close(ends[0]);
-    }
-}
-
-// A header alone announces up to 16 MiB: the reader sets aside no more than
-// what actually arrives.
-TEST(HelperProtocol, AHeaderAloneMakesTheReaderSetAsideLittle) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    std::string bytes = withHeader(2, static_cast<std::uint32_t>(kMaxHelperPayload), "abc");
-    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(ends[1]);
-    HelperMessage message;
-    std::string why;
-    EXPECT_EQ(readHelperMessage(ends[0], message, why), ReadOutcome::Broken);
-    EXPECT_LT(message.payload.capacity(), std::size_t{1} << 20);
-    close(ends[0]);
-}
+using test::tableBytes;
+using test::withHeader;
 
 // The helper as a child of this process, on a socket pair.
 struct HelperProcess {

@@ -1,8 +1,6 @@
 #include "support/child_cgroup.h"
 
 #include <arpa/inet.h>
-#include <bpf/bpf.h>
-#include <bpf/libbpf.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -13,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/kernel_guard.h"
+#include "platform/mountinfo.h"
 
 namespace bw::test {
 
@@ -81,16 +79,6 @@ ChildCgroup::~ChildCgroup() {
         usleep(10000);
 }
 
-std::string kernelRefusesCgroupPrograms() {
-    if (libbpf_probe_bpf_prog_type(BPF_PROG_TYPE_CGROUP_SOCK_ADDR, nullptr) != 1)
-        return "this kernel (or this process) may not load cgroup socket-address programs";
-    if (libbpf_probe_bpf_map_type(BPF_MAP_TYPE_RINGBUF, nullptr) != 1)
-        return "this kernel has no BPF ring buffer";
-    if (libbpf_probe_bpf_helper(BPF_PROG_TYPE_CGROUP_SOCK_ADDR, BPF_FUNC_loop, nullptr) != 1)
-        return "this kernel has no bpf_loop (Linux 5.17 or later)";
-    return {};
-}
-
 void inChildCgroup(Findings& f, const std::function<void(const ChildCgroup&)>& scenario) {
     if (std::string why = kernelRefusesCgroupPrograms(); !why.empty()) {
         f.set("skip", why);
@@ -113,25 +101,6 @@ int udpConnectError(const char* address) {
     int error = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? 0 : errno;
     close(fd);
     return error;
-}
-
-long attachedPrograms(const std::filesystem::path& cgroup) {
-    int fd = open(cgroup.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    long total = 0;
-    for (bpf_attach_type type :
-         {BPF_CGROUP_INET4_CONNECT, BPF_CGROUP_INET6_CONNECT, BPF_CGROUP_UDP4_SENDMSG,
-          BPF_CGROUP_UDP6_SENDMSG, BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS}) {
-        __u32 count = 0;
-        if (bpf_prog_query(fd, type, 0, nullptr, nullptr, &count) != 0) {
-            total = -1;
-            break;
-        }
-        total += count;
-    }
-    close(fd);
-    return total;
 }
 
 long attachedOnceSettled(const std::filesystem::path& cgroup) {
