@@ -19,6 +19,7 @@
 #include "platform/priority.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
+#include "platform/socket_owners.h"
 #include "platform/tcp_table.h"
 #include "program/later_start.h"
 #include "program/program.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     auto launcher = bw::makeDesktopLauncher();
     auto priority = bw::makeSystemPriority();
     auto lifelines = bw::makeLinuxLifelineSource();
+    auto socketOwners = bw::makeLinuxSocketOwners();
 
     bw::MainWindow window(QSystemTrayIcon::isSystemTrayAvailable());
     bw::ProgramServices services{*tcpTable,       *clock,    *downloader, *registry,
@@ -54,6 +56,7 @@ int main(int argc, char** argv) {
     services.kernelGuard = kernelGuard.get();
     services.canCloseConnections = bw::canCloseConnections();
     services.lifelineSource = lifelines.get();
+    services.socketOwners = socketOwners.get();
     bw::Program program(window, services);
     bw::ProgramCommands commands(program);
     window.attach(commands);

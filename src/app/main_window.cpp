@@ -22,6 +22,7 @@
 #include "app/ban_list_view.h"
 #include "app/lists_view.h"
 #include "app/qt_text.h"
+#include "app/refusals_view.h"
 #include "app/tray_backend.h"
 #include "app/window_commands.h"
 #include "base/product.h"
@@ -88,6 +89,9 @@ MainWindow::MainWindow(bool trayAvailable)
     listsView_ = new ListsView(central);
     listsView_->setObjectName(QStringLiteral("listsView"));
     listsView_->hide();
+    refusalsView_ = new RefusalsView(central);
+    refusalsView_->setObjectName(QStringLiteral("refusalsView"));
+    refusalsView_->hide();
     buildStatusView(central);  // created last, so it lies above the ranges view
 
     guardOnImage_ = new QLabel(this);
@@ -168,6 +172,7 @@ void MainWindow::buildMenus() {
     item(view, "mnuView_status", "&Status && Settings", [this] { showStatusView(); });
     item(view, "mnuView_Blocks", "&IP Ranges/Blocklist", [this] { showRangesView(); });
     item(view, "mnuView_Lists", "&Lists", [this] { showListsView(); });
+    item(view, "mnuView_Refusals", "&Recent Refusals", [this] { showRefusalsView(); });
 
     QMenu* support = menuBar()->addMenu(tr("&Support"));
     support->setObjectName(QStringLiteral("mnuSupp"));
@@ -316,6 +321,7 @@ void MainWindow::placeLayout() {
     statusView_->setGeometry(scale_.rect(layout_.statusView));
     rangesView_->setGeometry(scale_.rect(layout_.rangesView));
     listsView_->setGeometry(scale_.rect(layout_.rangesView));
+    refusalsView_->setGeometry(scale_.rect(layout_.rangesView));
     logView_->setGeometry(scale_.rect(layout_.logView));
     blockingPanel_->setGeometry(scale_.rect(layout_.blockingPanel));
     fullLogPanel_->setGeometry(scale_.rect(layout_.fullLogPanel));
@@ -341,12 +347,14 @@ void MainWindow::applyOuterFrame() {
 void MainWindow::showStatusView() {
     rangesView_->hide();
     listsView_->hide();
+    refusalsView_->hide();
     statusView_->show();
 }
 
 void MainWindow::showRangesView() {
     rangesView_->show();
     listsView_->hide();
+    refusalsView_->hide();
     statusView_->hide();
 }
 
@@ -355,6 +363,15 @@ void MainWindow::showListsView() {
     listsView_->show();
     listsView_->raise();
     rangesView_->hide();
+    refusalsView_->hide();
+    statusView_->hide();
+}
+
+void MainWindow::showRefusalsView() {
+    refusalsView_->show();
+    refusalsView_->raise();
+    rangesView_->hide();
+    listsView_->hide();
     statusView_->hide();
 }
 
@@ -545,6 +562,7 @@ void MainWindow::stateChanged() {
     if (shellIcon_->visible() != s.trayVisible)
         shellIcon_->setVisible(s.trayVisible);
     showVisibility(s.windowVisible, s.visibilityRequests);
+    refusalsView_->follow(s.recentRefusals);
 }
 
 void MainWindow::showBanner(bool shown, bool guardOn) {

@@ -24,6 +24,7 @@ class AddRangeDialog;
 class BanListModel;
 class BanListView;
 class ListsView;
+class RefusalsView;
 class TrayBackendQt;
 class WindowCommands;
 
@@ -64,6 +65,9 @@ public:
     // The subscribed lists, in the place of the ranges view.
     void showListsView();
     ListsView* listsView() const { return listsView_; }
+    // The recent refusals with their programs, in the place of the ranges view.
+    void showRefusalsView();
+    RefusalsView* refusalsView() const { return refusalsView_; }
     void openAddDialog();
     void restoreFromTray();
 
@@ -114,6 +118,7 @@ private:
     QWidget* statusView_ = nullptr;
     QWidget* rangesView_ = nullptr;
     ListsView* listsView_ = nullptr;
+    RefusalsView* refusalsView_ = nullptr;
     QLabel* banner_ = nullptr;
     QLabel* guardOnImage_ = nullptr;
     QLabel* guardOffImage_ = nullptr;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/product.h"
+#include "base/refusal_record.h"
 
 namespace bw {
 
@@ -47,6 +48,11 @@ public:
     // then closes the box. The caller asks finished() again to tell which.
     virtual void waitWithProgress(std::string_view caption,
                                   const std::function<bool()>& finished) = 0;
+
+    // A refusal joined ProgramState::recentRefusals (or repeated its last
+    // record). reported: its rejection lines were written to the log view just
+    // now, so what follows them may describe it.
+    virtual void refusalRecorded(const RefusalRecord& /*refusal*/, bool /*reported*/) {}
 
     // Ends the program at once: no further events run and nothing else is saved.
     virtual void exitNow(int status) = 0;

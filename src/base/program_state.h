@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/refusal_record.h"
+
 namespace bw {
 
 // The options as the window's widgets show them.
@@ -50,6 +52,9 @@ struct ProgramState {
     bool trayVisible = true;
     std::string trayToolTip;
     std::string lastUpdateVersion;  // bwuv
+    // The latest refusals and closes with their program, port and direction, a
+    // bounded number of them.
+    RecentRefusals recentRefusals;
 };
 
 }  // namespace bw

@@ -15,7 +15,9 @@ GuardPass::GuardPass(const BanTable& table, TcpTable& tcp, ConnectionLog& log, P
 void GuardPass::RefreshNS() {
     std::vector<TcpRow> snapshot = readConnections(tcp_, true);
     forgetGone(snapshot);
+    details_.beginPass(snapshot);
     for (const TcpRow& row : snapshot) examine(row);
+    details_.endPass();
     host_.letPendingEventsRun();
 }
 
@@ -67,6 +69,7 @@ void GuardPass::reportSparedLifelines() {
 // Named by the entry and, in brackets, the list it came from.
 void GuardPass::rejectFromList(const TcpRow& row, const std::string& address, const ListHit& hit) {
     const std::string name = hit.entry + " [" + hit.listName + "]";
+    std::optional<RefusalRecord> details = closeDetails(row, name);
     TeardownResult result = teardown(tcp_, row);
     if (result.gone)
         return;
@@ -80,12 +83,14 @@ void GuardPass::rejectFromList(const TcpRow& row, const std::string& address, co
     log_.logRejectView(address, name);
     ++state_.counters.blocked;
     host_.stateChanged();
+    recordClose(details);
 }
 
 // The connection is closed once; every entry that holds its peer then reports
 // and counts the rejection, in table order.
 void GuardPass::reject(const TcpRow& row, const std::string& address,
                        const std::vector<EntryRef>& hits) {
+    std::optional<RefusalRecord> details = closeDetails(row, entryNames(hits));
     TeardownResult result = teardown(tcp_, row);
     // Ended by itself since the snapshot (or listed twice by it): nothing was
     // closed and nothing stands in the way.
@@ -104,6 +109,28 @@ void GuardPass::reject(const TcpRow& row, const std::string& address,
         ++state_.counters.blocked;
         host_.stateChanged();
     }
+    recordClose(details);
+}
+
+std::string GuardPass::entryNames(const std::vector<EntryRef>& hits) const {
+    std::string names;
+    for (EntryRef hit : hits) {
+        if (!names.empty())
+            names += ", ";
+        names += table_.at(hit).name;
+    }
+    return names;
+}
+
+std::optional<RefusalRecord> GuardPass::closeDetails(const TcpRow& row, std::string entry) {
+    if (!store_)
+        return std::nullopt;
+    return details_.of(row, std::move(entry));
+}
+
+void GuardPass::recordClose(std::optional<RefusalRecord>& details) {
+    if (details)
+        store_->record(std::move(*details), true);
 }
 
 // Said once per connection: later passes try again without repeating it.

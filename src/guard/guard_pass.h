@@ -1,14 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "base/host.h"
 #include "base/program_state.h"
 #include "blocklist/ban_table.h"
+#include "guard/close_details.h"
 #include "guard/connection_log.h"
 #include "guard/list_table.h"
+#include "guard/refusal_store.h"
+#include "platform/socket_owners.h"
 #include "platform/tcp_table.h"
 
 namespace bw {
@@ -27,6 +31,13 @@ public:
     // of the table's. The lists must outlive the pass or be replaced first.
     void useLists(const ListTable* lists) { lists_ = lists; }
 
+    // Records every close, with the program that held the connection where
+    // owners can tell (null: none is named). Both must outlive the pass.
+    void useRefusals(RefusalStore* store, SocketOwners* owners) {
+        store_ = store;
+        details_ = CloseDetails(owners);
+    }
+
     // Says in the log view, once per address while the program runs, which
     // lifeline of the lists' table an entry or a list would have banned.
     void reportSparedLifelines();
@@ -39,6 +50,12 @@ private:
                        const std::string& reason);
     // Forgets refused connections that are no longer in the snapshot.
     void forgetGone(const std::vector<TcpRow>& snapshot);
+    // What the store will record of the row's close; asked before the close,
+    // while its program still holds the connection.
+    std::optional<RefusalRecord> closeDetails(const TcpRow& row, std::string entry);
+    void recordClose(std::optional<RefusalRecord>& details);
+    // The entries that ban a peer, for one record: "A, B".
+    std::string entryNames(const std::vector<EntryRef>& hits) const;
 
     const BanTable& table_;
     TcpTable& tcp_;
@@ -46,6 +63,8 @@ private:
     ProgramState& state_;
     Host& host_;
     const ListTable* lists_ = nullptr;
+    RefusalStore* store_ = nullptr;
+    CloseDetails details_{nullptr};
     std::vector<EntryRef> hits_;
     // Connections whose teardown the system refused and that were reported so.
     std::vector<TcpRow> refused_;

@@ -174,6 +174,7 @@ void KernelBlocking::report(const KernelRefusal& refusal, const Second& now) {
     if (quiet || names.empty()) {
         state_.counters.blocked += entries;
         host_.stateChanged();
+        keep(refusal, names, false);
         return;
     }
     const std::string address = dotted(refusal.address);
@@ -186,6 +187,28 @@ void KernelBlocking::report(const KernelRefusal& refusal, const Second& now) {
         ++state_.counters.blocked;
         host_.stateChanged();
     }
+    keep(refusal, names, true);
+}
+
+void KernelBlocking::keep(const KernelRefusal& refusal, const std::vector<std::string>& names,
+                          bool reported) {
+    if (!store_)
+        return;
+    RefusalRecord r;
+    r.address = refusal.address;
+    for (const std::string& name : names) r.entry += (r.entry.empty() ? "" : ", ") + name;
+    r.pid = refusal.pid;
+    r.command = refusal.command;
+    // The kernel names a process only where one asked; a packet has none.
+    if (refusal.pid == 0)
+        r.programUnknown = refusal.direction == RefusalDirection::Incoming
+                               ? "a packet coming in"
+                               : "a packet going out, not a new connection";
+    r.port = refusal.port;
+    r.protocol = refusal.protocol;
+    r.direction = refusal.direction == RefusalDirection::Incoming ? RefusedDirection::Incoming
+                                                                  : RefusedDirection::Outgoing;
+    store_->record(std::move(r), reported);
 }
 
 std::vector<std::string> KernelBlocking::namesOf(std::uint32_t address) {

@@ -13,6 +13,7 @@
 #include "blocklist/ban_table.h"
 #include "guard/connection_log.h"
 #include "guard/list_table.h"
+#include "guard/refusal_store.h"
 #include "platform/clock.h"
 #include "platform/kernel_guard.h"
 
@@ -53,6 +54,9 @@ public:
     // Reports the refusals waiting: each address at most once a second, the
     // rest only counted.
     void reportRefusals();
+    // Keeps every refusal reported one by one, with its program, port and
+    // direction (null: none are kept). The store must outlive this.
+    void useRefusals(RefusalStore* store) { store_ = store; }
 
 private:
     using Second = std::tuple<int, int, int, int, int, int>;
@@ -63,6 +67,7 @@ private:
     // The names a refusal is reported under: each matching entry of the ban
     // table in table order, else the list that bans the address.
     std::vector<std::string> namesOf(std::uint32_t address);
+    void keep(const KernelRefusal& refusal, const std::vector<std::string>& names, bool reported);
 
     KernelGuard* guard_;
     const BanTable& table_;
@@ -71,6 +76,7 @@ private:
     ProgramState& state_;
     Host& host_;
     const Clock& clock_;
+    RefusalStore* store_ = nullptr;
     bool running_ = false;
     bool canClose_ = false;
     bool tableChanged_ = true;

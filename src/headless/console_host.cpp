@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "guard/refusal_text.h"
 #include "program/program.h"
 
 namespace bw {
@@ -126,6 +127,12 @@ void ConsoleHost::appendLog(std::string_view text) {
     std::string lines = withLineFeeds(text);
     std::fwrite(lines.data(), 1, lines.size(), out_);
     std::fflush(out_);
+}
+
+// Only after lines just printed: a repeat that was only counted prints nothing.
+void ConsoleHost::refusalRecorded(const RefusalRecord& refusal, bool reported) {
+    if (refusalDetails_ && reported)
+        appendLog(refusalDetailsLine(refusal) + "\r\n");
 }
 
 void ConsoleHost::waitWithProgress(std::string_view caption,

@@ -9,6 +9,7 @@ namespace bw {
 namespace {
 
 constexpr int kUsageStatus = 2;  // the usual status of a command line that makes no sense
+constexpr std::string_view kDetailsOption = "--details";
 
 ConsoleOptions refused(std::string_view programName, const std::string& why) {
     ConsoleOptions options;
@@ -22,14 +23,17 @@ ConsoleOptions refused(std::string_view programName, const std::string& why) {
 
 std::string consoleUsage(std::string_view programName) {
     const std::string name(programName);
-    return "Usage: " + name + " [bwdat://LINK]\n" + "       " + name + " --help | --version\n" +
-           "       " + name +
+    return "Usage: " + name + " [bwdat://LINK]\n" + "       " + name + " --details\n" + "       " +
+           name + " --help | --version\n" + "       " + name +
            " LIST COMMAND (below)\n"
            "\n"
            "Guards this machine's connections against the ranges in Moatlist.P2P, without a\n"
            "window. What the window's log view would show goes to standard output.\n"
            "\n"
            "  bwdat://LINK  add the link's ranges to the blocklist file and end\n"
+           "  --details     follow each rejection with a line naming its program, port,\n"
+           "                protocol and direction:\n"
+           "                    Details: program \"NAME\" (pid N), port N, TCP, outgoing\n"
            "  --help        show this text and end\n"
            "  --version     show the version and end\n"
            "\n"
@@ -44,8 +48,16 @@ std::string consoleUsage(std::string_view programName) {
 }
 
 ConsoleOptions parseConsoleOptions(std::string_view programName,
-                                   const std::vector<std::string_view>& arguments) {
+                                   const std::vector<std::string_view>& given) {
     ConsoleOptions options;
+    // --details goes with whatever else the command line asks for.
+    std::vector<std::string_view> arguments;
+    for (std::string_view argument : given) {
+        if (argument == kDetailsOption)
+            options.refusalDetails = true;
+        else
+            arguments.push_back(argument);
+    }
     if (arguments.empty())
         return options;
     if (arguments.size() > 1)

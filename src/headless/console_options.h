@@ -17,6 +17,9 @@ struct ConsoleOptions {
     };
     Action action = Action::Guard;
     std::string link;
+    // --details: each rejection printed is followed by its program, port,
+    // protocol and direction.
+    bool refusalDetails = false;
     std::string out;
     std::string err;
     int status = 0;

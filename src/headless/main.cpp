@@ -18,6 +18,7 @@
 #include "platform/priority.h"
 #include "platform/program_folder.h"
 #include "platform/registry.h"
+#include "platform/socket_owners.h"
 #include "platform/tcp_table.h"
 #include "program/later_start.h"
 #include "program/program.h"
@@ -48,8 +49,10 @@ int main(int argc, char** argv) {
     auto launcher = makeDesktopLauncher();
     auto priority = makeSystemPriority();
     auto lifelines = makeLinuxLifelineSource();
+    auto socketOwners = makeLinuxSocketOwners();
 
     ConsoleHost host(stdout, stderr);
+    host.showRefusalDetails(options.refusalDetails);
     Program program(host, ProgramServices{
                               .tcpTable = *tcpTable,
                               .clock = *clock,
@@ -65,6 +68,7 @@ int main(int argc, char** argv) {
                               .canCloseConnections = canCloseConnections(),
                               .instanceChannel = claim.channel.get(),
                               .lifelineSource = lifelines.get(),
+                              .socketOwners = socketOwners.get(),
                           });
     host.attach(program);
     program.load(options.link);

@@ -42,6 +42,9 @@ struct TcpRow {
     TcpFamily family = TcpFamily::V4;
     std::uint32_t interfaceIndex = 0;
     std::uint64_t cookie = 0;
+    // The socket's inode, which names its owner among the processes' open
+    // descriptors; 0 when no process holds it (a connection waiting out its time).
+    std::uint64_t inode = 0;
 
     friend bool operator==(const TcpRow&, const TcpRow&) = default;
 };

@@ -141,6 +141,7 @@ std::optional<TcpRow> rowFrom(const inet_diag_msg& m) {
     row.remotePort = m.id.idiag_dport;
     row.interfaceIndex = m.id.idiag_if;
     row.cookie = m.id.idiag_cookie[0] | (std::uint64_t{m.id.idiag_cookie[1]} << 32);
+    row.inode = m.idiag_inode;
     return row;
 }
 

@@ -14,6 +14,7 @@
 #include "guard/guard_pass.h"
 #include "guard/guard_schedule.h"
 #include "guard/kernel_blocking.h"
+#include "guard/refusal_store.h"
 #include "maintenance/add_line.h"
 #include "maintenance/drop_import.h"
 #include "maintenance/link_intake.h"
@@ -88,8 +89,11 @@ struct Program::Parts {
           updateCheck(services.downloader, host, state, services.folder, services.updateServer,
                       [&program] { program.SAVESETTINGS(); }),
           lists(services.downloader, services.clock, services.folder),
-          laterStarts(program, table, host, services.instanceChannel, file(kBlocklistFileName)) {
+          laterStarts(program, table, host, services.instanceChannel, file(kBlocklistFileName)),
+          refusals(state.recentRefusals, host, services.clock) {
         pass.useLists(&listTable);
+        pass.useRefusals(&refusals, services.socketOwners);
+        kernel.useRefusals(&refusals);
     }
 
     std::filesystem::path file(std::string_view name) const {
@@ -119,6 +123,7 @@ struct Program::Parts {
     ListKeeper lists;
     ListTable listTable;
     LaterStartServer laterStarts;
+    RefusalStore refusals;
     bool listsLoaded = false;
     // Started with a link to add and end: the lists' cached copies are not read.
     bool linkStart = false;

@@ -30,6 +30,7 @@ class Priority;
 class ListKeeper;
 class InstanceChannel;
 class LifelineSource;
+class SocketOwners;
 class KernelGuard;
 
 // The outside world as the program sees it. All references outlive the Program.
@@ -56,6 +57,8 @@ struct ProgramServices {
     // Names the machine's name servers and gateways; none: only the servers
     // the downloads reached are lifelines.
     LifelineSource* lifelineSource = nullptr;
+    // Names the program that held a connection the polling guard closed; none: not named.
+    SocketOwners* socketOwners = nullptr;
 };
 
 enum class SupportPage { CommunityForum, MakerForum, HomePage, HomeMirror, IpDatabase };

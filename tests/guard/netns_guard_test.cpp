@@ -8,10 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "blocklist/address_codec.h"
 #include "guard/guard_schedule.h"
+#include "guard/refusal_store.h"
+#include "guard/refusal_text.h"
+#include "platform/lifelines.h"
+#include "platform/socket_owners.h"
 #include "support/fake_clock.h"
 #include "support/network_namespace.h"
 #include "support/recording_host.h"
@@ -130,6 +135,50 @@ TEST(GuardInPrivateNetwork, WithoutNetworkAdministrationTheRefusalIsSaidOnce) {
     std::string file = dir.read("connlog.txt");
     EXPECT_NE(file.find("12-05-2026, 21:41:15, 127.0.0.5\r\n"), std::string::npos);
     EXPECT_EQ(file.find("Rejected: "), std::string::npos);
+}
+
+// The program that held a closed connection is named through its socket, and
+// the direction through the listening port: here this very test process holds
+// both ends, one it dialled and one dialled in from the banned address.
+TEST(GuardInPrivateNetwork, AClosedConnectionNamesItsProgramPortAndDirection) {
+    test::TempDir dir;
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
+        GuardScenario s(dir.path());
+        auto owners = makeLinuxSocketOwners();
+        RefusalStore store(s.state.recentRefusals, s.host, s.clock);
+        s.pass.useRefusals(&store, owners.get());
+        s.openConnections();
+        int listener = test::listenOn("127.0.0.7", kPort);
+        int dialledIn = test::connectFrom("127.0.0.5", "127.0.0.7", kPort);
+        if (listener < 0 || dialledIn < 0 || test::acceptOne(listener) < 0)
+            throw std::runtime_error("setup failed");
+        sockaddr_in from{};
+        socklen_t length = sizeof from;
+        getsockname(dialledIn, reinterpret_cast<sockaddr*>(&from), &length);
+        s.tick(f);
+        std::string command;
+        std::getline(std::ifstream("/proc/self/comm"), command);
+        f.set("command", command);
+        f.set("pid", getpid());
+        f.set("dialledInPort", ntohs(from.sin_port));
+        f.set("records", static_cast<long long>(s.state.recentRefusals.size()));
+        for (const RefusalRecord& r : s.state.recentRefusals) {
+            const std::string direction(directionText(r.direction));
+            f.set(direction, dottedText(r.address) + " - " + r.entry + ", " + programText(r) +
+                                 ", port " + std::to_string(r.port) + ", " +
+                                 protocolName(r.protocol));
+            f.set(direction + "Details", refusalDetailsLine(r));
+        }
+    });
+    const Findings& f = run.findings;
+    const std::string program = f["command"] + " (pid " + f["pid"] + ")";
+    ASSERT_FALSE(f["command"].empty());
+    EXPECT_EQ(f.number("records"), 2);
+    EXPECT_EQ(f["outgoing"], "127.0.0.5 - x, " + program + ", port 8080, TCP");
+    EXPECT_EQ(f["incoming"],
+              "127.0.0.5 - x, " + program + ", port " + f["dialledInPort"] + ", TCP");
+    EXPECT_EQ(f["outgoingDetails"], "    Details: program \"" + f["command"] + "\" (pid " +
+                                        f["pid"] + "), port 8080, TCP, outgoing");
 }
 
 }  // namespace

@@ -71,9 +71,10 @@ TEST(ConsoleOptions, EachCommandLineHasItsActionStatusAndOutput) {
 
 TEST(ConsoleOptions, TheUsageNamesEveryOptionAndSignal) {
     const std::string usage = consoleUsage("bw");
-    for (const char* part : {"--help", "--version", "bwdat://", "BASTIONWATCH_HOME", "SIGHUP",
-                             "SIGTERM", "--add-list", "--allow", "--every", "--remove-list",
-                             "--enable-list", "--disable-list", "--lists", "--update-lists"}) {
+    for (const char* part :
+         {"--help", "--version", "--details", "bwdat://", "BASTIONWATCH_HOME", "SIGHUP", "SIGTERM",
+          "--add-list", "--allow", "--every", "--remove-list", "--enable-list", "--disable-list",
+          "--lists", "--update-lists"}) {
         EXPECT_NE(usage.find(part), std::string::npos) << part;
     }
 }
@@ -103,6 +104,36 @@ TEST(ConsoleOptions, TheReportGoesToItsStreamAndGivesTheStatus) {
     EXPECT_EQ(contents(err), refused.err);
     std::fclose(out);
     std::fclose(err);
+}
+
+// --details only adds the details to a guard's rejections; the rest of the
+// command line means what it meant without it.
+TEST(ConsoleOptions, DetailsGoWithWhateverElseIsAsked) {
+    struct Case {
+        std::vector<std::string_view> arguments;
+        Action action;
+        bool details;
+        const char* link;
+    } cases[] = {
+        {{}, Action::Guard, false, ""},
+        {{"--details"}, Action::Guard, true, ""},
+        {{"--details", "--details"}, Action::Guard, true, ""},
+        {{"--details", "bwdat://x@1.2.3.4"}, Action::Guard, true, "bwdat://x@1.2.3.4"},
+        {{"bwdat://x@1.2.3.4", "--details"}, Action::Guard, true, "bwdat://x@1.2.3.4"},
+        {{"--details", "--help"}, Action::ShowHelp, true, ""},
+        {{"--details", "--bogus"}, Action::UsageError, false, ""},
+        {{"--detail"}, Action::UsageError, false, ""},
+        {{"--details=yes"}, Action::UsageError, false, ""},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (std::string_view a : c.arguments) shown += std::string(a) + " ";
+        SCOPED_TRACE(shown);
+        ConsoleOptions options = parseConsoleOptions("bastionwatch-headless", c.arguments);
+        EXPECT_EQ(options.action, c.action);
+        EXPECT_EQ(options.refusalDetails, c.details);
+        EXPECT_EQ(options.link, c.link);
+    }
 }
 
 }  // namespace

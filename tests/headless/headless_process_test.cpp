@@ -21,12 +21,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "support/child_cgroup.h"
+#include "support/named_probe.h"
 #include "support/network_namespace.h"
 #include "support/process_output.h"
 #include "support/temp_dir.h"
@@ -404,6 +406,52 @@ TEST(HeadlessKernelGuard, RefusesABannedConnectAndReportsIt) {
     EXPECT_EQ(f.number("status"), 0);
     EXPECT_NE(folder.read("connlog.txt").find("Rejected: 127.0.0.5 - Local Test ("),
               std::string::npos);
+    EXPECT_EQ(f["output"].find("Details:"), std::string::npos) << "details are off by default";
+}
+
+// With --details, the rejection of a named program's connect is followed by
+// a line with its name, pid, port, protocol and direction; the rejection line
+// and connlog.txt stay as they are.
+TEST(HeadlessKernelGuard, DetailsNameTheRefusedProgram) {
+    test::TempDir folder;
+    fs::path program = folder.file("bastionwatch-headless");
+    fs::copy_file(BW_HEADLESS_EXECUTABLE, program);
+    folder.write("Moatlist.P2P", "Local Test:127.0.0.5\r\n");
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](test::Findings& f) {
+        test::inChildCgroup(f, [&](const test::ChildCgroup&) {
+            bw::Setup setup;
+            setup.privateNetwork = false;
+            Child child = start(program, {"--details"}, setup);
+            std::string output = test::readUntil(child.out, "Successfully loaded");
+            test::NamedProbe probe(folder.path(), "refusalprobe", "127.0.0.5", 8080);
+            f.set("outcome", probe.outcome());
+            f.set("pid", probe.pid());
+            output += test::readUntil(child.out, ", TCP, outgoing\n");
+            probe.finish();
+            kill(child.pid, SIGTERM);
+            output += test::readUntil(child.out, "\x04");
+            close(child.out);
+            f.set("status", exitStatusOf(child.pid));
+            f.set("output", output);
+        });
+    });
+    if (!run.findings["skip"].empty())
+        GTEST_SKIP() << run.findings["skip"];
+    const test::Findings& f = run.findings;
+    EXPECT_EQ(f["outcome"], "refused");
+    const std::string details =
+        "    Details: program \"refusalprobe\" (pid " + f["pid"] + "), port 8080, TCP, outgoing\n";
+    const std::size_t at = f["output"].find(details);
+    ASSERT_NE(at, std::string::npos) << f["output"];
+    // The line right before it is the rejection, exactly as without details.
+    const std::size_t line = f["output"].rfind("\n", at - 2) + 1;
+    const std::string rejection = f["output"].substr(line, at - line);
+    EXPECT_TRUE(
+        std::regex_match(rejection, std::regex(R"(Connection Rejected: 127\.0\.0\.5 - Local Test )"
+                                               R"(\(\d\d-\d\d-\d{4} @ \d\d:\d\d:\d\d\)\n)")))
+        << rejection;
+    EXPECT_EQ(f.number("status"), 0);
+    EXPECT_EQ(folder.read("connlog.txt").find("Details"), std::string::npos);
 }
 
 TEST_F(HeadlessProcess, SighupReloadsTheBlocklistAndTheSettingsAndKeepsGuarding) {

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -53,9 +54,17 @@ TEST(SystemTcpTable, RowsCarryStateAddressesAndPorts) {
         socklen_t size = sizeof own;
         getsockname(client, reinterpret_cast<sockaddr*>(&own), &size);
         f.set("clientPort", ntohs(own.sin_port));
-        f.set("rows", describeAll(makeSystemTcpTable()->readConnections(true)));
+        std::vector<TcpRow> rows = makeSystemTcpTable()->readConnections(true);
+        f.set("rows", describeAll(rows));
+        // The inode names the socket among its program's descriptors.
+        struct stat info {};
+        fstat(client, &info);
+        f.set("clientInode", info.st_ino);
+        f.set("rowInode", rows.empty() ? 0 : static_cast<long long>(rows.front().inode));
         close(server);
     });
+    EXPECT_NE(run.findings.number("clientInode"), 0);
+    EXPECT_EQ(run.findings["rowInode"], run.findings["clientInode"]);
     std::string port = run.findings["clientPort"];
     EXPECT_EQ(run.findings["rows"], "5 127.0.0.1:" + port +
                                         " 127.0.0.5:8005\n"

@@ -224,6 +224,39 @@ TEST(KernelGuardProgram, RetriesOfOneAddressAreReportedOnceASecondAndAllCounted)
     EXPECT_EQ(program.state().counters.blocked, 108u);
 }
 
+// Every refusal is kept with its program, port and direction, also the ones
+// only counted; a retry counts up its record, and the counters stay as they were.
+TEST(KernelGuardProgram, RefusalsAreKeptWithTheirProgramPortAndDirection) {
+    KernelProgram k;
+    Program& program = k.start();
+    k.refused(k10_0_0_5, 3);
+    k.kernel.queued.push_back({k10_0_0_5, 51234, 6, RefusalDirection::Incoming, 0, ""});
+    k.kernel.queued.push_back({k10_0_0_5, 53, 17, RefusalDirection::Outgoing, 0, ""});
+    program.guardTimerFired();
+
+    const RecentRefusals& kept = program.state().recentRefusals;
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].entry, "Example Net");
+    EXPECT_EQ(kept[0].address, k10_0_0_5);
+    EXPECT_EQ(kept[0].pid, 42u);
+    EXPECT_EQ(kept[0].command, "curl");
+    EXPECT_EQ(kept[0].port, 443);
+    EXPECT_EQ(kept[0].protocol, 6);
+    EXPECT_EQ(kept[0].direction, RefusedDirection::Outgoing);
+    EXPECT_EQ(kept[0].times, 3u);
+    EXPECT_EQ(kept[0].time, "12-05-2026 21:41:15");
+    EXPECT_EQ(kept[1].direction, RefusedDirection::Incoming);
+    EXPECT_EQ(kept[1].port, 51234);
+    EXPECT_EQ(kept[1].programUnknown, "a packet coming in");
+    EXPECT_EQ(kept[2].programUnknown, "a packet going out, not a new connection");
+    EXPECT_EQ(program.state().counters.blocked, 5u);
+    // Only the first came with a line of its own; the rest were only counted.
+    ASSERT_EQ(k.host.refusals.size(), 5u);
+    EXPECT_TRUE(k.host.refusals[0].reported);
+    for (std::size_t i = 1; i < k.host.refusals.size(); ++i)
+        EXPECT_FALSE(k.host.refusals[i].reported) << i;
+}
+
 TEST(KernelGuardProgram, WhenTheKernelGuardEndsThePollingGuardTakesOverAndSaysSo) {
     KernelProgram k;
     Program& program = k.start();

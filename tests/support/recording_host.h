@@ -31,6 +31,14 @@ public:
         while (!cancelProgress && !finished()) letPendingEventsRun();
     }
     void exitNow(int status) override { exitStatus = status; }
+    void refusalRecorded(const RefusalRecord& refusal, bool reported) override {
+        refusals.push_back({refusal, reported});
+    }
+
+    struct RecordedRefusal {
+        RefusalRecord record;
+        bool reported = false;
+    };
 
     int yields = 0;
     int listResets = 0;
@@ -39,6 +47,7 @@ public:
     std::string log;
     std::vector<Message> messages;
     std::vector<std::string> progressCaptions;
+    std::vector<RecordedRefusal> refusals;          // every refusal recorded, as it stood then
     bool cancelProgress = false;                    // the user cancels every progress box at once
     std::function<void()> onYield;                  // runs at each yield point
     std::function<void(const Message&)> onMessage;  // runs while a box is "shown"
