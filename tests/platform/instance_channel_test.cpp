@@ -201,5 +201,30 @@ TEST_F(InstanceChannelTest, WithNoRunningCopyTheHandOverFailsAndSaysWhy) {
     EXPECT_FALSE(handed.error.empty());
 }
 
+// A look makes nothing and names only a copy that guards: a link start takes no links.
+TEST_F(InstanceChannelTest, ALookFindsTheGuardOfTheFolderAndLeavesNoTrace) {
+    EXPECT_EQ(runningGuardOf(program.path()), std::nullopt);
+    EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
+
+    InstanceClaim link = claimProgramFolder(program.path(), ClaimPurpose::OneLink);
+    ASSERT_TRUE(link.channel) << link.error;
+    EXPECT_EQ(runningGuardOf(program.path()), std::nullopt);
+    link.channel.reset();
+
+    InstanceClaim guard = claimProgramFolder(program.path());
+    ASSERT_TRUE(guard.channel) << guard.error;
+    EXPECT_EQ(runningGuardOf(program.path()), std::optional<int>(::getpid()));
+    test::TempDir otherFolder;
+    EXPECT_EQ(runningGuardOf(otherFolder.path()), std::nullopt);
+    // The look asked nothing of the guard.
+    guard.channel->serve([&](std::string_view text) {
+        received.emplace_back(text);
+        return std::string();
+    });
+    EXPECT_TRUE(received.empty());
+    guard.channel.reset();
+    EXPECT_EQ(runningGuardOf(program.path()), std::nullopt);
+}
+
 }  // namespace
 }  // namespace bw
