@@ -50,10 +50,14 @@ struct InstanceClaim {
 InstanceClaim claimProgramFolder(const std::filesystem::path& folder,
                                  ClaimPurpose purpose = ClaimPurpose::Guard);
 
-// The process id of this user's copy that guards the folder and takes links,
-// found without creating, locking or asking anything; none when no such copy
-// runs. Another account's guard (the service's) cannot be seen from here.
-std::optional<int> runningGuardOf(const std::filesystem::path& folder);
+// This user's copy that guards the folder and takes links, found without
+// creating, locking or asking anything; none when no such copy runs. Another
+// account's guard (the service's) cannot be seen from here.
+struct RunningGuard {
+    int pid = 0;
+    std::string program;  // its process name, when it can be read
+};
+std::optional<RunningGuard> runningGuardOf(const std::filesystem::path& folder);
 
 struct HandOverResult {
     bool delivered = false;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "platform/instance_channel.h"
@@ -300,7 +301,7 @@ InstanceClaim claimProgramFolder(const fs::path& programFolder, ClaimPurpose pur
     return claim;
 }
 
-std::optional<int> runningGuardOf(const fs::path& programFolder) {
+std::optional<RunningGuard> runningGuardOf(const fs::path& programFolder) {
     const fs::path folder = privateFolderPath();
     sockaddr_un address;
     if (!ofThisUserAlone(folder) ||
@@ -316,7 +317,12 @@ std::optional<int> runningGuardOf(const fs::path& programFolder) {
     const bool known =
         ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
     ::close(fd);
-    return known ? std::optional<int>(peer.pid) : std::nullopt;
+    if (!known)
+        return std::nullopt;
+    RunningGuard guard{static_cast<int>(peer.pid), {}};
+    std::ifstream comm("/proc/" + std::to_string(peer.pid) + "/comm");
+    std::getline(comm, guard.program);
+    return guard;
 }
 
 HandOverResult handOverToRunningCopy(const fs::path& programFolder, std::string_view request) {
