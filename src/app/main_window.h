@@ -21,6 +21,7 @@ class QTimer;
 namespace bw {
 
 class AddRangeDialog;
+class CheckAddressDialog;
 class BanListModel;
 class BanListView;
 class ListsView;
@@ -65,6 +66,8 @@ public:
     void showListsView();
     ListsView* listsView() const { return listsView_; }
     void openAddDialog();
+    // "Check an address", one at a time; the guard answers through the commands.
+    CheckAddressDialog* openCheckDialog();
     void restoreFromTray();
 
     ShellIcon& shellIcon() { return *shellIcon_; }
@@ -134,6 +137,7 @@ private:
     BanListModel* model_ = nullptr;
     QTimer* guardTimer_ = nullptr;
     QPointer<AddRangeDialog> addRangeDialog_;
+    QPointer<CheckAddressDialog> checkDialog_;
     TrayBackendQt* tray_ = nullptr;
     std::unique_ptr<ShellIcon> shellIcon_;
 };

@@ -1,5 +1,7 @@
 #include "app/window_commands.h"
 
+#include "program/check_answer.h"
+
 namespace bw {
 
 const ProgramState& ProgramCommands::state() const {
@@ -55,6 +57,10 @@ std::vector<Lifeline> ProgramCommands::lifelines() const {
 
 void ProgramCommands::listsChanged() {
     program_.listsChanged();
+}
+
+std::string ProgramCommands::checkAddress(const std::string& asked) {
+    return checkAnswer(program_, asked);
 }
 
 }  // namespace bw

@@ -39,6 +39,8 @@ public:
     virtual void listsChanged() {}
     // The addresses never banned, for the Lists view.
     virtual std::vector<Lifeline> lifelines() const { return {}; }
+    // Whether the guard refuses an address or range, and what decides it.
+    virtual std::string checkAddress(const std::string& /*asked*/) { return {}; }
 };
 
 // The real thing: every call goes to the Program.
@@ -64,6 +66,7 @@ public:
     ListKeeper* lists() override;
     void listsChanged() override;
     std::vector<Lifeline> lifelines() const override;
+    std::string checkAddress(const std::string& asked) override;
 
 private:
     Program& program_;
