@@ -81,6 +81,17 @@ void addOverlap(const std::vector<AddressSpan>& spans, AddressSpan span,
         out.push_back({std::max(at->first, span.first), std::min(at->last, span.last)});
 }
 
+// The same, counted without keeping the parts.
+std::uint64_t overlapSize(const std::vector<AddressSpan>& spans, AddressSpan span) {
+    auto at = std::lower_bound(spans.begin(), spans.end(), span.first,
+                               [](const AddressSpan& s, std::uint32_t a) { return s.last < a; });
+    std::uint64_t total = 0;
+    for (; at != spans.end() && at->first <= span.last; ++at)
+        total +=
+            sizeOf(AddressSpan{std::max(at->first, span.first), std::min(at->last, span.last)});
+    return total;
+}
+
 std::vector<AddressSpan> overlapOf(const std::vector<AddressSpan>& spans,
                                    const std::vector<AddressSpan>& with) {
     std::vector<AddressSpan> out;
@@ -117,9 +128,7 @@ CheckQuery parseCheckQuery(std::string_view text) {
 }
 
 std::uint64_t addressesWithin(const std::vector<AddressSpan>& spans, AddressSpan span) {
-    std::vector<AddressSpan> overlap;
-    addOverlap(spans, span, overlap);
-    return sizeOf(overlap);
+    return overlapSize(spans, span);
 }
 
 CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
@@ -138,11 +147,16 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
         for (AddressSpan span : spans) addOverlap(asked, span, overlap);
         if (overlap.empty())
             return;
+        held.insert(held.end(), overlap.begin(), overlap.end());
+        if (result.entries.size() == kShownCheckEntries) {
+            ++result.moreEntries;
+            return;
+        }
         CheckedEntry entry;
         entry.held = sizeOf(overlap);
-        entry.banned = sizeOf(subtractSpans(overlap, spared));
+        entry.banned = entry.held;
+        for (AddressSpan part : overlap) entry.banned -= overlapSize(spared, part);
         nameIt(entry);
-        held.insert(held.end(), overlap.begin(), overlap.end());
         result.entries.push_back(std::move(entry));
     };
 
@@ -155,7 +169,7 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
             consider([&](CheckedEntry& entry) {
                 entry.own = true;
                 entry.ref = {b, slot};
-                entry.text = std::string(e.text);
+                entry.text = e.text;
             });
         }
     }
@@ -206,9 +220,9 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
 namespace {
 
 std::string entryName(const CheckedEntry& entry) {
-    std::string name = "the entry \"" + entry.text + "\"";
+    std::string name = "the entry \"" + std::string(entry.text) + "\"";
     if (!entry.own)
-        name += " of the list \"" + entry.listName + "\"";
+        name += " of the list \"" + std::string(entry.listName) + "\"";
     if (!entry.where.empty())
         name += " (" + entry.where + ")";
     return name;
@@ -224,8 +238,7 @@ std::string oneAddress(std::string_view asked, const CheckResult& result) {
     } else {
         text += " is not banned: no entry holds it.\n";
     }
-    for (std::size_t i = 0; i < result.entries.size() && i < kShownCheckEntries; ++i) {
-        const CheckedEntry& entry = result.entries[i];
+    for (const CheckedEntry& entry : result.entries) {
         text += entry.banned > 0 ? "  banned by " + entryName(entry) + "\n"
                                  : "  held by " + entryName(entry) + ", which is overruled\n";
     }
@@ -239,8 +252,7 @@ std::string oneAddress(std::string_view asked, const CheckResult& result) {
 std::string manyAddresses(std::string_view asked, const CheckResult& result) {
     std::string text = std::string(asked) + ": " + std::to_string(result.banned) + " of " +
                        std::to_string(result.asked) + " addresses banned.\n";
-    for (std::size_t i = 0; i < result.entries.size() && i < kShownCheckEntries; ++i) {
-        const CheckedEntry& entry = result.entries[i];
+    for (const CheckedEntry& entry : result.entries) {
         text += "  " + entryName(entry) + " bans " + std::to_string(entry.banned);
         if (entry.held > entry.banned) {
             text += " (and holds " + std::to_string(entry.held - entry.banned) +
@@ -248,10 +260,8 @@ std::string manyAddresses(std::string_view asked, const CheckResult& result) {
         }
         text += "\n";
     }
-    if (result.entries.size() > kShownCheckEntries) {
-        text += "  and " + std::to_string(result.entries.size() - kShownCheckEntries) +
-                " more entries hold some of them\n";
-    }
+    if (result.moreEntries > 0)
+        text += "  and " + std::to_string(result.moreEntries) + " more entries hold some of them\n";
     for (const CheckedAllow& allow : result.allows) {
         text += "  the allow list \"" + allow.listName + "\" holds " + std::to_string(allow.held) +
                 " and lets " + std::to_string(allow.letThrough) +

@@ -52,14 +52,19 @@ struct CheckedAllow {
     std::uint64_t letThrough = 0;  // of those, the ones an entry would otherwise ban
 };
 
+// The entries a check names; the rest it only counts. A question as wide as the
+// Internet would otherwise name every entry of every list.
+inline constexpr std::size_t kShownCheckEntries = 20;
+
 struct CheckResult {
     std::uint64_t asked = 0;   // addresses asked about, each once
     std::uint64_t banned = 0;  // of them, the ones the guard refuses
     // Those banned, merged: what each part of a larger question gets is read from it.
     std::vector<AddressSpan> bannedSpans;
-    // Every entry that holds one of them: the own list's in table order, then each
-    // list's in list order.
+    // The entries that hold one of them: the own list's in table order, then each
+    // list's in list order; the first kShownCheckEntries, and how many more there are.
     std::vector<CheckedEntry> entries;
+    std::size_t moreEntries = 0;
     std::vector<CheckedAllow> allows;
     std::vector<Lifeline> lifelines;  // lifelines among them
 };
@@ -72,9 +77,6 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
 
 // How many addresses of the sorted, disjoint spans lie in the span.
 std::uint64_t addressesWithin(const std::vector<AddressSpan>& spans, AddressSpan span);
-
-// The entries a report names; the rest it only counts.
-inline constexpr std::size_t kShownCheckEntries = 20;
 
 // The answer for people, one line each, ended by "\n": first whether the
 // addresses are banned, then every entry that bans them (where filled in),

@@ -1,6 +1,7 @@
 #include "maintenance/check_places.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -11,21 +12,12 @@
 
 namespace bw {
 
-namespace {
-
-std::size_t shownCount(const CheckResult& result) {
-    return std::min(result.entries.size(), kShownCheckEntries);
-}
-
-}  // namespace
-
 void placeOwnEntriesInFile(CheckResult& result, const BanTable& own,
                            const std::string& ownFileName) {
     const std::string_view bytes = own.fileBytes();
     // Offsets of the shown entries' texts in the file, counted through in one pass.
     std::vector<std::pair<std::size_t, CheckedEntry*>> wanted;
-    for (std::size_t i = 0; i < shownCount(result); ++i) {
-        CheckedEntry& entry = result.entries[i];
+    for (CheckedEntry& entry : result.entries) {
         if (!entry.own)
             continue;
         const char* text = own.at(entry.ref).text.data();
@@ -39,20 +31,25 @@ void placeOwnEntriesInFile(CheckResult& result, const BanTable& own,
     std::size_t at = 0;
     for (const auto& [offset, entry] : wanted) {
         // CR, LF and CR LF each end a line, as the load reads them.
-        for (; at < offset; ++at) {
-            if (bytes[at] == '\n' ||
-                (bytes[at] == '\r' && (at + 1 >= bytes.size() || bytes[at + 1] != '\n')))
+        const char* from = bytes.data() + at;
+        const char* to = bytes.data() + offset;
+        line += static_cast<std::size_t>(std::count(from, to, '\n'));
+        for (const char* cr = from; (cr = static_cast<const char*>(
+                                         std::memchr(cr, '\r', static_cast<std::size_t>(to - cr))));
+             ++cr) {
+            if (cr + 1 == bytes.data() + bytes.size() || cr[1] != '\n')
                 ++line;
         }
+        at = offset;
         entry->where = ownFileName + " line " + std::to_string(line);
     }
 }
 
 void placeListEntries(CheckResult& result, const ListTable& lists, const ListKeeper& keeper) {
     std::map<std::size_t, std::vector<CheckedEntry*>> byList;
-    for (std::size_t i = 0; i < shownCount(result); ++i) {
-        if (!result.entries[i].own)
-            byList[result.entries[i].list].push_back(&result.entries[i]);
+    for (CheckedEntry& entry : result.entries) {
+        if (!entry.own)
+            byList[entry.list].push_back(&entry);
     }
     for (const auto& [list, entries] : byList) {
         const std::filesystem::path copy = keeper.cachedCopy(lists.lists()[list]->listName);

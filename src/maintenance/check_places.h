@@ -11,7 +11,7 @@ namespace bw {
 
 class ListKeeper;
 
-// Says where each entry a check report names stands, so that the user can find
+// Says where each entry a check names stands, so that the user can find
 // it: the own list's by the line of the file the table was just loaded from,
 // named ownFileName; a list's by the line of its cached copy, read again.
 // An entry whose place cannot be told keeps none.

@@ -27,8 +27,7 @@ std::string checkAnswer(Program& program, std::string_view asked) {
                "203.0.113.0-203.0.113.255 or 203.0.113.0/24.\n";
     }
     CheckResult result = checkAddresses(program.table(), program.listTable(), {query.span});
-    for (std::size_t i = 0; i < result.entries.size() && i < kShownCheckEntries; ++i) {
-        CheckedEntry& entry = result.entries[i];
+    for (CheckedEntry& entry : result.entries) {
         if (entry.own)
             entry.where = "row " + std::to_string(rowOf(program.table(), entry.ref)) +
                           " of IP Ranges/Blocklist";

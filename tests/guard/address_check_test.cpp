@@ -151,8 +151,8 @@ TEST_F(AddressCheck, SaysWhatBansWhatAllowsAndWhatIsSpared) {
         EXPECT_EQ(result.banned, guardBans) << "the kernel's table bans otherwise";
         std::vector<std::string> entries, allows, lifelines;
         for (const CheckedEntry& e : result.entries) {
-            entries.push_back((e.banned == 0 ? "~" : "") + e.text +
-                              (e.own ? "" : " [" + e.listName + "]"));
+            entries.push_back((e.banned == 0 ? "~" : "") + std::string(e.text) +
+                              (e.own ? "" : " [" + std::string(e.listName) + "]"));
         }
         for (const CheckedAllow& a : result.allows) allows.push_back(a.listName);
         for (const Lifeline& l : result.lifelines) lifelines.push_back(l.what);

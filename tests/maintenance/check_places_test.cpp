@@ -56,7 +56,7 @@ TEST(CheckPlacesTest, OwnEntriesAreFoundByTheLineTheyWereLoadedFrom) {
     CheckResult result = checkAddresses(own, ListTable(), {{0, 0xFFFFFFFFu}});
     placeOwnEntriesInFile(result, own, "Moatlist.P2P");
     std::map<std::string, std::string> where;
-    for (const CheckedEntry& e : result.entries) where[e.text] = e.where;
+    for (const CheckedEntry& e : result.entries) where[std::string(e.text)] = e.where;
     EXPECT_EQ(where, (std::map<std::string, std::string>{{"a:1.1.1.1", "Moatlist.P2P line 1"},
                                                          {"b:2.2.2.2", "Moatlist.P2P line 3"},
                                                          {"c:3.3.3.3", "Moatlist.P2P line 4"},
