@@ -96,11 +96,19 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
                                    bytes.error);
         }
         file = readAskedFile(bytes.bytes);
-        for (const std::string& line : file.unread)
-            err << "bastionwatch-headless: " << asked << " " << line << ": not an IPv4 address\n";
+        // A hostile file must not flood the terminal: the first few are named, the rest counted.
+        for (std::size_t i = 0; i < file.unread.size() && i < kShownLines; ++i) {
+            err << "bastionwatch-headless: " << asked << " " << file.unread[i]
+                << ": not an IPv4 address\n";
+        }
+        if (file.unread.size() > kShownLines) {
+            err << "bastionwatch-headless: " << asked << ": and "
+                << file.unread.size() - kShownLines << " more lines that are not IPv4 addresses\n";
+        }
         if (file.asked.empty())
             return refuse(err, asked + " holds no IPv4 address to check");
-        title = asked + " (" + std::to_string(file.asked.size()) + " lines)";
+        title = asked + " (" + std::to_string(file.asked.size()) +
+                (file.asked.size() == 1 ? " line)" : " lines)");
     } else {
         file.asked.push_back({0, query});
     }
