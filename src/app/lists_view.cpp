@@ -10,8 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSpinBox>
 #include <QStringList>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -84,16 +86,51 @@ void ListDialog::browse() {
         source_->setText(file);
 }
 
+namespace {
+
+// "2026-12-05 21:41 UTC" on two lines, the date over the time: the column
+// stays narrow enough for the source and the status beside it.
+class DateOverTime : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QString displayText(const QVariant& value, const QLocale& locale) const override {
+        QString text = QStyledItemDelegate::displayText(value, locale);
+        const qsizetype space = text.indexOf(QLatin1Char(' '));
+        if (space > 0)
+            text[space] = QChar::LineSeparator;
+        return text;
+    }
+};
+
+}  // namespace
+
 ListsView::ListsView(QWidget* parent) : QWidget(parent) {
     table_ = new QTableWidget(0, kColumns, this);
     table_->setObjectName(QStringLiteral("listsTable"));
     table_->setHorizontalHeaderLabels({tr("On"), tr("Name"), tr("Mode"), tr("Source"), tr("Ranges"),
-                                       tr("Public share"), tr("Last update"), tr("Status")});
+                                       tr("Share"), tr("Last update"), tr("Status")});
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
-    table_->horizontalHeader()->setStretchLastSection(true);
+    // Whether a list works (its ranges, last update and status) shows at the
+    // window's own size: the short columns take what they need, the source and
+    // the status share the rest, cut in the middle, whole in their tooltips.
+    table_->setTextElideMode(Qt::ElideMiddle);
+    table_->setWordWrap(false);
+    table_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    QHeaderView* header = table_->horizontalHeader();
+    header->setMinimumSectionSize(8);
+    header->setStretchLastSection(false);
+    for (Column column : {kOn, kMode, kRanges, kShare, kLastUpdate})
+        header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kName, QHeaderView::Interactive);
+    header->setSectionResizeMode(kSource, QHeaderView::Stretch);
+    header->setSectionResizeMode(kStatus, QHeaderView::Stretch);
+    // The share of the public space is told in the ranges' tooltip instead.
+    table_->setColumnHidden(kShare, true);
+    table_->setItemDelegateForColumn(kLastUpdate, new DateOverTime(table_));
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
         if (!filling_ && item->column() == kOn)
             switchToggled(item->row(), item->checkState() == Qt::Checked);
@@ -171,7 +208,9 @@ void ListsView::refresh() {
         on->setCheckState(list.enabled ? Qt::Checked : Qt::Unchecked);
         table_->setItem(row, kOn, on);
         auto text = [&](Column column, const QString& value) {
-            table_->setItem(row, column, new QTableWidgetItem(value));
+            auto* item = new QTableWidgetItem(value);
+            item->setToolTip(value);
+            table_->setItem(row, column, item);
         };
         text(kName, textFromBytes(list.name));
         text(kMode, list.mode == ListMode::Allow ? tr("allow") : tr("block"));
@@ -179,17 +218,20 @@ void ListsView::refresh() {
         QString ranges = QString::number(list.ranges);
         if (list.failedLines + list.ipv6Lines > 0)
             ranges += tr(" (%1 lines skipped)").arg(list.failedLines + list.ipv6Lines);
-        text(kRanges, ranges);
         QString share = QString::fromStdString(publicPercentText(list.publicAddresses));
         if (list.wide)
             share += tr(" (wide)");
         text(kShare, share);
+        text(kRanges, ranges);
+        table_->item(row, kRanges)
+            ->setToolTip(tr("%1 ranges, %2 of the public IPv4 space").arg(ranges, share));
         text(kLastUpdate, QString::fromStdString(formatUtc(list.lastUpdate)));
         text(kStatus, statusText(list, keeper_->updating(list.name)));
         if (list.name == selected)
             table_->selectRow(row);
     }
     filling_ = false;
+    fitNameColumn();
     QStringList lines;
     if (lifelineSource_) {
         for (const Lifeline& lifeline : lifelineSource_()) {
@@ -199,6 +241,20 @@ void ListsView::refresh() {
         }
     }
     lifelines_->setText(lines.join(QLatin1Char('\n')));
+}
+
+// The name takes what it needs, but never more than a fifth of the view: the
+// source and the status need the room more.
+void ListsView::fitNameColumn() {
+    table_->resizeColumnToContents(kName);
+    const int most = std::max(table_->viewport()->width() / 5, 60);
+    if (table_->columnWidth(kName) > most)
+        table_->setColumnWidth(kName, most);
+}
+
+void ListsView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitNameColumn();
 }
 
 void ListsView::followUpdates() {

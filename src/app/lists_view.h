@@ -70,7 +70,11 @@ public:
     QString problem() const;
     QString lifelinesText() const;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void fitNameColumn();
     std::string selectedName() const;
     void applied(const std::string& problem);
     void switchToggled(int row, bool on);

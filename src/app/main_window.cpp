@@ -20,6 +20,7 @@
 #include "app/add_range_dialog.h"
 #include "app/ban_list_model.h"
 #include "app/ban_list_view.h"
+#include "app/check_address_dialog.h"
 #include "app/lists_view.h"
 #include "app/qt_text.h"
 #include "app/refusals_view.h"
@@ -173,6 +174,7 @@ void MainWindow::buildMenus() {
     item(view, "mnuView_Blocks", "&IP Ranges/Blocklist", [this] { showRangesView(); });
     item(view, "mnuView_Lists", "&Lists", [this] { showListsView(); });
     item(view, "mnuView_Refusals", "&Recent Refusals", [this] { showRefusalsView(); });
+    item(view, "mnuView_Check", "&Check an Address...", [this] { openCheckDialog(); });
 
     QMenu* support = menuBar()->addMenu(tr("&Support"));
     support->setObjectName(QStringLiteral("mnuSupp"));
@@ -426,6 +428,19 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 // ---- commands ------------------------------------------------------------
+
+CheckAddressDialog* MainWindow::openCheckDialog() {
+    if (!checkDialog_) {
+        checkDialog_ = new CheckAddressDialog(this, [this](const std::string& asked) {
+            return commands_ ? commands_->checkAddress(asked) : std::string();
+        });
+        checkDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    checkDialog_->show();
+    checkDialog_->raise();
+    checkDialog_->activateWindow();
+    return checkDialog_;
+}
 
 void MainWindow::openAddDialog() {
     if (!addRangeDialog_) {

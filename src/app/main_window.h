@@ -21,6 +21,7 @@ class QTimer;
 namespace bw {
 
 class AddRangeDialog;
+class CheckAddressDialog;
 class BanListModel;
 class BanListView;
 class ListsView;
@@ -69,6 +70,8 @@ public:
     void showRefusalsView();
     RefusalsView* refusalsView() const { return refusalsView_; }
     void openAddDialog();
+    // "Check an address", one at a time; the guard answers through the commands.
+    CheckAddressDialog* openCheckDialog();
     void restoreFromTray();
 
     ShellIcon& shellIcon() { return *shellIcon_; }
@@ -139,6 +142,7 @@ private:
     BanListModel* model_ = nullptr;
     QTimer* guardTimer_ = nullptr;
     QPointer<AddRangeDialog> addRangeDialog_;
+    QPointer<CheckAddressDialog> checkDialog_;
     TrayBackendQt* tray_ = nullptr;
     std::unique_ptr<ShellIcon> shellIcon_;
 };

@@ -53,4 +53,8 @@ std::vector<Lifeline> ProgramCommands::lifelines() const {
     return program_.lifelines();
 }
 
+std::string ProgramCommands::checkAddress(const std::string& asked) {
+    return program_.checkAddress(asked);
+}
+
 }  // namespace bw

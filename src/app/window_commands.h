@@ -38,6 +38,8 @@ public:
     virtual ListKeeper* lists() { return nullptr; }
     // The addresses never banned, for the Lists view.
     virtual std::vector<Lifeline> lifelines() const { return {}; }
+    // Whether the guard refuses an address or range, and what decides it.
+    virtual std::string checkAddress(const std::string& /*asked*/) { return {}; }
 };
 
 // The real thing: every call goes to the Program.
@@ -62,6 +64,7 @@ public:
     void unload() override;
     ListKeeper* lists() override;
     std::vector<Lifeline> lifelines() const override;
+    std::string checkAddress(const std::string& asked) override;
 
 private:
     Program& program_;

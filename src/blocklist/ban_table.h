@@ -101,6 +101,9 @@ public:
     // entry appended afterwards whose texts lie inside these bytes refers to
     // them instead of copying. Returns a view of the bytes as held.
     std::string_view holdFileBytes(std::string bytes);
+    // The loaded file's bytes as held: an entry whose text lies in them came
+    // from that file, at the line its text starts on.
+    std::string_view fileBytes() const { return fileBytes_; }
     // Room for this many entries in each bucket, so a load grows nothing.
     void reserve(const std::array<std::size_t, kBuckets>& entriesPerBucket);
     // Stores the entry at the end of its bucket; texts that do not lie in the

@@ -51,19 +51,21 @@ std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans) {
     return merged;
 }
 
+void addBannedSpans(const BanEntry& entry, int bucket, std::vector<AddressSpan>& out) {
+    AddressSpan span;
+    if (!matchedSpan(entry, span))
+        return;
+    if (bucket == kLoopbackBucket)
+        out.push_back(span);
+    else
+        addOutsideLoopback(span, out);
+}
+
 std::vector<AddressSpan> kernelIntervals(const BanTable& table) {
     std::vector<AddressSpan> spans;
     spans.reserve(table.size() + 1);
     for (int b = 0; b < BanTable::kBuckets; ++b) {
-        for (const BanEntry& e : table.bucket(b)) {
-            AddressSpan span;
-            if (!matchedSpan(e, span))
-                continue;
-            if (b == kLoopbackBucket)
-                spans.push_back(span);
-            else
-                addOutsideLoopback(span, spans);
-        }
+        for (const BanEntry& e : table.bucket(b)) addBannedSpans(e, b, spans);
     }
     return mergeSpans(std::move(spans));
 }

@@ -17,6 +17,10 @@ struct AddressSpan {
 // Sorted, with overlapping and adjacent spans joined.
 std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans);
 
+// Appends the addresses one entry filed under the bucket bans, as findMatches
+// finds them: one span, or two where it reaches over loopback from outside 127.
+void addBannedSpans(const BanEntry& entry, int bucket, std::vector<AddressSpan>& out);
+
 // The ban table as the kernel guard's table: exactly the addresses for which
 // BanTable::findMatches finds an entry, as sorted, disjoint spans (overlapping
 // and adjacent ranges joined). Ranges count across first parts; loopback

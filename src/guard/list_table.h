@@ -58,6 +58,8 @@ public:
     // The allowed addresses, merged.
     const std::vector<AddressSpan>& allowedSpans() const { return allowed_; }
     std::size_t pieceCount() const { return pieces_.size(); }
+    // The enabled lists as given, block and allow lists alike.
+    const std::vector<std::shared_ptr<const ListRanges>>& lists() const { return lists_; }
 
     // The machine's lifelines: never banned, whatever bans them. findBlock still
     // names what would ban one, so that the guard can say so; the guard asks

@@ -1,6 +1,7 @@
 #include "console_options.h"
 
 #include "base/product.h"
+#include "headless/check_option.h"
 #include "headless/list_options.h"
 #include "maintenance/link_intake.h"
 
@@ -39,7 +40,7 @@ std::string consoleUsage(std::string_view programName) {
            "\n"
            "List commands: each does its work and ends, with the reason on standard error\n"
            "and status 1 when it cannot.\n" +
-           std::string(listOptionsHelp()) +
+           std::string(listOptionsHelp()) + checkOptionHelp() +
            "\n"
            "Files live in $BASTIONWATCH_HOME when it is set, otherwise (installed)\n"
            "in $XDG_DATA_HOME/bastionwatch, or beside the executable in a build folder.\n"

@@ -7,6 +7,7 @@
 
 #include "console_host.h"
 #include "console_options.h"
+#include "headless/check_option.h"
 #include "headless/list_options.h"
 #include "platform/capability_probe.h"
 #include "platform/clock.h"
@@ -25,6 +26,8 @@
 
 int main(int argc, char** argv) {
     using namespace bw;
+    if (std::optional<int> status = runCheckOption(argc, argv))
+        return *status;
     if (std::optional<int> status = runListOptions(argc, argv))
         return *status;
     const ConsoleOptions options = parseConsoleOptions(argc, argv);

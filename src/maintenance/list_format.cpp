@@ -350,6 +350,32 @@ ParsedList parseList(std::string_view text, const ListLimits& limits) {
     return list;
 }
 
+std::vector<std::size_t> rangeLineNumbers(std::string_view text,
+                                          const std::vector<WantedRange>& wanted) {
+    std::vector<std::size_t> lines(wanted.size(), 0);
+    if (wanted.empty() || !wideEncoding(text).empty())
+        return lines;
+    text = withoutByteOrderMark(text);
+    const ListFormat format = detectListFormat(text);
+    std::size_t lastWanted = 0;
+    for (const WantedRange& w : wanted) lastWanted = std::max(lastWanted, w.index);
+    std::size_t line = 0;
+    std::size_t range = 0;
+    // The same lines make ranges here as in parseList: a line with a control byte never does.
+    forEachLine(text, [&](std::string_view content) {
+        ++line;
+        LineReading reading = readListLine(format, content);
+        if (reading.kind != LineReading::Kind::Range)
+            return true;
+        for (std::size_t i = 0; i < wanted.size(); ++i) {
+            if (wanted[i].index == range && wanted[i].expected == reading.range)
+                lines[i] = line;
+        }
+        return ++range <= lastWanted;
+    });
+    return lines;
+}
+
 std::size_t tolerableFailedLines(std::size_t entryLines) {
     return std::max(entryLines / 100, std::min<std::size_t>(5, entryLines / 4));
 }

@@ -68,6 +68,16 @@ ListFormat detectListFormat(std::string_view text);
 // content, then every line is read in it. Reading stops at the first limit passed.
 ParsedList parseList(std::string_view text, const ListLimits& limits = {});
 
+// The line (from 1) each range parseList gives at an index is read from, in
+// the order asked; 0 where the range there is not the one expected (a copy
+// changed since) or there is none. Reads no further than the last one asked for.
+struct WantedRange {
+    std::size_t index = 0;
+    ListRange expected;
+};
+std::vector<std::size_t> rangeLineNumbers(std::string_view text,
+                                          const std::vector<WantedRange>& wanted);
+
 // How many lines not understood a list of that many entry lines may have: 1 %,
 // or where that is fewer, up to 5 as long as they are at most a quarter of the
 // entry lines. A few odd lines do not refuse a small list; a damaged copy does.

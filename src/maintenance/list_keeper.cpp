@@ -295,6 +295,32 @@ std::string ListKeeper::load(bool firstStart, CachedCopies copies) {
     return keepPrivateNetworks(firstStart && file.absent);
 }
 
+std::string ListKeeper::loadToRead() {
+    copies_ = CachedCopies::Read;
+    lists_.clear();
+    known_.clear();
+    readOnly_ = true;
+    SubscriptionsFile file = readSubscriptions(subscriptionsPath());
+    for (Subscription& list : file.lists) {
+        lists_.push_back(std::make_unique<Entry>(std::move(list)));
+        loadCachedCopy(*lists_.back());
+    }
+    std::error_code ec;
+    if (!find(std::string(kPrivateNetworksName)) &&
+        !std::filesystem::exists(privateNetworksOffPath(), ec)) {
+        lists_.push_back(std::make_unique<Entry>(privateNetworksList()));
+        loadCachedCopy(*lists_.back());
+    }
+    return file.ok ? std::string()
+                   : file.error + "; only the built-in allow list would be in force";
+}
+
+std::filesystem::path ListKeeper::cachedCopy(const std::string& name) const {
+    Subscription named;
+    named.name = name;
+    return cachePath(named);
+}
+
 // Leftovers of saves and downloads that were killed. A file another copy is
 // writing right now is under that copy's lock, and stays.
 void ListKeeper::removeLeftovers() {
@@ -508,6 +534,8 @@ std::string ListKeeper::save() {
 
 std::string ListKeeper::save(SlotLock::Wait wait, bool& busy) {
     const std::filesystem::path path = subscriptionsPath();
+    if (readOnly_)
+        return "the lists were read only to look at them; " + path.string() + " is left as it is";
     if (damaged_)
         return "the subscriptions file " + path.string() + " is damaged and is left as it is";
     SlotLock::Result held = SlotLock::lock(lockPath(), kSubscriptionsSlot, 1, wait);

@@ -54,6 +54,12 @@ public:
     // else why not (a damaged file is then never written over, and only the
     // built-in allow list is in force).
     std::string load(bool firstStart, CachedCopies copies = CachedCopies::Read);
+    // The lists a guard started now would hold in force, read without changing
+    // anything on disk or waiting on any lock: leftovers stay, and the built-in
+    // allow list counts where a start would add it. Nothing can be saved after it.
+    std::string loadToRead();
+    // Where the named list's cached copy lives.
+    std::filesystem::path cachedCopy(const std::string& name) const;
 
     const std::vector<Subscription>& subscriptions() const;
     // The table of every enabled list as loaded now.
@@ -144,6 +150,7 @@ private:
     CachedCopies copies_ = CachedCopies::Read;
     bool changed_ = false;
     bool damaged_ = false;
+    bool readOnly_ = false;
 };
 
 }  // namespace bw

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,15 @@ struct InstanceClaim {
 // two never write the folder's files at once and neither link is lost.
 InstanceClaim claimProgramFolder(const std::filesystem::path& folder,
                                  ClaimPurpose purpose = ClaimPurpose::Guard);
+
+// This user's copy that guards the folder and takes links, found without
+// creating, locking or asking anything; none when no such copy runs. Another
+// account's guard (the service's) cannot be seen from here.
+struct RunningGuard {
+    int pid = 0;
+    std::string program;  // its process name, when it can be read
+};
+std::optional<RunningGuard> runningGuardOf(const std::filesystem::path& folder);
 
 struct HandOverResult {
     bool delivered = false;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "platform/instance_channel.h"
@@ -51,21 +52,28 @@ std::string folderKey(const fs::path& folder) {
     return hex;
 }
 
-// A folder of this user's alone: the runtime folder, or one of our own in /tmp.
-bool privateFolder(fs::path& folder, std::string& error) {
+// Where this user's channels live: the runtime folder, or one of our own in /tmp.
+fs::path privateFolderPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && fs::path(runtime).is_absolute()) {
-        folder = fs::path(runtime) / "bastionwatch";
-    } else {
-        folder = fs::path("/tmp") / ("bastionwatch-" + std::to_string(::geteuid()));
-    }
+    if (runtime && *runtime && fs::path(runtime).is_absolute())
+        return fs::path(runtime) / "bastionwatch";
+    return fs::path("/tmp") / ("bastionwatch-" + std::to_string(::geteuid()));
+}
+
+bool ofThisUserAlone(const fs::path& folder) {
+    struct stat info {};
+    return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+}
+
+// A folder of this user's alone, made when missing.
+bool privateFolder(fs::path& folder, std::string& error) {
+    folder = privateFolderPath();
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
         error = lastError("cannot create " + folder.string());
         return false;
     }
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::geteuid() || (info.st_mode & 077) != 0) {
+    if (!ofThisUserAlone(folder)) {
         error = folder.string() + " is not a folder of this user's alone";
         return false;
     }
@@ -291,6 +299,30 @@ InstanceClaim claimProgramFolder(const fs::path& programFolder, ClaimPurpose pur
     }
     claim.channel = std::make_unique<LinuxInstanceChannel>(lockFd, listenFd, files.socket);
     return claim;
+}
+
+std::optional<RunningGuard> runningGuardOf(const fs::path& programFolder) {
+    const fs::path folder = privateFolderPath();
+    sockaddr_un address;
+    if (!ofThisUserAlone(folder) ||
+        !socketAddress(folder / (folderKey(programFolder) + ".sock"), address)) {
+        return std::nullopt;
+    }
+    // The guard takes a connection that sends nothing for a look, and answers nothing.
+    int fd = connectTo(address);
+    if (fd < 0)
+        return std::nullopt;
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    const bool known =
+        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
+    ::close(fd);
+    if (!known)
+        return std::nullopt;
+    RunningGuard guard{static_cast<int>(peer.pid), {}};
+    std::ifstream comm("/proc/" + std::to_string(peer.pid) + "/comm");
+    std::getline(comm, guard.program);
+    return guard;
 }
 
 HandOverResult handOverToRunningCopy(const fs::path& programFolder, std::string_view request) {

@@ -14,6 +14,9 @@ std::filesystem::path executableFolder();
 // that switch, the program's files found beside the executable and not yet in
 // the new folder are copied there first.
 std::filesystem::path programFolder();
+// The same folder, found without creating it or copying anything into it: for
+// a command that only reads what the program keeps there.
+std::filesystem::path programFolderAsItIs();
 
 // The rule itself, for tests: chooses between the two candidates.
 std::filesystem::path chooseProgramFolder(const std::filesystem::path& exeFolder,

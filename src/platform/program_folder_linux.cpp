@@ -64,9 +64,8 @@ void carryFilesOver(const fs::path& from, const fs::path& to) {
     }
 }
 
-}  // namespace
-
-fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome, const char* home) {
+// The folder chooseProgramFolder settles on, as a path alone.
+fs::path chosenFolder(const fs::path& exeFolder, const char* xdgDataHome, const char* home) {
     // The effective ids decide whether the program can write there.
     if (faccessat(AT_FDCWD, exeFolder.c_str(), W_OK, AT_EACCESS) == 0)
         return exeFolder;
@@ -76,20 +75,42 @@ fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome,
     } else {
         dataHome = fs::path(home && *home ? home : "/tmp") / ".local" / "share";
     }
-    fs::path folder = dataHome / "bastionwatch";
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    carryFilesOver(exeFolder, folder);
-    return folder;
+    return dataHome / "bastionwatch";
 }
 
-fs::path programFolder() {
+const char* homeFolder() {
     const char* home = getenv("HOME");
     if (!home || !*home) {
         // No HOME in the environment (a service, say): the account's own home folder.
         const passwd* account = getpwuid(getuid());
         home = account ? account->pw_dir : nullptr;
     }
+    return home;
+}
+
+}  // namespace
+
+fs::path chooseProgramFolder(const fs::path& exeFolder, const char* xdgDataHome, const char* home) {
+    fs::path folder = chosenFolder(exeFolder, xdgDataHome, home);
+    if (folder == exeFolder)
+        return folder;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    carryFilesOver(exeFolder, folder);
+    return folder;
+}
+
+fs::path programFolderAsItIs() {
+    const char* home = homeFolder();
+    const fs::path exeFolder = executableFolder();
+    fs::path placed =
+        placedProgramFolder(exeFolder, installedBinFolder(), getenv("BASTIONWATCH_HOME"),
+                            getenv("XDG_DATA_HOME"), home);
+    return placed.empty() ? chosenFolder(exeFolder, getenv("XDG_DATA_HOME"), home) : placed;
+}
+
+fs::path programFolder() {
+    const char* home = homeFolder();
     const fs::path exeFolder = executableFolder();
     fs::path placed =
         placedProgramFolder(exeFolder, installedBinFolder(), getenv("BASTIONWATCH_HOME"),

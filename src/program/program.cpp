@@ -29,6 +29,7 @@
 #include "platform/lifelines.h"
 #include "platform/priority.h"
 #include "platform/whole_file.h"
+#include "program/check_answer.h"
 #include "program/launching.h"
 #include "program/settings.h"
 #include "program/support_pages.h"
@@ -152,6 +153,11 @@ const BanTable& Program::table() const {
 }
 ListKeeper& Program::lists() {
     return parts_->lists;
+}
+
+std::string Program::checkAddress(std::string_view asked) {
+    const Parts& p = *parts_;
+    return checkAnswer(p.table, p.listTable, p.lists, p.state.options.blocking, asked);
 }
 
 void Program::listsChanged() {

@@ -76,6 +76,9 @@ public:
     // The subscribed lists. The guard follows a change made through them from
     // its timer, as it follows an update's.
     ListKeeper& lists();
+    // What bans an address, range or network now, and what lets it through, in
+    // words for the window (the same check --check makes on the files).
+    std::string checkAddress(std::string_view asked);
     // The addresses never banned: name servers, gateways, and the servers the
     // lists and the update check reached while the program ran.
     const std::vector<Lifeline>& lifelines() const;

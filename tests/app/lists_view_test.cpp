@@ -1,8 +1,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
 #include <QtTest>
@@ -37,6 +39,7 @@ private slots:
     void theWideBoxLetsAListBanEverything();
     void theSettingsMenuShowsTheListsView();
     void aSwitchInTheWindowReachesTheKernelTableOnce();
+    void theColumnsThatSayAListWorksShowWithoutScrolling();
 };
 
 // A keeper over a fresh folder: a new installation's one allow list.
@@ -231,6 +234,51 @@ void ListsViewTest::theWideBoxLetsAListBanEverything() {
         QCOMPARE(cell(view, 1, ListsView::kStatus).startsWith(QStringLiteral("Error: refused")),
                  !wide);
     }
+}
+
+// At the window's own size, what says whether a list works (its ranges, last
+// update and status) is in sight without scrolling; the long texts are cut in
+// the middle and shown whole in their tooltips.
+void ListsViewTest::theColumnsThatSayAListWorksShowWithoutScrolling() {
+    KeeperFixture f;
+    Subscription broken;
+    broken.name = "Level one from the long address";
+    broken.source = "https://lists.example.net/published/blocklists/level-one/ranges.p2p.gz";
+    QCOMPARE(QString::fromStdString(f.keeper.add(broken)), QString());
+    f.keeper.updateNow(broken.name);
+    while (f.keeper.updating()) f.keeper.poll();
+    ListsCommands commands(f.keeper);
+    MainWindow window(true);
+    window.attach(commands);
+    window.show();
+    window.showListsView();
+    QCoreApplication::processEvents();
+
+    QTableWidget* table = window.listsView()->table();
+    QHeaderView* header = table->horizontalHeader();
+    const int viewport = table->viewport()->width();
+    QCOMPARE(table->horizontalScrollBar()->maximum(), 0);
+    for (int column = 0; column < ListsView::kColumns; ++column) {
+        QVERIFY2(
+            table->isColumnHidden(column) ||
+                header->sectionViewportPosition(column) + header->sectionSize(column) <= viewport,
+            qPrintable(QStringLiteral("column %1 runs past the view").arg(column)));
+    }
+    for (int column : {ListsView::kRanges, ListsView::kLastUpdate}) {
+        for (int row = 0; row < table->rowCount(); ++row) {
+            const QModelIndex cell = table->model()->index(row, column);
+            QVERIFY2(header->sectionSize(column) >= table->sizeHintForIndex(cell).width(),
+                     qPrintable(QStringLiteral("column %1 is cut").arg(column)));
+        }
+    }
+    QVERIFY(header->sectionSize(ListsView::kOn) < header->sectionSize(ListsView::kLastUpdate) / 2);
+    QVERIFY(header->sectionSize(ListsView::kStatus) >=
+            table->fontMetrics().horizontalAdvance(QStringLiteral("Error: cannot")));
+    QCOMPARE(table->textElideMode(), Qt::ElideMiddle);
+    QCOMPARE(table->item(1, ListsView::kSource)->toolTip(), QString::fromStdString(broken.source));
+    const QString status = table->item(1, ListsView::kStatus)->text();
+    QVERIFY2(status.startsWith(QStringLiteral("Error: ")), qPrintable(status));
+    QCOMPARE(table->item(1, ListsView::kStatus)->toolTip(), status);
 }
 
 }  // namespace bw

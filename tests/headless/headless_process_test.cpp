@@ -21,6 +21,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -561,6 +562,73 @@ TEST_F(HeadlessProcess, BastionwatchHomeHoldsTheFilesAndAFirstStartSaysHowToGetA
     EXPECT_EQ(output.find("Successfully loaded"), std::string::npos) << output;
     EXPECT_TRUE(fs::exists(home / "BW2Config.p2p"));
     EXPECT_FALSE(fs::exists(dir.file("BW2Config.p2p")));  // nothing beside the executable
+}
+
+// The names of everything in the folder, with the bytes of each file but the program.
+std::map<std::string, std::string> filesIn(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        std::string& bytes = files[item.path().string()];
+        if (!item.is_regular_file() || item.path().filename() == "bastionwatch-headless")
+            continue;
+        std::ifstream in(item.path(), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return files;
+}
+
+// --check as a user runs it: an ordinary user, beside a guard of theirs, with the
+// exit status a script reads; it writes nothing into the folder the guard uses.
+TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
+    dir.write("addresses.txt", "8.8.8.8\n# the game server\n192.0.2.77\n");
+    bw::Setup setup;
+    if (geteuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody)
+            GTEST_SKIP() << "there is no user nobody to run the check as an ordinary user";
+        setup.user = nobody->pw_uid;
+        setup.group = nobody->pw_gid;
+        for (const fs::path& p :
+             {dir.path(), program, dir.file("Moatlist.P2P"), dir.file("addresses.txt")})
+            ASSERT_EQ(chown(p.c_str(), setup.user, setup.group), 0) << p;
+    }
+    // A running guard writes the folder itself; only without one is it compared.
+    bool guardRuns = false;
+    auto check = [&](const std::string& what, int status, const std::string& says) {
+        SCOPED_TRACE(what);
+        const auto before = filesIn(dir.path());
+        // It asks no network: the machine's own is fine.
+        bw::Setup checking = setup;
+        checking.privateNetwork = false;
+        Child child = start(program, {"--check", what}, checking);
+        ASSERT_GT(child.pid, 0);
+        std::string output = test::readUntil(child.out, "\x04");
+        close(child.out);
+        EXPECT_EQ(exitStatusOf(child.pid), status) << output;
+        EXPECT_NE(output.find(says), std::string::npos) << output;
+        if (!guardRuns) {
+            EXPECT_EQ(filesIn(dir.path()), before);
+        }
+    };
+    check("192.0.2.9", 1,
+          "192.0.2.9 is banned.\n"
+          "  banned by the entry \"TEST-NET-1:192.0.2.0-192.0.2.255\" (Moatlist.P2P line 1)\n"
+          "No guard of this user's runs for ");
+    check("198.51.100.9", 0, "198.51.100.9 is not banned: no entry holds it.\n");
+    check("192.0.2.128-192.0.3.127", 1, "192.0.2.128-192.0.3.127: 128 of 256 addresses banned.\n");
+    check(dir.file("addresses.txt").string(), 1, "  banned: line 3: 192.0.2.77\n");
+    check("2001:db8::1", 0, "IPv6");
+    check(dir.file("missing.txt").string(), 2, "nor a file of them that reads");
+
+    Child guard = start(program, {}, setup);
+    ASSERT_GT(guard.pid, 0);
+    std::string output = test::readUntil(guard.out, "Successfully loaded");
+    guardRuns = true;
+    check("192.0.2.9", 1, "A guard runs for this folder (process " + std::to_string(guard.pid));
+    kill(guard.pid, SIGTERM);
+    output += test::readUntil(guard.out, "\x04");
+    close(guard.out);
+    EXPECT_EQ(exitStatusOf(guard.pid), 0) << output;
 }
 
 }  // namespace

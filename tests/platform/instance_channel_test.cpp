@@ -201,5 +201,33 @@ TEST_F(InstanceChannelTest, WithNoRunningCopyTheHandOverFailsAndSaysWhy) {
     EXPECT_FALSE(handed.error.empty());
 }
 
+// A look makes nothing and names only a copy that guards: a link start takes no links.
+TEST_F(InstanceChannelTest, ALookFindsTheGuardOfTheFolderAndLeavesNoTrace) {
+    EXPECT_FALSE(runningGuardOf(program.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(runtime.path()));
+
+    InstanceClaim link = claimProgramFolder(program.path(), ClaimPurpose::OneLink);
+    ASSERT_TRUE(link.channel) << link.error;
+    EXPECT_FALSE(runningGuardOf(program.path()));
+    link.channel.reset();
+
+    InstanceClaim guard = claimProgramFolder(program.path());
+    ASSERT_TRUE(guard.channel) << guard.error;
+    std::optional<RunningGuard> found = runningGuardOf(program.path());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->pid, ::getpid());
+    EXPECT_EQ(found->program, "platform_tests");
+    test::TempDir otherFolder;
+    EXPECT_FALSE(runningGuardOf(otherFolder.path()));
+    // The look asked nothing of the guard.
+    guard.channel->serve([&](std::string_view text) {
+        received.emplace_back(text);
+        return std::string();
+    });
+    EXPECT_TRUE(received.empty());
+    guard.channel.reset();
+    EXPECT_FALSE(runningGuardOf(program.path()));
+}
+
 }  // namespace
 }  // namespace bw

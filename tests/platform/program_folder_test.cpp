@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "support/owner_access_only.h"
 #include "support/temp_dir.h"
 
@@ -43,6 +45,18 @@ TEST(ProgramFolder, TheSwitchCarriesTheUsersFilesOver) {
     EXPECT_EQ(data.read("bastionwatch/bw2config.P2P"), "0\r\n90%\r\n\r\n");
     EXPECT_FALSE(std::filesystem::exists(data.path() / "bastionwatch" / "BW2Config.p2p"));
     EXPECT_FALSE(std::filesystem::exists(data.path() / "bastionwatch" / "bastionwatch"));
+}
+
+// A command that only reads finds the folder the guard uses without making it.
+TEST(ProgramFolder, TheFolderAsItIsIsTheGuardsAndIsNotMade) {
+    test::TempDir home;
+    const std::filesystem::path folder = home.path() / "not yet";
+    ::setenv("BASTIONWATCH_HOME", folder.c_str(), 1);
+    EXPECT_EQ(programFolderAsItIs(), folder);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(programFolder(), folder);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    ::unsetenv("BASTIONWATCH_HOME");
 }
 
 }  // namespace

@@ -1,0 +1,283 @@
+#include "guard/address_check.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
+namespace bw {
+
+namespace {
+
+constexpr AddressSpan kLoopback{0x7F000000u, 0x7FFFFFFFu};
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+bool startsWithoutCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Hex digits, colons and the dotted tail of a mapped address; a prefix length.
+bool looksLikeIpv6(std::string_view text) {
+    return text.find(':') != std::string_view::npos &&
+           std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
+                      c == ':' || c == '.' || c == '/';
+           });
+}
+
+std::optional<AddressSpan> cidrSpan(std::string_view text) {
+    const std::size_t slash = text.find('/');
+    std::optional<std::uint32_t> address = dottedAddress(trimmed(text.substr(0, slash)));
+    const std::string_view bits = trimmed(text.substr(slash + 1));
+    unsigned prefix = 0;
+    auto [end, error] = std::from_chars(bits.data(), bits.data() + bits.size(), prefix);
+    if (!address || bits.empty() || error != std::errc() || end != bits.data() + bits.size() ||
+        prefix > 32) {
+        return std::nullopt;
+    }
+    const std::uint32_t hostBits =
+        prefix == 0 ? 0xFFFFFFFFu : (std::uint32_t{1} << (32 - prefix)) - 1;
+    return AddressSpan{*address & ~hostBits, *address | hostBits};
+}
+
+std::optional<AddressSpan> dashedSpan(std::string_view text) {
+    const std::size_t dash = text.find('-');
+    std::optional<std::uint32_t> first = dottedAddress(trimmed(text.substr(0, dash)));
+    std::optional<std::uint32_t> last = dottedAddress(trimmed(text.substr(dash + 1)));
+    if (!first || !last || *first > *last)
+        return std::nullopt;
+    return AddressSpan{*first, *last};
+}
+
+std::uint64_t sizeOf(AddressSpan span) {
+    return std::uint64_t{span.last} - span.first + 1;
+}
+
+std::uint64_t sizeOf(const std::vector<AddressSpan>& spans) {
+    std::uint64_t total = 0;
+    for (AddressSpan span : spans) total += sizeOf(span);
+    return total;
+}
+
+// The parts of the span that lie in the sorted, disjoint spans, appended in order.
+void addOverlap(const std::vector<AddressSpan>& spans, AddressSpan span,
+                std::vector<AddressSpan>& out) {
+    auto at = std::lower_bound(spans.begin(), spans.end(), span.first,
+                               [](const AddressSpan& s, std::uint32_t a) { return s.last < a; });
+    for (; at != spans.end() && at->first <= span.last; ++at)
+        out.push_back({std::max(at->first, span.first), std::min(at->last, span.last)});
+}
+
+// The same, counted without keeping the parts.
+std::uint64_t overlapSize(const std::vector<AddressSpan>& spans, AddressSpan span) {
+    auto at = std::lower_bound(spans.begin(), spans.end(), span.first,
+                               [](const AddressSpan& s, std::uint32_t a) { return s.last < a; });
+    std::uint64_t total = 0;
+    for (; at != spans.end() && at->first <= span.last; ++at)
+        total +=
+            sizeOf(AddressSpan{std::max(at->first, span.first), std::min(at->last, span.last)});
+    return total;
+}
+
+std::vector<AddressSpan> overlapOf(const std::vector<AddressSpan>& spans,
+                                   const std::vector<AddressSpan>& with) {
+    std::vector<AddressSpan> out;
+    for (AddressSpan span : with) addOverlap(spans, span, out);
+    return out;
+}
+
+}  // namespace
+
+CheckQuery parseCheckQuery(std::string_view text) {
+    CheckQuery query;
+    text = trimmed(text);
+    query.text = std::string(text);
+    std::optional<AddressSpan> span;
+    if (startsWithoutCase(text, "::ffff:") && dottedAddress(text.substr(7))) {
+        span = AddressSpan{*dottedAddress(text.substr(7)), *dottedAddress(text.substr(7))};
+    } else if (looksLikeIpv6(text)) {
+        query.kind = CheckQuery::Kind::Ipv6;
+        return query;
+    } else if (text.find('/') != std::string_view::npos) {
+        span = cidrSpan(text);
+    } else if (text.find('-') != std::string_view::npos) {
+        span = dashedSpan(text);
+    } else if (std::optional<std::uint32_t> address = dottedAddress(text)) {
+        span = AddressSpan{*address, *address};
+    }
+    if (!span)
+        return query;
+    query.span = *span;
+    query.kind = span->first == span->last && text.find_first_of("/-") == std::string_view::npos
+                     ? CheckQuery::Kind::Address
+                     : CheckQuery::Kind::Range;
+    return query;
+}
+
+std::uint64_t addressesWithin(const std::vector<AddressSpan>& spans, AddressSpan span) {
+    return overlapSize(spans, span);
+}
+
+CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
+                           std::vector<AddressSpan> asked) {
+    CheckResult result;
+    asked = mergeSpans(std::move(asked));
+    result.asked = sizeOf(asked);
+    const std::vector<AddressSpan> spared = lists.sparedSpans();
+    std::vector<AddressSpan> held;  // what any entry holds of the addresses asked about
+    std::vector<AddressSpan> spans;
+    std::vector<AddressSpan> overlap;
+    // Takes the entry when it holds one of them; spans are what it bans by itself,
+    // and nameIt says which entry it is.
+    auto consider = [&](auto&& nameIt) {
+        overlap.clear();
+        for (AddressSpan span : spans) addOverlap(asked, span, overlap);
+        if (overlap.empty())
+            return;
+        held.insert(held.end(), overlap.begin(), overlap.end());
+        if (result.entries.size() == kShownCheckEntries) {
+            ++result.moreEntries;
+            return;
+        }
+        CheckedEntry entry;
+        entry.held = sizeOf(overlap);
+        entry.banned = entry.held;
+        for (AddressSpan part : overlap) entry.banned -= overlapSize(spared, part);
+        nameIt(entry);
+        result.entries.push_back(std::move(entry));
+    };
+
+    for (int b = 0; b < BanTable::kBuckets; ++b) {
+        const BanTable::Bucket bucket = own.bucket(b);
+        for (std::size_t slot = 0; slot < bucket.size(); ++slot) {
+            const BanEntry e = bucket[slot];
+            spans.clear();
+            addBannedSpans(e, b, spans);
+            consider([&](CheckedEntry& entry) {
+                entry.own = true;
+                entry.ref = {b, slot};
+                entry.text = e.text;
+            });
+        }
+    }
+    const auto& inForce = lists.lists();
+    for (std::size_t l = 0; l < inForce.size(); ++l) {
+        const ListRanges& list = *inForce[l];
+        if (list.allow)
+            continue;
+        for (std::size_t r = 0; r < list.ranges.size(); ++r) {
+            const ListRange& range = list.ranges[r];
+            if (range.first > range.last)
+                continue;
+            // A list never bans loopback, not even from a range filed under 127.
+            spans = subtractSpans({{range.first, range.last}}, {kLoopback});
+            consider([&](CheckedEntry& entry) {
+                entry.list = l;
+                entry.range = r;
+                entry.text = range.entry;
+                entry.listName = list.listName;
+            });
+        }
+    }
+
+    held = mergeSpans(std::move(held));
+    result.bannedSpans = subtractSpans(held, spared);
+    result.banned = sizeOf(result.bannedSpans);
+    for (const auto& list : inForce) {
+        if (!list->allow)
+            continue;
+        std::vector<AddressSpan> allowed;
+        for (const ListRange& r : list->ranges) {
+            if (r.first <= r.last)
+                addOverlap(asked, {r.first, r.last}, allowed);
+        }
+        allowed = mergeSpans(std::move(allowed));
+        if (allowed.empty())
+            continue;
+        result.allows.push_back(
+            {list->listName, sizeOf(allowed), sizeOf(overlapOf(held, allowed))});
+    }
+    for (const Lifeline& lifeline : lists.lifelines()) {
+        if (addressesWithin(asked, {lifeline.address, lifeline.address}) > 0)
+            result.lifelines.push_back(lifeline);
+    }
+    return result;
+}
+
+namespace {
+
+std::string entryName(const CheckedEntry& entry) {
+    std::string name = "the entry \"" + std::string(entry.text) + "\"";
+    if (!entry.own)
+        name += " of the list \"" + std::string(entry.listName) + "\"";
+    if (!entry.where.empty())
+        name += " (" + entry.where + ")";
+    return name;
+}
+
+std::string oneAddress(std::string_view asked, const CheckResult& result) {
+    std::string text(asked);
+    if (result.banned > 0) {
+        text += " is banned.\n";
+    } else if (!result.entries.empty()) {
+        text += " is not banned: an entry holds it, but ";
+        text += result.allows.empty() ? "it is a lifeline.\n" : "an allow list lets it through.\n";
+    } else {
+        text += " is not banned: no entry holds it.\n";
+    }
+    for (const CheckedEntry& entry : result.entries) {
+        text += entry.banned > 0 ? "  banned by " + entryName(entry) + "\n"
+                                 : "  held by " + entryName(entry) + ", which is overruled\n";
+    }
+    for (const CheckedAllow& allow : result.allows)
+        text += "  allowed by the allow list \"" + allow.listName + "\"\n";
+    for (const Lifeline& lifeline : result.lifelines)
+        text += "  a lifeline (" + lifeline.what + "): never banned\n";
+    return text;
+}
+
+std::string manyAddresses(std::string_view asked, const CheckResult& result) {
+    std::string text = std::string(asked) + ": " + std::to_string(result.banned) + " of " +
+                       std::to_string(result.asked) + " addresses banned.\n";
+    for (const CheckedEntry& entry : result.entries) {
+        text += "  " + entryName(entry) + " bans " + std::to_string(entry.banned);
+        if (entry.held > entry.banned) {
+            text += " (and holds " + std::to_string(entry.held - entry.banned) +
+                    " more that are allowed or lifelines)";
+        }
+        text += "\n";
+    }
+    if (result.moreEntries > 0)
+        text += "  and " + std::to_string(result.moreEntries) + " more entries hold some of them\n";
+    for (const CheckedAllow& allow : result.allows) {
+        text += "  the allow list \"" + allow.listName + "\" holds " + std::to_string(allow.held) +
+                " and lets " + std::to_string(allow.letThrough) +
+                " through that an entry would ban\n";
+    }
+    for (const Lifeline& lifeline : result.lifelines) {
+        text += "  lifeline " + dottedText(lifeline.address) + " (" + lifeline.what +
+                "): never banned\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string checkReport(std::string_view asked, const CheckResult& result) {
+    return result.asked == 1 ? oneAddress(asked, result) : manyAddresses(asked, result);
+}
+
+}  // namespace bw
