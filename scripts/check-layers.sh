@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 core="base blocklist guard maintenance program platform"
 declare -A allowed=(
   [src/platform]="platform"
-  [src/base]="base"
+  [src/base]="base platform"
   [src/blocklist]="base blocklist"
   [src/guard]="base blocklist guard platform"
   [src/maintenance]="base blocklist guard maintenance platform"

@@ -7,6 +7,16 @@
 
 namespace bw {
 
+namespace {
+
+// A listener on 0.0.0.0 or :: takes connections to every address (a
+// dual-stack one on :: its IPv4 ones too).
+bool isUnspecified(const IpAddress& address) {
+    return address == IpAddress() || address == IpAddress::fromV6({});
+}
+
+}  // namespace
+
 void CloseDetails::beginPass(const std::vector<TcpRow>& snapshot) {
     snapshot_ = &snapshot;
     scan_.reset();
@@ -36,14 +46,14 @@ RefusedDirection CloseDetails::directionOf(const TcpRow& row) const {
         return RefusedDirection::Outgoing;
     const bool listened = std::any_of(snapshot_->begin(), snapshot_->end(), [&](const TcpRow& r) {
         return r.state == kTcpListen && r.localPort == row.localPort &&
-               (r.localAddress == 0 || r.localAddress == row.localAddress);
+               (isUnspecified(r.localAddress) || r.localAddress == row.localAddress);
     });
     return listened ? RefusedDirection::Incoming : RefusedDirection::Outgoing;
 }
 
 RefusalRecord CloseDetails::of(const TcpRow& row, std::string entry) {
     RefusalRecord r;
-    r.address = ntohl(row.remoteAddress);
+    r.address = row.remoteAddress;
     r.entry = std::move(entry);
     r.port = ntohs(static_cast<std::uint16_t>(row.remotePort));
     r.protocol = IPPROTO_TCP;

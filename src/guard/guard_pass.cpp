@@ -3,10 +3,38 @@
 #include <algorithm>
 #include <optional>
 
-#include "blocklist/address_codec.h"
 #include "guard/net_stat.h"
 
 namespace bw {
+
+namespace {
+
+// The tables asked about a peer of either family. Only IPv4 peers can be
+// banned until the tables hold IPv6 ranges.
+void findBanned(const BanTable& table, const IpAddress& peer, std::vector<EntryRef>& hits) {
+    if (peer.isV4()) {
+        table.findMatches(static_cast<double>(peer.v4()), hits);
+        return;
+    }
+    hits.clear();
+}
+
+bool spared(const ListTable& lists, const IpAddress& peer) {
+    return peer.isV4() && (lists.allows(peer.v4()) || lists.lifelineAt(peer.v4()));
+}
+
+std::optional<ListHit> findListed(const ListTable& lists, const IpAddress& peer) {
+    if (peer.isV4())
+        return lists.findBlock(peer.v4());
+    return std::nullopt;
+}
+
+// A listener's or a half-made socket's: no peer to judge.
+bool isUnspecified(const IpAddress& address) {
+    return address == IpAddress() || address == IpAddress::fromV6({});
+}
+
+}  // namespace
 
 GuardPass::GuardPass(const BanTable& table, TcpTable& tcp, ConnectionLog& log, ProgramState& state,
                      Host& host)
@@ -22,18 +50,15 @@ void GuardPass::RefreshNS() {
 }
 
 void GuardPass::examine(const TcpRow& row) {
-    std::string address = ipToText(row.remoteAddress);
-    if (address == "0.0.0.0")
+    const IpAddress& peer = row.remoteAddress;
+    if (isUnspecified(peer))
         return;
+    const std::string address = ipToText(peer);
     if (state_.options.fullLog)
         log_.logFullStep(address);
-    std::optional<double> value = IP2LONG(address);
-    if (!value)
+    if (lists_ && spared(*lists_, peer))
         return;
-    const auto peer = static_cast<std::uint32_t>(*value);
-    if (lists_ && (lists_->allows(peer) || lists_->lifelineAt(peer)))
-        return;
-    table_.findMatches(*value, hits_);
+    findBanned(table_, peer, hits_);
     if (!hits_.empty()) {
         if (state_.options.blocking)
             reject(row, address, hits_);
@@ -41,7 +66,7 @@ void GuardPass::examine(const TcpRow& row) {
     }
     if (!lists_ || !state_.options.blocking)
         return;
-    if (std::optional<ListHit> hit = lists_->findBlock(peer))
+    if (std::optional<ListHit> hit = findListed(*lists_, peer))
         rejectFromList(row, address, *hit);
 }
 

@@ -195,7 +195,7 @@ void KernelBlocking::keep(const KernelRefusal& refusal, const std::vector<std::s
     if (!store_)
         return;
     RefusalRecord r;
-    r.address = refusal.address;
+    r.address = IpAddress::fromV4(refusal.address);
     for (const std::string& name : names) r.entry += (r.entry.empty() ? "" : ", ") + name;
     r.pid = refusal.pid;
     r.command = refusal.command;

@@ -25,6 +25,10 @@ std::string ipToText(std::uint32_t address) {
     return std::string(text, end);
 }
 
+std::string ipToText(const IpAddress& address) {
+    return ipAddressText(address);
+}
+
 TeardownResult teardown(TcpTable& table, const TcpRow& row) {
     return table.teardown(row);
 }

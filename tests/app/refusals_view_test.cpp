@@ -35,7 +35,7 @@ struct StoreFixture {
 
     void refuse(std::uint32_t address, std::uint32_t pid = 4242, const char* command = "refusme") {
         RefusalRecord r;
-        r.address = address;
+        r.address = IpAddress::fromV4(address);
         r.entry = "Example Net";
         r.pid = pid;
         r.command = command;
@@ -68,7 +68,7 @@ void RefusalsViewTest::showsEachDetailInItsColumn() {
     StoreFixture f;
     f.refuse(0x0A000005);
     RefusalRecord incoming;
-    incoming.address = 0xC0000209;
+    incoming.address = IpAddress::fromV4(0xC0000209);
     incoming.entry = "Bad Net [level1]";
     incoming.programUnknown = "a packet coming in";
     incoming.port = 51234;

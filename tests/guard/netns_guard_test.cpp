@@ -164,7 +164,7 @@ TEST(GuardInPrivateNetwork, AClosedConnectionNamesItsProgramPortAndDirection) {
         f.set("records", static_cast<long long>(s.state.recentRefusals.size()));
         for (const RefusalRecord& r : s.state.recentRefusals) {
             const std::string direction(directionText(r.direction));
-            f.set(direction, dottedText(r.address) + " - " + r.entry + ", " + programText(r) +
+            f.set(direction, ipAddressText(r.address) + " - " + r.entry + ", " + programText(r) +
                                  ", port " + std::to_string(r.port) + ", " +
                                  protocolName(r.protocol));
             f.set(direction + "Details", refusalDetailsLine(r));

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -241,6 +242,44 @@ int connect6(const char* address, std::uint16_t port) {
     bool ok = fd >= 0 && inet_pton(AF_INET6, address, &a.sin6_addr) == 1 &&
               connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     return closedOnFailure(fd, ok);
+}
+
+namespace {
+
+sockaddr_in6 inet6Address(const char* address, std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    inet_pton(AF_INET6, address, &a.sin6_addr);
+    return a;
+}
+
+}  // namespace
+
+int listenOn6(const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int yes = 1;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in6 a = inet6Address(address, port);
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(fd, SOMAXCONN) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+int connect6From(const char* localAddress, const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 local = inet6Address(localAddress, 0);
+    sockaddr_in6 remote = inet6Address(address, port);
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+              connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+bool addLoopbackAddress6(const char* address) {
+    const std::string command =
+        std::string("ip -6 addr add ") + address + "/128 dev lo nodad >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
 }
 
 bool carriesData(int from, int to, std::string_view text) {
