@@ -119,13 +119,46 @@ TEST_F(GuardPassTest, RowsWithoutPeerAreNeverExamined) {
     TcpRow listening;
     listening.state = kTcpListen;
     listening.localAddress = ipField(0, 1, 2, 3);
-    tcp.rows = {listening};
+    TcpRow listening6 = listening;
+    listening6.family = TcpFamily::V6;
+    listening6.localAddress = test::ip6("2001:db8::2");
+    listening6.remoteAddress = test::ip6("::");
+    tcp.rows = {listening, listening6};
 
     pass.RefreshNS();
 
     EXPECT_TRUE(tcp.tornDown.empty());
     EXPECT_FALSE(std::filesystem::exists(dir.file("connlog.txt")));
     EXPECT_EQ(host.yields, 1);
+}
+
+// The log file names an IPv6 peer in its short form, and a dual-stack
+// socket's IPv4-mapped peer as the IPv4 address it is.
+TEST_F(GuardPassTest, TheFullLogWritesEachPeerInItsTextForm) {
+    const struct {
+        const char* peer;
+        const char* logged;
+    } cases[] = {
+        {"2001:0DB8:0000:0000:0000:0000:0000:0005", "2001:db8::5"},
+        {"2001:db8:0:1:0:0:0:1", "2001:db8:0:1::1"},
+        {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2:3:4:5:6"},
+        {"fe80::1", "fe80::1"},
+        {"::ffff:10.0.0.7", "10.0.0.7"},
+    };
+    std::string expected;
+    std::uint64_t cookie = 0;
+    for (const auto& c : cases) {
+        TcpRow row = connectionTo(test::ip6(c.peer), ++cookie);
+        row.family = TcpFamily::V6;
+        tcp.rows.push_back(row);
+        expected += "12-05-2026, 21:41:15, " + std::string(c.logged) + "\r\n";
+    }
+
+    pass.RefreshNS();
+
+    EXPECT_TRUE(tcp.tornDown.empty());
+    const std::string mapped = "12-05-2026, 21:41:15, 10.0.0.7\r\n";
+    EXPECT_EQ(file(), mapped + expected.substr(0, expected.size() - mapped.size()));
 }
 
 TEST_F(GuardPassTest, EveryStateAndOnlyThePeerCount) {

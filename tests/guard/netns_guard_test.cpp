@@ -137,6 +137,33 @@ TEST(GuardInPrivateNetwork, WithoutNetworkAdministrationTheRefusalIsSaidOnce) {
     EXPECT_EQ(file.find("Rejected: "), std::string::npos);
 }
 
+// A dual-stack program reaches an IPv4 address through an IPv6 socket: the
+// guard judges and names it as the IPv4 address it is.
+TEST(GuardInPrivateNetwork, AnIpv4MappedPeerIsGuardedAsIpv4) {
+    test::TempDir dir;
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
+        GuardScenario s(dir.path());
+        int listener = test::listenDualStack(kPort);
+        s.bannedClient = test::connect6("::ffff:127.0.0.5", kPort);
+        s.bannedServer = test::acceptOne(listener);
+        s.allowedClient = test::connect6("::ffff:127.0.0.6", kPort);
+        s.allowedServer = test::acceptOne(listener);
+        if (s.bannedServer < 0 || s.allowedServer < 0)
+            throw std::runtime_error("setup failed");
+        s.tick(f);
+        s.observeConnections(f);
+    });
+    EXPECT_EQ(run.findings["bannedRead"], std::strerror(ECONNABORTED));
+    EXPECT_EQ(run.findings["allowedCarries"], "yes");
+    EXPECT_EQ(run.findings["log"],
+              "Connection Rejected: 127.0.0.5 - x (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(run.findings.number("blocked"), 1);
+    std::string file = dir.read("connlog.txt");
+    EXPECT_NE(file.find("Rejected: 127.0.0.5 - x (12-05-2026 @ 21:41:15)\r\n"), std::string::npos)
+        << file;
+    EXPECT_EQ(file.find("::"), std::string::npos) << file;
+}
+
 // The program that held a closed connection is named through its socket, and
 // the direction through the listening port: here this very test process holds
 // both ends, one it dialled and one dialled in from the banned address.
