@@ -4,18 +4,12 @@
 #include <vector>
 
 #include "blocklist/ban_table.h"
+#include "platform/span_set.h"
 
 namespace bw {
 
-// An inclusive range of addresses as numbers, the first octet most significant.
-struct AddressSpan {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    friend bool operator==(const AddressSpan&, const AddressSpan&) = default;
-};
-
-// Sorted, with overlapping and adjacent spans joined.
-std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans);
+// An inclusive range of IPv4 addresses as numbers, the first octet most significant.
+using AddressSpan = Span4;
 
 // Appends the addresses one entry filed under the bucket bans, as findMatches
 // finds them: one span, or two where it reaches over loopback from outside 127.

@@ -10,34 +10,6 @@
 
 namespace bw {
 
-namespace {
-
-constexpr AddressSpan kLoopback{0x7F000000u, 0x7FFFFFFFu};
-
-}  // namespace
-
-std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
-                                       const std::vector<AddressSpan>& cut) {
-    std::vector<AddressSpan> left;
-    auto c = cut.begin();
-    for (AddressSpan span : spans) {
-        while (c != cut.end() && c->last < span.first) ++c;
-        bool whole = true;
-        for (auto k = c; k != cut.end() && k->first <= span.last; ++k) {
-            if (k->first > span.first)
-                left.push_back({span.first, k->first - 1});
-            if (k->last >= span.last) {
-                whole = false;
-                break;
-            }
-            span.first = k->last + 1;
-        }
-        if (whole)
-            left.push_back(span);
-    }
-    return left;
-}
-
 ListTable::ListTable(std::vector<std::shared_ptr<const ListRanges>> lists)
     : lists_(std::move(lists)) {
     std::vector<AddressSpan> allowed;
@@ -134,26 +106,9 @@ void ListTable::addPiece(std::uint32_t first, std::uint32_t last, Origin origin)
 // One pass over the sorted pieces and the sorted cut.
 void ListTable::removeAllowed() {
     std::vector<AddressSpan> cut = allowed_;
-    cut.push_back(kLoopback);
+    cut.push_back(kLoopback4);
     cut = mergeSpans(std::move(cut));
-    std::vector<Piece> kept;
-    kept.reserve(pieces_.size());
-    auto c = cut.begin();
-    for (Piece piece : pieces_) {
-        while (c != cut.end() && c->last < piece.first) ++c;
-        bool rest = true;
-        for (auto k = c; k != cut.end() && k->first <= piece.last; ++k) {
-            if (k->first > piece.first)
-                kept.push_back({piece.first, k->first - 1, piece.origin});
-            if (k->last >= piece.last) {
-                rest = false;
-                break;
-            }
-            piece.first = k->last + 1;
-        }
-        if (rest)
-            kept.push_back(piece);
-    }
+    std::vector<Piece> kept = subtractSpans(pieces_, cut);
     pieces_ = std::move(kept);
 }
 

@@ -96,8 +96,4 @@ private:
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,
                                               const ListTable& lists);
 
-// The addresses of spans that are not in the sorted, merged cut.
-std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
-                                       const std::vector<AddressSpan>& cut);
-
 }  // namespace bw
