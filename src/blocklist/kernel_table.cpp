@@ -44,4 +44,20 @@ std::vector<AddressSpan> kernelIntervals(const BanTable& table) {
     return mergeSpans(std::move(spans));
 }
 
+std::vector<Span6> kernelIntervals6(const BanTable& table) {
+    const std::vector<Span6> loopback{kLoopback6};
+    std::vector<Span6> spans;
+    spans.reserve(table.size6() + 1);
+    for (std::size_t slot = 0; slot < table.size6(); ++slot) {
+        const BanEntry6 e = table.at6(slot);
+        if (e.first > e.last)
+            continue;
+        if (e.first == kLoopback6.first)
+            spans.push_back({e.first, e.last});
+        else
+            appendOutside(Span6{e.first, e.last}, loopback, spans);
+    }
+    return mergeSpans(std::move(spans));
+}
+
 }  // namespace bw

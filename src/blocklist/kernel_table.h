@@ -20,5 +20,7 @@ void addBannedSpans(const BanEntry& entry, int bucket, std::vector<AddressSpan>&
 // and adjacent ranges joined). Ranges count across first parts; loopback
 // addresses only through entries filed under 127.
 std::vector<AddressSpan> kernelIntervals(const BanTable& table);
+// The same for the IPv6 entries: the addresses findMatches6 finds one for.
+std::vector<Span6> kernelIntervals6(const BanTable& table);
 
 }  // namespace bw
