@@ -9,24 +9,9 @@ namespace bw {
 
 namespace {
 
-// The tables asked about a peer of either family. Only IPv4 peers can be
-// banned until the tables hold IPv6 ranges.
-void findBanned(const BanTable& table, const IpAddress& peer, std::vector<EntryRef>& hits) {
-    if (peer.isV4()) {
-        table.findMatches(static_cast<double>(peer.v4()), hits);
-        return;
-    }
-    hits.clear();
-}
-
+// The lifelines are IPv4 addresses: an IPv6 peer is never one.
 bool spared(const ListTable& lists, const IpAddress& peer) {
-    return peer.isV4() && (lists.allows(peer.v4()) || lists.lifelineAt(peer.v4()));
-}
-
-std::optional<ListHit> findListed(const ListTable& lists, const IpAddress& peer) {
-    if (peer.isV4())
-        return lists.findBlock(peer.v4());
-    return std::nullopt;
+    return lists.allows(peer) || (peer.isV4() && lists.lifelineAt(peer.v4()));
 }
 
 // A listener's or a half-made socket's: no peer to judge.
@@ -58,7 +43,7 @@ void GuardPass::examine(const TcpRow& row) {
         log_.logFullStep(address);
     if (lists_ && spared(*lists_, peer))
         return;
-    findBanned(table_, peer, hits_);
+    table_.findMatches(peer, hits_);
     if (!hits_.empty()) {
         if (state_.options.blocking)
             reject(row, address, hits_);
@@ -66,7 +51,7 @@ void GuardPass::examine(const TcpRow& row) {
     }
     if (!lists_ || !state_.options.blocking)
         return;
-    if (std::optional<ListHit> hit = findListed(*lists_, peer))
+    if (std::optional<ListHit> hit = lists_->findBlock(peer))
         rejectFromList(row, address, *hit);
 }
 
