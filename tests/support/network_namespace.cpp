@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,7 +16,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -276,10 +277,49 @@ int connect6From(const char* localAddress, const char* address, std::uint16_t po
     return closedOnFailure(fd, ok);
 }
 
+// Through rtnetlink in this process, as `ip -6 addr add ADDRESS/128 dev lo
+// nodad` would: a program started from here would lose the network rights
+// an ordinary user holds only inside its own user namespace.
 bool addLoopbackAddress6(const char* address) {
-    const std::string command =
-        std::string("ip -6 addr add ") + address + "/128 dev lo nodad >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
+    struct {
+        nlmsghdr header;
+        ifaddrmsg body;
+        char attributes[2 * RTA_SPACE(sizeof(in6_addr))];
+    } request{};
+    in6_addr bytes{};
+    if (inet_pton(AF_INET6, address, &bytes) != 1)
+        return false;
+    request.header.nlmsg_len = NLMSG_LENGTH(sizeof request.body);
+    request.header.nlmsg_type = RTM_NEWADDR;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL | NLM_F_ACK;
+    request.body.ifa_family = AF_INET6;
+    request.body.ifa_prefixlen = 128;
+    request.body.ifa_flags = IFA_F_NODAD;
+    request.body.ifa_index = if_nametoindex("lo");
+    for (unsigned short type : {IFA_LOCAL, IFA_ADDRESS}) {
+        auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) +
+                                                    NLMSG_ALIGN(request.header.nlmsg_len));
+        attribute->rta_type = type;
+        attribute->rta_len = RTA_LENGTH(sizeof bytes);
+        std::memcpy(RTA_DATA(attribute), &bytes, sizeof bytes);
+        request.header.nlmsg_len = NLMSG_ALIGN(request.header.nlmsg_len) + attribute->rta_len;
+    }
+    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0)
+        return false;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    bool sent =
+        sendto(fd, &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+               sizeof kernel) == static_cast<ssize_t>(request.header.nlmsg_len);
+    alignas(nlmsghdr) char answer[512];
+    ssize_t got = sent ? recv(fd, answer, sizeof answer, 0) : -1;
+    close(fd);
+    auto* reply = reinterpret_cast<nlmsghdr*>(answer);
+    if (got < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr))) ||
+        reply->nlmsg_type != NLMSG_ERROR)
+        return false;
+    return static_cast<const nlmsgerr*>(NLMSG_DATA(reply))->error == 0;
 }
 
 bool carriesData(int from, int to, std::string_view text) {
