@@ -5,17 +5,9 @@
 
 #include <algorithm>
 
+#include "guard/net_stat.h"
+
 namespace bw {
-
-namespace {
-
-// A listener on 0.0.0.0 or :: takes connections to every address (a
-// dual-stack one on :: its IPv4 ones too).
-bool isUnspecified(const IpAddress& address) {
-    return address == IpAddress() || address == IpAddress::fromV6({});
-}
-
-}  // namespace
 
 void CloseDetails::beginPass(const std::vector<TcpRow>& snapshot) {
     snapshot_ = &snapshot;
@@ -44,6 +36,8 @@ RefusedDirection CloseDetails::directionOf(const TcpRow& row) const {
         return RefusedDirection::Incoming;
     if (!snapshot_)
         return RefusedDirection::Outgoing;
+    // A listener on 0.0.0.0 or :: takes connections to every address (a
+    // dual-stack one on :: its IPv4 ones too).
     const bool listened = std::any_of(snapshot_->begin(), snapshot_->end(), [&](const TcpRow& r) {
         return r.state == kTcpListen && r.localPort == row.localPort &&
                (isUnspecified(r.localAddress) || r.localAddress == row.localAddress);

@@ -14,11 +14,6 @@ bool spared(const ListTable& lists, const IpAddress& peer) {
     return lists.allows(peer) || (peer.isV4() && lists.lifelineAt(peer.v4()));
 }
 
-// A listener's or a half-made socket's: no peer to judge.
-bool isUnspecified(const IpAddress& address) {
-    return address == IpAddress() || address == IpAddress::fromV6({});
-}
-
 }  // namespace
 
 GuardPass::GuardPass(const BanTable& table, TcpTable& tcp, ConnectionLog& log, ProgramState& state,

@@ -29,6 +29,10 @@ std::string ipToText(const IpAddress& address) {
     return ipAddressText(address);
 }
 
+bool isUnspecified(const IpAddress& address) {
+    return address == IpAddress() || address == IpAddress::fromV6({});
+}
+
 TeardownResult teardown(TcpTable& table, const TcpRow& row) {
     return table.teardown(row);
 }

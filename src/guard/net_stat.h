@@ -21,6 +21,8 @@ std::vector<TcpRow> readConnections(TcpTable& table, bool sorted);
 std::string ipToText(std::uint32_t address);
 // A row's address: dotted for IPv4, RFC 5952 for IPv6.
 std::string ipToText(const IpAddress& address);
+// 0.0.0.0 or ::, a listener's address or a peer not yet known.
+bool isUnspecified(const IpAddress& address);
 
 // Aborts the row's connection; says whether it was closed, and why not.
 TeardownResult teardown(TcpTable& table, const TcpRow& row);
