@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the include direction: each layer includes only itself and the layers below it.
-#   base < blocklist < guard < maintenance < program; platform sits below all of them and
+#   base < blocklist < guard < maintenance < program; platform sits below all of them (the
+#   address type and the span sets are its vocabulary too) and
 #   includes only itself; window_logic stands alone; the window (app) sees the core and
 #   window_logic; the kernel helper sees the platform layer alone; the executables and tests
 #   of a layer see that layer and what lies below it; the fuzz targets see the core's layers.
@@ -13,8 +14,8 @@ cd "$(dirname "$0")/.."
 core="base blocklist guard maintenance program platform"
 declare -A allowed=(
   [src/platform]="platform"
-  [src/base]="base"
-  [src/blocklist]="base blocklist"
+  [src/base]="base platform"
+  [src/blocklist]="base blocklist platform"
   [src/guard]="base blocklist guard platform"
   [src/maintenance]="base blocklist guard maintenance platform"
   [src/program]="$core"

@@ -7,7 +7,7 @@
 
 #include "app/qt_text.h"
 #include "guard/refusal_text.h"
-#include "platform/lifelines.h"
+#include "platform/ip_address.h"
 
 namespace bw {
 
@@ -73,7 +73,7 @@ QVariant RefusalsModel::data(const QModelIndex& index, int role) const {
         case kTime:
             return textFromBytes(r.time);
         case kAddress:
-            return textFromBytes(dottedText(r.address));
+            return textFromBytes(ipAddressText(r.address));
         case kEntry:
             return textFromBytes(r.entry);
         case kProgram:

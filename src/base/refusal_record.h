@@ -4,6 +4,8 @@
 #include <deque>
 #include <string>
 
+#include "platform/ip_address.h"
+
 namespace bw {
 
 enum class RefusedDirection : std::uint8_t { Outgoing, Incoming };
@@ -14,7 +16,7 @@ enum class RefusedDirection : std::uint8_t { Outgoing, Incoming };
 struct RefusalRecord {
     std::uint64_t serial = 0;    // tells records apart: each new one gets the next number
     std::string time;            // of the latest repeat: 12-05-2026 21:41:15
-    std::uint32_t address = 0;   // the peer, first octet most significant
+    IpAddress address;           // the peer
     std::string entry;           // the entries that ban it, a list's in brackets
     std::uint32_t pid = 0;       // the program's process; 0 when none is known
     std::string command;         // its command name; empty when not known

@@ -42,6 +42,10 @@ void BanTable::clear() {
     indexedFirstRow_.fill(0);
     recent_.clear();
     indexCurrent_ = true;
+    std::vector<Slot6>().swap(v6Slots_);
+    v6ByFirst_.clear();
+    v6ReachUpTo_.clear();
+    v6IndexCurrent_ = true;
 }
 
 std::string_view BanTable::holdFileBytes(std::string bytes) {
@@ -91,12 +95,34 @@ void BanTable::append(int bucket, const BanEntry& entry) {
     slot.textSize = static_cast<std::uint32_t>(entry.text.size());
     slot.nameSize = static_cast<std::uint32_t>(entry.name.size());
     // A name is nearly always the start of its own line: no second copy then.
-    const std::string_view stored = textAt(slot.textAt, slot.textSize);
-    slot.nameAt =
-        stored.substr(0, entry.name.size()) == entry.name ? slot.textAt : keep(entry.name);
+    slot.nameAt = keepName(entry.name, slot.textAt, slot.textSize);
     buckets_[bucket].push_back(slot);
     ++size_;
     noteAppended({bucket, buckets_[bucket].size() - 1});
+}
+
+// A name is nearly always the start of its own line: no second copy then.
+std::uint32_t BanTable::keepName(std::string_view name, std::uint32_t at, std::uint32_t size) {
+    const std::string_view stored = textAt(at, size);
+    return stored.substr(0, name.size()) == name ? at : keep(name);
+}
+
+void BanTable::append6(const BanEntry6& entry) {
+    if (liesIn(entry.text, addedText_) || liesIn(entry.name, addedText_)) {
+        const std::string text(entry.text);
+        const std::string name(entry.name);
+        append6({text, name, entry.first, entry.last});
+        return;
+    }
+    Slot6 slot;
+    slot.first = entry.first;
+    slot.last = entry.last;
+    slot.textAt = keep(entry.text);
+    slot.textSize = static_cast<std::uint32_t>(entry.text.size());
+    slot.nameSize = static_cast<std::uint32_t>(entry.name.size());
+    slot.nameAt = keepName(entry.name, slot.textAt, slot.textSize);
+    v6Slots_.push_back(slot);
+    v6IndexCurrent_ = false;
 }
 
 bool BanTable::bucketHolds(int bucket, double start, double end) const {
@@ -105,6 +131,11 @@ bool BanTable::bucketHolds(int bucket, double start, double end) const {
 }
 
 void BanTable::remove(EntryRef ref) {
+    if (ref.bucket == kIpv6Bucket) {
+        v6Slots_.erase(v6Slots_.begin() + static_cast<std::ptrdiff_t>(ref.slot));
+        v6IndexCurrent_ = false;
+        return;
+    }
     auto& b = buckets_[ref.bucket];
     b.erase(b.begin() + static_cast<std::ptrdiff_t>(ref.slot));
     --size_;
@@ -184,6 +215,46 @@ void BanTable::findMatches(double address, std::vector<EntryRef>& out) const {
         std::sort(out.begin(), out.end());
     if (isLoopback(address))
         std::erase_if(out, [](EntryRef hit) { return hit.bucket != kLoopbackBucket; });
+}
+
+void BanTable::buildIndex6() const {
+    v6ByFirst_.resize(v6Slots_.size());
+    for (std::uint32_t i = 0; i < v6ByFirst_.size(); ++i) v6ByFirst_[i] = i;
+    std::stable_sort(v6ByFirst_.begin(), v6ByFirst_.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return v6Slots_[a].first < v6Slots_[b].first;
+    });
+    v6ReachUpTo_.resize(v6ByFirst_.size());
+    Ipv6Number reach{};
+    for (std::size_t i = 0; i < v6ByFirst_.size(); ++i) {
+        reach = std::max(reach, v6Slots_[v6ByFirst_[i]].last);
+        v6ReachUpTo_[i] = reach;
+    }
+    v6IndexCurrent_ = true;
+}
+
+void BanTable::findMatches6(Ipv6Number address, std::vector<EntryRef>& out) const {
+    out.clear();
+    if (!v6IndexCurrent_)
+        buildIndex6();
+    constexpr Ipv6Number kLoopback{0, 1};
+    auto after = std::upper_bound(
+        v6ByFirst_.begin(), v6ByFirst_.end(), address,
+        [&](const Ipv6Number& a, std::uint32_t slot) { return a < v6Slots_[slot].first; });
+    for (auto i = static_cast<std::size_t>(after - v6ByFirst_.begin()); i > 0; --i) {
+        if (v6ReachUpTo_[i - 1] < address)
+            break;
+        const Slot6& s = v6Slots_[v6ByFirst_[i - 1]];
+        if (s.last >= address && (address != kLoopback || s.first == kLoopback))
+            out.push_back({kIpv6Bucket, v6ByFirst_[i - 1]});
+    }
+    std::sort(out.begin(), out.end());
+}
+
+void BanTable::findMatches(const IpAddress& address, std::vector<EntryRef>& out) const {
+    if (address.isV4())
+        findMatches(static_cast<double>(address.v4()), out);
+    else
+        findMatches6(address.v6(), out);
 }
 
 }  // namespace bw

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "blocklist/range_index.h"
+#include "platform/ip_address.h"
 
 namespace bw {
 
@@ -20,6 +21,14 @@ struct BanEntry {
     std::string_view name;
     double start = 0;
     double end = 0;
+};
+
+// One banned IPv6 range: its line, its profile name and its inclusive bounds.
+struct BanEntry6 {
+    std::string_view text;
+    std::string_view name;
+    Ipv6Number first;
+    Ipv6Number last;
 };
 
 // Position of an entry in table order: bucket, then slot within the bucket.
@@ -48,8 +57,20 @@ class BanTable {
         std::uint32_t nameSize = 0;
     };
 
+    struct Slot6 {
+        Ipv6Number first;
+        Ipv6Number last;
+        std::uint32_t textAt = 0;
+        std::uint32_t textSize = 0;
+        std::uint32_t nameAt = 0;
+        std::uint32_t nameSize = 0;
+    };
+
 public:
     static constexpr int kBuckets = 256;
+    // The bucket of an EntryRef to an IPv6 entry: beside the 256 IPv4 buckets
+    // (and past kBuckets, which refAtRow gives for no row at all).
+    static constexpr int kIpv6Bucket = kBuckets + 1;
     // The slots per bucket of the file layout; buckets may hold more.
     static constexpr std::size_t kNominalSlots = 1025;
 
@@ -109,6 +130,8 @@ public:
     // Stores the entry at the end of its bucket; texts that do not lie in the
     // held file bytes are copied.
     void append(int bucket, const BanEntry& entry);
+    // Stores an IPv6 entry after the others, at {kIpv6Bucket, size6() - 1}.
+    void append6(const BanEntry6& entry);
     // Removes the entry and closes the gap in its bucket.
     void remove(EntryRef ref);
 
@@ -120,8 +143,22 @@ public:
     Bucket bucket(int b) const { return {*this, buckets_[b]}; }
     // Whether the bucket holds an entry with exactly these bounds.
     bool bucketHolds(int bucket, double start, double end) const;
-    BanEntry at(EntryRef ref) const { return entryOf(buckets_[ref.bucket][ref.slot]); }
+    // An IPv6 entry's ref gives its texts, with both bounds 0.
+    BanEntry at(EntryRef ref) const {
+        if (ref.bucket == kIpv6Bucket) {
+            const BanEntry6 e = at6(ref.slot);
+            return {e.text, e.name, 0, 0};
+        }
+        return entryOf(buckets_[ref.bucket][ref.slot]);
+    }
+    // The IPv4 entries: what the rows and the address counts are made of.
     std::size_t size() const { return size_; }
+    // The IPv6 entries, in the order they were loaded or added.
+    std::size_t size6() const { return v6Slots_.size(); }
+    BanEntry6 at6(std::size_t slot) const {
+        const Slot6& s = v6Slots_[slot];
+        return {textAt(s.textAt, s.textSize), textAt(s.nameAt, s.nameSize), s.first, s.last};
+    }
 
     // The entry shown at a row of the list (rows follow table order).
     EntryRef refAtRow(std::size_t row) const;
@@ -133,6 +170,12 @@ public:
     // by entries filed under 127, so a broad range in a list never cuts the
     // machine off from its own services.
     void findMatches(double address, std::vector<EntryRef>& out) const;
+    // Every IPv6 entry holding the address, in table order, as {kIpv6Bucket,
+    // slot}. Loopback (::1) is only banned by entries that start at it, as
+    // 127.x.x.x is only by entries filed under 127.
+    void findMatches6(Ipv6Number address, std::vector<EntryRef>& out) const;
+    // Either family: an IPv4 address through findMatches.
+    void findMatches(const IpAddress& address, std::vector<EntryRef>& out) const;
 
     // Builds the lookup index now instead of at the next findMatches, e.g. right
     // after a bulk load.
@@ -147,6 +190,8 @@ private:
     };
 
     void forgetIndex();
+    void buildIndex6() const;
+    std::uint32_t keepName(std::string_view name, std::uint32_t textAt, std::uint32_t textSize);
     void noteAppended(EntryRef ref);
     std::size_t recentLimit() const;
     EntryRef refOfIndexedRow(std::uint32_t row) const;
@@ -183,6 +228,14 @@ private:
     mutable std::vector<Recent> recent_;
     mutable bool indexCurrent_ = true;
     mutable std::vector<std::uint32_t> rowScratch_;
+
+    // IPv6 entries in their own order; the index sorts their slots by first
+    // bound, with the highest last bound up to each, so a lookup walks back only
+    // over entries that may reach the address. Changes drop it.
+    std::vector<Slot6> v6Slots_;
+    mutable std::vector<std::uint32_t> v6ByFirst_;
+    mutable std::vector<Ipv6Number> v6ReachUpTo_;
+    mutable bool v6IndexCurrent_ = true;
 };
 
 }  // namespace bw

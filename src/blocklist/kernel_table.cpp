@@ -9,8 +9,7 @@ namespace bw {
 namespace {
 
 constexpr int kLoopbackBucket = 127;
-constexpr std::uint32_t kLoopbackFirst = 0x7F000000;  // 127.0.0.0
-constexpr std::uint32_t kLoopbackLast = 0x7FFFFFFF;   // 127.255.255.255
+const std::vector<AddressSpan> kLoopbackCut{kLoopback4};
 constexpr double kHighestAddress = 4294967295.0;
 
 // The whole addresses an entry matches: address > start - 1, address < end + 1
@@ -24,32 +23,7 @@ bool matchedSpan(const BanEntry& e, AddressSpan& span) {
     return true;
 }
 
-// Keeps the parts of the span outside loopback.
-void addOutsideLoopback(AddressSpan span, std::vector<AddressSpan>& out) {
-    if (span.last < kLoopbackFirst || span.first > kLoopbackLast) {
-        out.push_back(span);
-        return;
-    }
-    if (span.first < kLoopbackFirst)
-        out.push_back({span.first, kLoopbackFirst - 1});
-    if (span.last > kLoopbackLast)
-        out.push_back({kLoopbackLast + 1, span.last});
-}
-
 }  // namespace
-
-std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans) {
-    std::sort(spans.begin(), spans.end(),
-              [](const AddressSpan& a, const AddressSpan& b) { return a.first < b.first; });
-    std::vector<AddressSpan> merged;
-    for (const AddressSpan& s : spans) {
-        if (!merged.empty() && std::uint64_t{merged.back().last} + 1 >= s.first)
-            merged.back().last = std::max(merged.back().last, s.last);
-        else
-            merged.push_back(s);
-    }
-    return merged;
-}
 
 void addBannedSpans(const BanEntry& entry, int bucket, std::vector<AddressSpan>& out) {
     AddressSpan span;
@@ -58,7 +32,7 @@ void addBannedSpans(const BanEntry& entry, int bucket, std::vector<AddressSpan>&
     if (bucket == kLoopbackBucket)
         out.push_back(span);
     else
-        addOutsideLoopback(span, out);
+        appendOutside(span, kLoopbackCut, out);
 }
 
 std::vector<AddressSpan> kernelIntervals(const BanTable& table) {
@@ -66,6 +40,22 @@ std::vector<AddressSpan> kernelIntervals(const BanTable& table) {
     spans.reserve(table.size() + 1);
     for (int b = 0; b < BanTable::kBuckets; ++b) {
         for (const BanEntry& e : table.bucket(b)) addBannedSpans(e, b, spans);
+    }
+    return mergeSpans(std::move(spans));
+}
+
+std::vector<Span6> kernelIntervals6(const BanTable& table) {
+    const std::vector<Span6> loopback{kLoopback6};
+    std::vector<Span6> spans;
+    spans.reserve(table.size6() + 1);
+    for (std::size_t slot = 0; slot < table.size6(); ++slot) {
+        const BanEntry6 e = table.at6(slot);
+        if (e.first > e.last)
+            continue;
+        if (e.first == kLoopback6.first)
+            spans.push_back({e.first, e.last});
+        else
+            appendOutside(Span6{e.first, e.last}, loopback, spans);
     }
     return mergeSpans(std::move(spans));
 }

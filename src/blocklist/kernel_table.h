@@ -4,18 +4,12 @@
 #include <vector>
 
 #include "blocklist/ban_table.h"
+#include "platform/span_set.h"
 
 namespace bw {
 
-// An inclusive range of addresses as numbers, the first octet most significant.
-struct AddressSpan {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-    friend bool operator==(const AddressSpan&, const AddressSpan&) = default;
-};
-
-// Sorted, with overlapping and adjacent spans joined.
-std::vector<AddressSpan> mergeSpans(std::vector<AddressSpan> spans);
+// An inclusive range of IPv4 addresses as numbers, the first octet most significant.
+using AddressSpan = Span4;
 
 // Appends the addresses one entry filed under the bucket bans, as findMatches
 // finds them: one span, or two where it reaches over loopback from outside 127.
@@ -26,5 +20,7 @@ void addBannedSpans(const BanEntry& entry, int bucket, std::vector<AddressSpan>&
 // and adjacent ranges joined). Ranges count across first parts; loopback
 // addresses only through entries filed under 127.
 std::vector<AddressSpan> kernelIntervals(const BanTable& table);
+// The same for the IPv6 entries: the addresses findMatches6 finds one for.
+std::vector<Span6> kernelIntervals6(const BanTable& table);
 
 }  // namespace bw

@@ -8,8 +8,6 @@ namespace bw {
 
 namespace {
 
-constexpr AddressSpan kLoopback{0x7F000000u, 0x7FFFFFFFu};
-
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
@@ -174,6 +172,7 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
         }
     }
     const auto& inForce = lists.lists();
+    const std::vector<AddressSpan> loopback{kLoopback4};
     for (std::size_t l = 0; l < inForce.size(); ++l) {
         const ListRanges& list = *inForce[l];
         if (list.allow)
@@ -183,7 +182,8 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
             if (range.first > range.last)
                 continue;
             // A list never bans loopback, not even from a range filed under 127.
-            spans = subtractSpans({{range.first, range.last}}, {kLoopback});
+            spans.clear();
+            appendOutside(AddressSpan{range.first, range.last}, loopback, spans);
             consider([&](CheckedEntry& entry) {
                 entry.list = l;
                 entry.range = r;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "guard/net_stat.h"
+
 namespace bw {
 
 void CloseDetails::beginPass(const std::vector<TcpRow>& snapshot) {
@@ -34,16 +36,18 @@ RefusedDirection CloseDetails::directionOf(const TcpRow& row) const {
         return RefusedDirection::Incoming;
     if (!snapshot_)
         return RefusedDirection::Outgoing;
+    // A listener on 0.0.0.0 or :: takes connections to every address (a
+    // dual-stack one on :: its IPv4 ones too).
     const bool listened = std::any_of(snapshot_->begin(), snapshot_->end(), [&](const TcpRow& r) {
         return r.state == kTcpListen && r.localPort == row.localPort &&
-               (r.localAddress == 0 || r.localAddress == row.localAddress);
+               (isUnspecified(r.localAddress) || r.localAddress == row.localAddress);
     });
     return listened ? RefusedDirection::Incoming : RefusedDirection::Outgoing;
 }
 
 RefusalRecord CloseDetails::of(const TcpRow& row, std::string entry) {
     RefusalRecord r;
-    r.address = ntohl(row.remoteAddress);
+    r.address = row.remoteAddress;
     r.entry = std::move(entry);
     r.port = ntohs(static_cast<std::uint16_t>(row.remotePort));
     r.protocol = IPPROTO_TCP;

@@ -3,10 +3,18 @@
 #include <algorithm>
 #include <optional>
 
-#include "blocklist/address_codec.h"
 #include "guard/net_stat.h"
 
 namespace bw {
+
+namespace {
+
+// The lifelines are IPv4 addresses: an IPv6 peer is never one.
+bool spared(const ListTable& lists, const IpAddress& peer) {
+    return lists.allows(peer) || (peer.isV4() && lists.lifelineAt(peer.v4()));
+}
+
+}  // namespace
 
 GuardPass::GuardPass(const BanTable& table, TcpTable& tcp, ConnectionLog& log, ProgramState& state,
                      Host& host)
@@ -22,18 +30,15 @@ void GuardPass::RefreshNS() {
 }
 
 void GuardPass::examine(const TcpRow& row) {
-    std::string address = ipToText(row.remoteAddress);
-    if (address == "0.0.0.0")
+    const IpAddress& peer = row.remoteAddress;
+    if (isUnspecified(peer))
         return;
+    const std::string address = ipToText(peer);
     if (state_.options.fullLog)
         log_.logFullStep(address);
-    std::optional<double> value = IP2LONG(address);
-    if (!value)
+    if (lists_ && spared(*lists_, peer))
         return;
-    const auto peer = static_cast<std::uint32_t>(*value);
-    if (lists_ && (lists_->allows(peer) || lists_->lifelineAt(peer)))
-        return;
-    table_.findMatches(*value, hits_);
+    table_.findMatches(peer, hits_);
     if (!hits_.empty()) {
         if (state_.options.blocking)
             reject(row, address, hits_);

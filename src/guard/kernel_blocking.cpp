@@ -6,7 +6,6 @@ namespace bw {
 
 namespace {
 
-constexpr std::size_t kRememberedAddresses = 4096;
 // A helper that ended is started again after 2, 4, 8 and 16 seconds; then the
 // program gives up and says so.
 constexpr int kStartTries = 4;
@@ -151,7 +150,7 @@ void KernelBlocking::reportRefusals() {
     if (!guard_->running())
         stopped("the kernel guard has ended", true);
     LocalTime t = clock_.now();
-    Second now{t.year, t.month, t.day, t.hour, t.minute, t.second};
+    const Second now = ReportLimit::secondOf(t);
     for (const KernelRefusal& r : refusals_) report(r, now);
     if (lost > 0) {
         state_.counters.blocked += lost;
@@ -165,12 +164,7 @@ void KernelBlocking::reportRefusals() {
 void KernelBlocking::report(const KernelRefusal& refusal, const Second& now) {
     const std::vector<std::string> names = namesOf(refusal.address);
     const std::size_t entries = names.empty() ? 1 : names.size();
-    // Addresses quiet for a second need no memory: a scan of many stays small.
-    if (lastReported_.size() > kRememberedAddresses)
-        std::erase_if(lastReported_, [&](const auto& kept) { return kept.second != now; });
-    auto [last, first] = lastReported_.try_emplace(refusal.address, now);
-    const bool quiet = !first && last->second == now;
-    last->second = now;
+    const bool quiet = reportLimit_.quiet(IpAddress::fromV4(refusal.address), now);
     if (quiet || names.empty()) {
         state_.counters.blocked += entries;
         host_.stateChanged();
@@ -195,7 +189,7 @@ void KernelBlocking::keep(const KernelRefusal& refusal, const std::vector<std::s
     if (!store_)
         return;
     RefusalRecord r;
-    r.address = refusal.address;
+    r.address = IpAddress::fromV4(refusal.address);
     for (const std::string& name : names) r.entry += (r.entry.empty() ? "" : ", ") + name;
     r.pid = refusal.pid;
     r.command = refusal.command;

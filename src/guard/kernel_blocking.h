@@ -2,10 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "base/host.h"
@@ -14,6 +12,7 @@
 #include "guard/connection_log.h"
 #include "guard/list_table.h"
 #include "guard/refusal_store.h"
+#include "guard/report_limit.h"
 #include "platform/clock.h"
 #include "platform/kernel_guard.h"
 
@@ -59,7 +58,7 @@ public:
     void useRefusals(RefusalStore* store) { store_ = store; }
 
 private:
-    using Second = std::tuple<int, int, int, int, int, int>;
+    using Second = ReportLimit::Second;
 
     void stopped(const std::string& why, bool startAgain);
     void gaveUp(const std::string& why);
@@ -86,7 +85,7 @@ private:
     std::string startLine_;
     std::vector<KernelRefusal> refusals_;
     std::vector<EntryRef> hits_;
-    std::map<std::uint32_t, Second> lastReported_;
+    ReportLimit reportLimit_;
 };
 
 }  // namespace bw

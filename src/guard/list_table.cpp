@@ -1,7 +1,7 @@
 #include "guard/list_table.h"
 
 #include "blocklist/ban_table.h"
-#include "platform/address_interval.h"
+#include "platform/span_set.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,43 +12,47 @@ namespace bw {
 
 namespace {
 
-constexpr AddressSpan kLoopback{0x7F000000u, 0x7FFFFFFFu};
+template <class Value>
+struct Open {
+    Value first{};
+    Value last{};
+    std::uint32_t list = 0;
+    std::uint32_t range = 0;
+};
+
+template <class SpanT, class Range>
+void addAllowed(const std::vector<Range>& ranges, std::vector<SpanT>& out) {
+    for (const Range& r : ranges) {
+        if (r.first <= r.last)
+            out.push_back({r.first, r.last});
+    }
+}
 
 }  // namespace
-
-std::vector<AddressSpan> subtractSpans(const std::vector<AddressSpan>& spans,
-                                       const std::vector<AddressSpan>& cut) {
-    std::vector<AddressSpan> left;
-    auto c = cut.begin();
-    for (AddressSpan span : spans) {
-        while (c != cut.end() && c->last < span.first) ++c;
-        bool whole = true;
-        for (auto k = c; k != cut.end() && k->first <= span.last; ++k) {
-            if (k->first > span.first)
-                left.push_back({span.first, k->first - 1});
-            if (k->last >= span.last) {
-                whole = false;
-                break;
-            }
-            span.first = k->last + 1;
-        }
-        if (whole)
-            left.push_back(span);
-    }
-    return left;
-}
 
 ListTable::ListTable(std::vector<std::shared_ptr<const ListRanges>> lists)
     : lists_(std::move(lists)) {
     std::vector<AddressSpan> allowed;
+    std::vector<Span6> allowed6;
     for (const auto& list : lists_) {
         if (!list->allow)
             continue;
-        for (const ListRange& r : list->ranges) allowed.push_back({r.first, r.last});
+        addAllowed(list->ranges, allowed);
+        addAllowed(list->ranges6, allowed6);
     }
     allowed_ = mergeSpans(std::move(allowed));
-    cutIntoPieces();
-    removeAllowed();
+    allowed6_ = mergeSpans(std::move(allowed6));
+
+    std::vector<AddressSpan> cut = allowed_;
+    cut.push_back(kLoopback4);
+    pieces_ = subtractSpans(cutIntoPieces<std::uint32_t>(
+                                lists_, [](const ListRanges& l) -> auto& { return l.ranges; }),
+                            mergeSpans(std::move(cut)));
+    std::vector<Span6> cut6 = allowed6_;
+    cut6.push_back(kLoopback6);
+    pieces6_ = subtractSpans(cutIntoPieces<Ipv6Number>(
+                                 lists_, [](const ListRanges& l) -> auto& { return l.ranges6; }),
+                             mergeSpans(std::move(cut6)));
 }
 
 namespace {
@@ -67,25 +71,23 @@ ListTable::ListTable(std::vector<ListRanges> lists) : ListTable(shared(std::move
 // closes, the piece from there on belongs to the earliest list's open range.
 // Lists come sorted as a rule, so their starts are merged rather than sorted,
 // and the open sets stay small, so the heaps cost next to nothing.
-void ListTable::cutIntoPieces() {
-    struct Open {
-        std::uint32_t first;
-        std::uint32_t last;
-        Origin origin;
-    };
-    std::vector<Open> starts;
+template <class Value, class Ranges>
+std::vector<ListTable::PieceOf<Value>> ListTable::cutIntoPieces(
+    const std::vector<std::shared_ptr<const ListRanges>>& lists, Ranges rangesOf) {
+    using Steps = SpanSteps<Value>;
+    std::vector<Open<Value>> starts;
     std::size_t total = 0;
-    for (const auto& list : lists_) total += list->allow ? 0 : list->ranges.size();
+    for (const auto& list : lists) total += list->allow ? 0 : rangesOf(*list).size();
     starts.reserve(total);
-    auto byFirst = [](const Open& a, const Open& b) { return a.first < b.first; };
-    for (std::uint32_t l = 0; l < lists_.size(); ++l) {
-        if (lists_[l]->allow)
+    auto byFirst = [](const Open<Value>& a, const Open<Value>& b) { return a.first < b.first; };
+    for (std::uint32_t l = 0; l < lists.size(); ++l) {
+        if (lists[l]->allow)
             continue;
-        const std::vector<ListRange>& ranges = lists_[l]->ranges;
+        const auto& ranges = rangesOf(*lists[l]);
         const auto before = static_cast<std::ptrdiff_t>(starts.size());
         for (std::uint32_t i = 0; i < ranges.size(); ++i) {
             if (ranges[i].first <= ranges[i].last)
-                starts.push_back({ranges[i].first, ranges[i].last, {l, i}});
+                starts.push_back({ranges[i].first, ranges[i].last, l, i});
         }
         const auto middle = starts.begin() + before;
         if (!std::is_sorted(middle, starts.end(), byFirst))
@@ -93,16 +95,20 @@ void ListTable::cutIntoPieces() {
         std::inplace_merge(starts.begin(), middle, starts.end(), byFirst);
     }
 
-    auto laterOrigin = [](const Open& a, const Open& b) {
-        return std::tie(a.origin.list, a.origin.range) > std::tie(b.origin.list, b.origin.range);
+    auto laterOrigin = [](const Open<Value>& a, const Open<Value>& b) {
+        return std::tie(a.list, a.range) > std::tie(b.list, b.range);
     };
-    auto laterEnd = [](const Open& a, const Open& b) { return a.last > b.last; };
-    std::priority_queue<Open, std::vector<Open>, decltype(laterOrigin)> owners(laterOrigin);
-    std::priority_queue<Open, std::vector<Open>, decltype(laterEnd)> closing(laterEnd);
-    constexpr std::uint64_t kEnd = std::uint64_t{1} << 32;
+    auto laterEnd = [](const Open<Value>& a, const Open<Value>& b) { return a.last > b.last; };
+    std::priority_queue<Open<Value>, std::vector<Open<Value>>, decltype(laterOrigin)> owners(
+        laterOrigin);
+    std::priority_queue<Open<Value>, std::vector<Open<Value>>, decltype(laterEnd)> closing(
+        laterEnd);
+    std::vector<PieceOf<Value>> pieces;
+    if (starts.empty())
+        return pieces;
     std::size_t next = 0;
-    std::uint64_t here = starts.empty() ? kEnd : starts.front().first;
-    while (here < kEnd) {
+    Value here = starts.front().first;
+    for (;;) {
         while (next < starts.size() && starts[next].first == here) {
             owners.push(starts[next]);
             closing.push(starts[next]);
@@ -110,59 +116,56 @@ void ListTable::cutIntoPieces() {
         }
         while (!closing.empty() && closing.top().last < here) closing.pop();
         while (!owners.empty() && owners.top().last < here) owners.pop();
-        const std::uint64_t nextStart = next < starts.size() ? starts[next].first : kEnd;
+        const bool moreStarts = next < starts.size();
         if (owners.empty()) {
-            here = nextStart;
+            if (!moreStarts)
+                break;
+            here = starts[next].first;
             continue;
         }
-        const std::uint64_t until = std::min(nextStart, std::uint64_t{closing.top().last} + 1);
-        addPiece(static_cast<std::uint32_t>(here), static_cast<std::uint32_t>(until - 1),
-                 owners.top().origin);
-        here = until;
+        // Every start at `here` is in, so the next one lies beyond it.
+        Value last = closing.top().last;
+        if (moreStarts && starts[next].first <= last)
+            last = Steps::previous(starts[next].first);
+        const Origin origin{owners.top().list, owners.top().range};
+        if (!pieces.empty() && Steps::next(pieces.back().last) == here &&
+            pieces.back().origin.list == origin.list && pieces.back().origin.range == origin.range)
+            pieces.back().last = last;
+        else
+            pieces.push_back({here, last, origin});
+        if (last == Steps::max())
+            break;
+        here = Steps::next(last);
     }
+    return pieces;
 }
 
-void ListTable::addPiece(std::uint32_t first, std::uint32_t last, Origin origin) {
-    if (!pieces_.empty() && pieces_.back().last + std::uint64_t{1} == first &&
-        pieces_.back().origin.list == origin.list && pieces_.back().origin.range == origin.range) {
-        pieces_.back().last = last;
-        return;
-    }
-    pieces_.push_back({first, last, origin});
+std::optional<ListHit> ListTable::hitOf(Origin origin) const {
+    const ListRanges& list = *lists_[origin.list];
+    return ListHit{list.ranges[origin.range].entry, list.listName};
 }
 
-// One pass over the sorted pieces and the sorted cut.
-void ListTable::removeAllowed() {
-    std::vector<AddressSpan> cut = allowed_;
-    cut.push_back(kLoopback);
-    cut = mergeSpans(std::move(cut));
-    std::vector<Piece> kept;
-    kept.reserve(pieces_.size());
-    auto c = cut.begin();
-    for (Piece piece : pieces_) {
-        while (c != cut.end() && c->last < piece.first) ++c;
-        bool rest = true;
-        for (auto k = c; k != cut.end() && k->first <= piece.last; ++k) {
-            if (k->first > piece.first)
-                kept.push_back({piece.first, k->first - 1, piece.origin});
-            if (k->last >= piece.last) {
-                rest = false;
-                break;
-            }
-            piece.first = k->last + 1;
-        }
-        if (rest)
-            kept.push_back(piece);
-    }
-    pieces_ = std::move(kept);
+std::optional<ListHit> ListTable::hitOf6(Origin origin) const {
+    const ListRanges& list = *lists_[origin.list];
+    return ListHit{list.ranges6[origin.range].entry, list.listName};
+}
+
+std::optional<ListHit> ListTable::findBlock(const IpAddress& address) const {
+    if (address.isV4())
+        return findBlock(address.v4());
+    const Piece6* piece = spanHolding(pieces6_, address.v6());
+    return piece ? hitOf6(piece->origin) : std::nullopt;
+}
+
+bool ListTable::allows(const IpAddress& address) const {
+    if (address.isV4())
+        return allows(address.v4());
+    return spanHolding(allowed6_, address.v6()) != nullptr;
 }
 
 std::optional<ListHit> ListTable::findBlock(std::uint32_t address) const {
     const Piece* piece = spanHolding(pieces_, address);
-    if (!piece)
-        return std::nullopt;
-    const ListRanges& list = *lists_[piece->origin.list];
-    return ListHit{list.ranges[piece->origin.range].entry, list.listName};
+    return piece ? hitOf(piece->origin) : std::nullopt;
 }
 
 bool ListTable::allows(std::uint32_t address) const {
@@ -195,6 +198,20 @@ std::vector<AddressSpan> ListTable::bannedSpans() const {
     spans.reserve(pieces_.size());
     for (const Piece& piece : pieces_) spans.push_back({piece.first, piece.last});
     return mergeSpans(std::move(spans));
+}
+
+std::vector<Span6> ListTable::bannedSpans6() const {
+    std::vector<Span6> spans;
+    spans.reserve(pieces6_.size());
+    for (const Piece6& piece : pieces6_) spans.push_back({piece.first, piece.last});
+    return mergeSpans(std::move(spans));
+}
+
+std::vector<Span6> effectiveBannedSpans6(const std::vector<Span6>& ownRanges,
+                                         const ListTable& lists) {
+    std::vector<Span6> all = lists.bannedSpans6();
+    all.insert(all.end(), ownRanges.begin(), ownRanges.end());
+    return subtractSpans(mergeSpans(std::move(all)), lists.allowedSpans6());
 }
 
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,

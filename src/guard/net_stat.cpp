@@ -25,6 +25,14 @@ std::string ipToText(std::uint32_t address) {
     return std::string(text, end);
 }
 
+std::string ipToText(const IpAddress& address) {
+    return ipAddressText(address);
+}
+
+bool isUnspecified(const IpAddress& address) {
+    return address == IpAddress() || address == IpAddress::fromV6({});
+}
+
 TeardownResult teardown(TcpTable& table, const TcpRow& row) {
     return table.teardown(row);
 }

@@ -5,7 +5,6 @@
 // reads, runs no other program, and ends (detaching everything) as soon as its
 // parent's end of the socket closes.
 
-#include <arpa/inet.h>
 #include <errno.h>
 #include <poll.h>
 #include <unistd.h>
@@ -134,7 +133,9 @@ private:
             return "refused: the guard has not started";
         if (!blocking_)
             return "refused: blocking is off";
-        if (!spanHolding(table_, ntohl(row->remoteAddress)))
+        // Its table holds IPv4 spans only: an IPv6 peer is never one of them.
+        const IpAddress& peer = row->remoteAddress;
+        if (!peer.isV4() || !spanHolding(table_, peer.v4()))
             return "refused: the connection's address is not banned";
         return {};
     }

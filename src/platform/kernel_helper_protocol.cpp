@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace bw {
 
 namespace {
+
+// An address of either family, as its 16 IPv6 bytes (IPv4 in the mapped form).
+using AddressBytes = std::array<std::uint8_t, 16>;
 
 template <typename T>
 void put(std::string& out, T value) {
@@ -191,9 +195,9 @@ std::optional<HelperAnswer> decodeAnswer(std::string_view payload) {
 std::string encodeRow(const TcpRow& row) {
     std::string out;
     put(out, row.state);
-    put(out, row.localAddress);
+    put(out, row.localAddress.v6Bytes());
     put(out, row.localPort);
-    put(out, row.remoteAddress);
+    put(out, row.remoteAddress.v6Bytes());
     put(out, row.remotePort);
     put(out, static_cast<std::uint32_t>(row.family));
     put(out, row.interfaceIndex);
@@ -205,14 +209,18 @@ std::optional<TcpRow> decodeRow(std::string_view payload) {
     Reader in(payload);
     TcpRow row;
     row.state = in.take<std::uint32_t>();
-    row.localAddress = in.take<std::uint32_t>();
+    row.localAddress = IpAddress::fromV6Bytes(in.take<AddressBytes>());
     row.localPort = in.take<std::uint32_t>();
-    row.remoteAddress = in.take<std::uint32_t>();
+    row.remoteAddress = IpAddress::fromV6Bytes(in.take<AddressBytes>());
     row.remotePort = in.take<std::uint32_t>();
     auto family = in.take<std::uint32_t>();
     row.interfaceIndex = in.take<std::uint32_t>();
     row.cookie = in.take<std::uint64_t>();
-    if (!in.done() || family > static_cast<std::uint32_t>(TcpFamily::V6Mapped))
+    if (!in.done() || family > static_cast<std::uint32_t>(TcpFamily::V6))
+        return std::nullopt;
+    // An IPv4 socket has no IPv6 address to name.
+    if (family == static_cast<std::uint32_t>(TcpFamily::V4) &&
+        !(row.localAddress.isV4() && row.remoteAddress.isV4()))
         return std::nullopt;
     row.family = static_cast<TcpFamily>(family);
     return row;

@@ -23,7 +23,7 @@ enum class HelperMessageType : std::uint32_t {
     Start = 1,     // empty: load and attach
     Table = 2,     // count u32, then count intervals (first u32, last u32)
     Blocking = 3,  // u32: 0 off, 1 on
-    Teardown = 4,  // one TcpRow
+    Teardown = 4,  // one TcpRow, its addresses as 16 IPv6 bytes each
     // From the helper.
     Answer = 101,          // to Start, Table, Blocking: ok u32, then the reason as text
     Refusal = 102,         // one KernelRefusal

@@ -16,8 +16,8 @@ std::uint16_t hostOrderPort(std::uint32_t networkOrder) {
 }
 
 auto sortKey(const TcpRow& r) {
-    return std::make_tuple(ntohl(r.localAddress), hostOrderPort(r.localPort),
-                           ntohl(r.remoteAddress), hostOrderPort(r.remotePort), r.family, r.cookie);
+    return std::make_tuple(r.localAddress, hostOrderPort(r.localPort), r.remoteAddress,
+                           hostOrderPort(r.remotePort), r.family, r.cookie);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ip_address.h"
+
 namespace bw {
 
 // TCP states in the numbering the guard uses.
@@ -23,18 +25,17 @@ enum TcpState : std::uint32_t {
     kTcpDeleteTcb = 12,
 };
 
-// How the socket of an IPv4 connection is held by the system: a plain IPv4
-// socket, or a dual-stack IPv6 socket whose addresses are IPv4-mapped.
-enum class TcpFamily : std::uint8_t { V4, V6Mapped };
+// How the socket of a connection is held by the system: an IPv4 socket, or an
+// IPv6 one. A dual-stack program's IPv4 connection sits in an IPv6 socket with
+// IPv4-mapped addresses; its row still carries IPv4 addresses.
+enum class TcpFamily : std::uint8_t { V4, V6 };
 
-// One IPv4 TCP connection. Addresses and ports are in network byte order (the
-// first octet of the dotted form is the lowest-addressed byte; ports in the
-// low 16 bits).
+// One TCP connection. Ports are in network byte order, in the low 16 bits.
 struct TcpRow {
     std::uint32_t state = 0;
-    std::uint32_t localAddress = 0;
+    IpAddress localAddress;
     std::uint32_t localPort = 0;
-    std::uint32_t remoteAddress = 0;
+    IpAddress remoteAddress;
     std::uint32_t remotePort = 0;
 
     // Enough for the system to find this very socket again, and not another
@@ -66,7 +67,7 @@ struct TeardownResult {
 // the error it gave and the state the row was in.
 std::string teardownRefusal(int error, std::uint32_t state);
 
-// The machine's IPv4 TCP connections.
+// The machine's TCP connections, over IPv4 and IPv6.
 class TcpTable {
 public:
     virtual ~TcpTable() = default;

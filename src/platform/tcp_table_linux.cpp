@@ -1,6 +1,6 @@
 // The TCP table through the kernel's socket diagnostics (netlink sock_diag):
-// one dump of every TCP socket for IPv4 and one for IPv6, whose IPv4-mapped
-// connections are IPv4 connections of dual-stack programs; teardown is
+// one dump of every TCP socket for IPv4 and one for IPv6 (whose IPv4-mapped
+// connections are IPv4 connections of dual-stack programs); teardown is
 // SOCK_DESTROY, which aborts the socket as if the peer had reset it.
 
 #include <arpa/inet.h>
@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include <array>
-#include <optional>
+#include <cstring>
 
 #include "platform/tcp_table.h"
 
@@ -114,30 +114,31 @@ std::uint32_t stateNumber(std::uint8_t kernelState) {
     }
 }
 
-bool isV4Mapped(const __be32 address[4]) {
-    return address[0] == 0 && address[1] == 0 && address[2] == htonl(0xFFFF);
+// The kernel's four words hold the 16 bytes in network order; an IPv4-mapped
+// one becomes the IPv4 address it carries.
+IpAddress v6AddressOf(const __be32 field[4]) {
+    std::array<std::uint8_t, 16> bytes;
+    std::memcpy(bytes.data(), field, bytes.size());
+    return IpAddress::fromV6Bytes(bytes);
 }
 
-bool isUnspecified(const __be32 address[4]) {
-    return address[0] == 0 && address[1] == 0 && address[2] == 0 && address[3] == 0;
+void putV6Address(const IpAddress& address, __be32 field[4]) {
+    const std::array<std::uint8_t, 16> bytes = address.v6Bytes();
+    std::memcpy(field, bytes.data(), bytes.size());
 }
 
-// The row of an IPv4 connection; none for a pure IPv6 one.
-std::optional<TcpRow> rowFrom(const inet_diag_msg& m) {
+TcpRow rowFrom(const inet_diag_msg& m) {
     TcpRow row;
     if (m.idiag_family == AF_INET6) {
-        if (!isV4Mapped(m.id.idiag_dst))
-            return std::nullopt;
-        if (!isV4Mapped(m.id.idiag_src) && !isUnspecified(m.id.idiag_src))
-            return std::nullopt;
-        row.family = TcpFamily::V6Mapped;
-        row.localAddress = m.id.idiag_src[3];
+        row.family = TcpFamily::V6;
+        row.localAddress = v6AddressOf(m.id.idiag_src);
+        row.remoteAddress = v6AddressOf(m.id.idiag_dst);
     } else {
-        row.localAddress = m.id.idiag_src[0];
+        row.localAddress = IpAddress::fromV4(ntohl(m.id.idiag_src[0]));
+        row.remoteAddress = IpAddress::fromV4(ntohl(m.id.idiag_dst[0]));
     }
     row.state = stateNumber(m.idiag_state);
     row.localPort = m.id.idiag_sport;
-    row.remoteAddress = m.idiag_family == AF_INET6 ? m.id.idiag_dst[3] : m.id.idiag_dst[0];
     row.remotePort = m.id.idiag_dport;
     row.interfaceIndex = m.id.idiag_if;
     row.cookie = m.id.idiag_cookie[0] | (std::uint64_t{m.id.idiag_cookie[1]} << 32);
@@ -145,17 +146,18 @@ std::optional<TcpRow> rowFrom(const inet_diag_msg& m) {
     return row;
 }
 
+// The row's addresses were folded from the kernel's exactly: an IPv6 socket's
+// IPv4 address goes back in its mapped form, :: stays ::.
 inet_diag_sockid socketIdOf(const TcpRow& row) {
     inet_diag_sockid id{};
     id.idiag_sport = static_cast<__be16>(row.localPort);
     id.idiag_dport = static_cast<__be16>(row.remotePort);
-    if (row.family == TcpFamily::V6Mapped) {
-        id.idiag_src[2] = id.idiag_dst[2] = htonl(0xFFFF);
-        id.idiag_src[3] = row.localAddress;
-        id.idiag_dst[3] = row.remoteAddress;
+    if (row.family == TcpFamily::V6) {
+        putV6Address(row.localAddress, id.idiag_src);
+        putV6Address(row.remoteAddress, id.idiag_dst);
     } else {
-        id.idiag_src[0] = row.localAddress;
-        id.idiag_dst[0] = row.remoteAddress;
+        id.idiag_src[0] = htonl(row.localAddress.v4());
+        id.idiag_dst[0] = htonl(row.remoteAddress.v4());
     }
     id.idiag_if = row.interfaceIndex;
     id.idiag_cookie[0] = static_cast<std::uint32_t>(row.cookie);
@@ -174,7 +176,7 @@ public:
             return {};
         if (dump(nl, AF_INET, rows) != DumpOutcome::Done)
             return {};
-        // A kernel without IPv6 has no dual-stack sockets to report.
+        // A kernel without IPv6 has no IPv6 sockets to report.
         if (dump(nl, AF_INET6, rows) == DumpOutcome::Failed)
             return {};
         if (sorted)
@@ -186,7 +188,7 @@ public:
         NetlinkSocket nl;
         if (!nl.ok())
             return {false, teardownRefusal(errno, row.state)};
-        std::uint8_t family = row.family == TcpFamily::V6Mapped ? AF_INET6 : AF_INET;
+        std::uint8_t family = row.family == TcpFamily::V6 ? AF_INET6 : AF_INET;
         DiagRequest request = makeRequest(SOCK_DESTROY, NLM_F_REQUEST | NLM_F_ACK, family, ++seq_);
         request.body.id = socketIdOf(row);
         if (!nl.send(request))
@@ -223,8 +225,7 @@ private:
                 if (h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
                     return DumpOutcome::Failed;
                 auto* m = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
-                if (auto row = rowFrom(*m))
-                    rows.push_back(*row);
+                rows.push_back(rowFrom(*m));
             }
         }
     }

@@ -197,6 +197,10 @@ std::vector<AddressSpan> Program::effectiveBannedRanges() const {
     return effectiveBannedSpans(kernelIntervals(parts_->table), parts_->listTable);
 }
 
+std::vector<Span6> Program::effectiveBannedRanges6() const {
+    return effectiveBannedSpans6(kernelIntervals6(parts_->table), parts_->listTable);
+}
+
 // Once per run: the cached copies load before the first guard pass, and the
 // network is only asked afterwards, in the background.
 void Program::loadLists(bool firstStart) {

@@ -85,6 +85,8 @@ public:
     // Every address the guard bans: the own list plus every enabled block list,
     // minus every enabled allow list, merged. What a kernel table is built from.
     std::vector<AddressSpan> effectiveBannedRanges() const;
+    // The same for IPv6: the own list's IPv6 entries and the lists', minus the allowed.
+    std::vector<Span6> effectiveBannedRanges6() const;
 
     // The window's load event: link intake, scheme registration, start-up load, tooltip.
     void load(std::string_view commandLineArgument);

@@ -35,7 +35,7 @@ struct StoreFixture {
 
     void refuse(std::uint32_t address, std::uint32_t pid = 4242, const char* command = "refusme") {
         RefusalRecord r;
-        r.address = address;
+        r.address = IpAddress::fromV4(address);
         r.entry = "Example Net";
         r.pid = pid;
         r.command = command;
@@ -68,18 +68,22 @@ void RefusalsViewTest::showsEachDetailInItsColumn() {
     StoreFixture f;
     f.refuse(0x0A000005);
     RefusalRecord incoming;
-    incoming.address = 0xC0000209;
+    incoming.address = IpAddress::fromV4(0xC0000209);
     incoming.entry = "Bad Net [level1]";
     incoming.programUnknown = "a packet coming in";
     incoming.port = 51234;
     incoming.protocol = 17;
     incoming.direction = RefusedDirection::Incoming;
     f.store.record(incoming, true);
+    RefusalRecord ipv6 = incoming;
+    ipv6.address = *parseIpAddress("2001:DB8:0:0:0:0:0:5");
+    ipv6.entry = "Doc Net";
+    f.store.record(ipv6, true);
 
     RefusalsView view(nullptr);
     view.follow(f.records);
     const RefusalsModel& model = *view.model();
-    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.rowCount(), 3);
     QCOMPARE(model.headerData(RefusalsModel::kTimes, Qt::Horizontal).toString(),
              QStringLiteral("Times in a row"));
     QCOMPARE(rowText(model, 0),
@@ -87,6 +91,9 @@ void RefusalsViewTest::showsEachDetailInItsColumn() {
                             "443 | TCP | outgoing | 1"));
     QCOMPARE(rowText(model, 1),
              QStringLiteral("12-05-2026 21:41:15 | 192.0.2.9 | Bad Net [level1] | unknown (a "
+                            "packet coming in) | 51234 | UDP | incoming | 1"));
+    QCOMPARE(rowText(model, 2),
+             QStringLiteral("12-05-2026 21:41:15 | 2001:db8::5 | Doc Net | unknown (a "
                             "packet coming in) | 51234 | UDP | incoming | 1"));
 }
 

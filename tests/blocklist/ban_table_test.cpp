@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "blocklist/address_codec.h"
+#include "platform/ip_address.h"
 
 namespace bw {
 namespace {
@@ -196,6 +197,76 @@ TEST(BanTableStorage, TextsSurviveGrowthAndCopiesOfTheTablesOwnEntries) {
     for (BanEntry e : table.bucket(3)) {
         EXPECT_EQ(e.text, "c:2.0.0.1");
         EXPECT_EQ(e.name, "other name");
+    }
+}
+
+Ipv6Number v6(std::string_view text) {
+    return parseIpAddress(text)->v6();
+}
+
+// Linear search over the IPv6 entries, by the rule findMatches6 states.
+Refs linearMatches6(const BanTable& table, Ipv6Number address) {
+    Refs out;
+    for (std::size_t slot = 0; slot < table.size6(); ++slot) {
+        const BanEntry6 e = table.at6(slot);
+        const bool loopback = address == Ipv6Number{0, 1};
+        if (e.first <= address && address <= e.last && (!loopback || e.first == address))
+            out.push_back({BanTable::kIpv6Bucket, slot});
+    }
+    return out;
+}
+
+TEST(BanTableLookup, Ipv6EntriesAreFoundInTableOrderBesideTheIpv4Ones) {
+    BanTable table;
+    add(table, 1, ip("1.0.0.0"), ip("1.0.0.255"));
+    table.append6({"doc:2001:db8::-2001:db8::ffff", "doc", v6("2001:db8::"), v6("2001:db8::ffff")});
+    table.append6({"wide:2001::-2001:ffff::", "wide", v6("2001::"), v6("2001:ffff::")});
+    table.append6(
+        {"all:::-ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "all", {0, 0}, Ipv6Number::max()});
+    table.append6({"self:::1-::1", "self", v6("::1"), v6("::1")});
+    const std::vector<std::pair<std::string_view, Refs>> cases = {
+        {"2001:db8::5",
+         {{BanTable::kIpv6Bucket, 0}, {BanTable::kIpv6Bucket, 1}, {BanTable::kIpv6Bucket, 2}}},
+        {"2001:ffff::1", {{BanTable::kIpv6Bucket, 2}}},
+        {"::1", {{BanTable::kIpv6Bucket, 3}}},
+        {"::", {{BanTable::kIpv6Bucket, 2}}},
+        {"1.0.0.1", {{1, 0}}},
+        {"::ffff:1.0.0.1", {{1, 0}}},
+        {"2.0.0.1", {}},
+    };
+    std::vector<EntryRef> out;
+    for (const auto& [text, expected] : cases) {
+        table.findMatches(*parseIpAddress(text), out);
+        EXPECT_EQ(out, expected) << text;
+    }
+    EXPECT_EQ(table.size(), 1u);
+    EXPECT_EQ(table.size6(), 4u);
+    EXPECT_EQ(table.at({BanTable::kIpv6Bucket, 1}).name, "wide");
+    table.remove({BanTable::kIpv6Bucket, 0});
+    table.findMatches(*parseIpAddress("2001:db8::5"), out);
+    EXPECT_EQ(out, (Refs{{BanTable::kIpv6Bucket, 0}, {BanTable::kIpv6Bucket, 1}}));
+    EXPECT_EQ(table.at6(0).text, "wide:2001::-2001:ffff::");
+}
+
+TEST(BanTableLookup, Ipv6AgreesWithALinearSearch) {
+    std::mt19937_64 random(6);
+    BanTable table;
+    std::vector<Ipv6Number> probes;
+    for (int i = 0; i < 400; ++i) {
+        // Few distinct high halves, so ranges nest and overlap.
+        Ipv6Number first{random() % 8, random() % 1000};
+        Ipv6Number last{first.high + random() % 2, random() % 1000};
+        if (last < first)
+            std::swap(first, last);
+        table.append6({"x", "x", first, last});
+        probes.push_back(first);
+        probes.push_back(last.next());
+    }
+    probes.push_back({0, 1});
+    std::vector<EntryRef> out;
+    for (Ipv6Number p : probes) {
+        table.findMatches6(p, out);
+        EXPECT_EQ(out, linearMatches6(table, p));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "blocklist/address_codec.h"
 #include "platform/address_interval.h"
+#include "platform/ip_address.h"
 
 namespace bw {
 namespace {
@@ -146,6 +147,17 @@ TEST(KernelTableShape, OnlySortedDisjointIntervalsAreAccepted) {
         {{{9, 1}}, false},          // reversed
     };
     for (const Case& c : cases) EXPECT_EQ(isKernelTable(c.intervals), c.accepted);
+}
+
+TEST(KernelTableTest, Ipv6SpansSpareLoopbackUnlessAnEntryStartsAtIt) {
+    auto v6 = [](std::string_view text) { return parseIpAddress(text)->v6(); };
+    BanTable table;
+    table.append6({"all", "all", {0, 0}, Ipv6Number::max()});
+    EXPECT_EQ(kernelIntervals6(table),
+              (std::vector<Span6>{{{0, 0}, {0, 0}}, {v6("::2"), Ipv6Number::max()}}));
+    table.append6({"self", "self", v6("::1"), v6("::1")});
+    table.append6({"upside down", "x", v6("::9"), v6("::8")});
+    EXPECT_EQ(kernelIntervals6(table), (std::vector<Span6>{{{0, 0}, Ipv6Number::max()}}));
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ TEST_F(CloseDetailsTest, AClosedConnectionIsKeptWithItsProgramBesideTheSameLines
     EXPECT_EQ(state.counters.blocked, 1u);
     ASSERT_EQ(state.recentRefusals.size(), 1u);
     const RefusalRecord& r = state.recentRefusals.front();
-    EXPECT_EQ(r.address, 0x0A000005u);
+    EXPECT_EQ(r.address, ipField(10, 0, 0, 5));
     EXPECT_EQ(r.entry, "Example Net");
     EXPECT_EQ(r.pid, 4242u);
     EXPECT_EQ(r.command, "refusme");
@@ -136,18 +136,21 @@ TEST_F(CloseDetailsTest, TheDirectionFollowsTheListeningPorts) {
     struct Case {
         const char* what;
         std::uint32_t state;
-        std::uint32_t listenerAddress;
+        IpAddress listenerAddress;
         std::uint16_t listenerPort;
         RefusedDirection direction;
     } cases[] = {
-        {"no listener", kTcpEstablished, 0, 0, RefusedDirection::Outgoing},
-        {"listener on every address", kTcpEstablished, 0, 40001, RefusedDirection::Incoming},
+        {"no listener", kTcpEstablished, {}, 0, RefusedDirection::Outgoing},
+        {"listener on every address", kTcpEstablished, {}, 40001, RefusedDirection::Incoming},
+        // A dual-stack listener takes IPv4 connections too.
+        {"listener on every IPv6 address", kTcpEstablished, test::ip6("::"), 40001,
+         RefusedDirection::Incoming},
         {"listener on its address", kTcpEstablished, ipField(192, 168, 1, 2), 40001,
          RefusedDirection::Incoming},
         {"listener on another address", kTcpEstablished, ipField(192, 168, 1, 3), 40001,
          RefusedDirection::Outgoing},
-        {"listener on another port", kTcpEstablished, 0, 40002, RefusedDirection::Outgoing},
-        {"handshake coming in", kTcpSynReceived, 0, 0, RefusedDirection::Incoming},
+        {"listener on another port", kTcpEstablished, {}, 40002, RefusedDirection::Outgoing},
+        {"handshake coming in", kTcpSynReceived, {}, 0, RefusedDirection::Incoming},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

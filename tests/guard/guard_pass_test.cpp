@@ -26,6 +26,10 @@ protected:
         const std::string line = name + ":" + start + "-" + end;  // the table copies it
         table.append(std::stoi(start), {line, name, *IP2LONG(start), *IP2LONG(end)});
     }
+    void ban6(const std::string& name, const char* first, const char* last) {
+        const std::string line = name + ":" + first + "-" + last;
+        table.append6({line, name, test::ip6(first).v6(), test::ip6(last).v6()});
+    }
     std::string file() const { return dir.read("connlog.txt"); }
 
     test::TempDir dir;
@@ -119,13 +123,92 @@ TEST_F(GuardPassTest, RowsWithoutPeerAreNeverExamined) {
     TcpRow listening;
     listening.state = kTcpListen;
     listening.localAddress = ipField(0, 1, 2, 3);
-    tcp.rows = {listening};
+    TcpRow listening6 = listening;
+    listening6.family = TcpFamily::V6;
+    listening6.localAddress = test::ip6("2001:db8::2");
+    listening6.remoteAddress = test::ip6("::");
+    tcp.rows = {listening, listening6};
 
     pass.RefreshNS();
 
     EXPECT_TRUE(tcp.tornDown.empty());
     EXPECT_FALSE(std::filesystem::exists(dir.file("connlog.txt")));
     EXPECT_EQ(host.yields, 1);
+}
+
+// The log file names an IPv6 peer in its short form, and a dual-stack
+// socket's IPv4-mapped peer as the IPv4 address it is.
+TEST_F(GuardPassTest, TheFullLogWritesEachPeerInItsTextForm) {
+    const struct {
+        const char* peer;
+        const char* logged;
+    } cases[] = {
+        {"2001:0DB8:0000:0000:0000:0000:0000:0005", "2001:db8::5"},
+        {"2001:db8:0:1:0:0:0:1", "2001:db8:0:1::1"},
+        {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2:3:4:5:6"},
+        {"fe80::1", "fe80::1"},
+        {"::ffff:10.0.0.7", "10.0.0.7"},
+    };
+    std::string expected;
+    std::uint64_t cookie = 0;
+    for (const auto& c : cases) {
+        TcpRow row = connectionTo(test::ip6(c.peer), ++cookie);
+        row.family = TcpFamily::V6;
+        tcp.rows.push_back(row);
+        expected += "12-05-2026, 21:41:15, " + std::string(c.logged) + "\r\n";
+    }
+
+    pass.RefreshNS();
+
+    EXPECT_TRUE(tcp.tornDown.empty());
+    const std::string mapped = "12-05-2026, 21:41:15, 10.0.0.7\r\n";
+    EXPECT_EQ(file(), mapped + expected.substr(0, expected.size() - mapped.size()));
+}
+
+// An IPv6 peer is closed, counted and written in the same lines as an IPv4
+// one, in its RFC 5952 form; the bounds hold it inclusively.
+TEST_F(GuardPassTest, Ipv6RejectionLines) {
+    const struct {
+        const char* peer;
+        const char* logged;  // nullptr: not banned
+    } cases[] = {
+        {"2001:db8::", "2001:db8::"},
+        {"2001:DB8:0:0:0:0:0:5", "2001:db8::5"},
+        {"2001:db8::1:ffff", "2001:db8::1:ffff"},
+        {"2001:db8::2:0", nullptr},
+        {"2001:db7:ffff:ffff:ffff:ffff:ffff:ffff", nullptr},
+        {"2001:db8:0:1::9", "2001:db8:0:1::9"},
+        {"2001:db8:0:1:ffff:ffff:ffff:ffff", "2001:db8:0:1:ffff:ffff:ffff:ffff"},
+        {"2001:db8:0:2::", nullptr},
+        {"10.0.0.5", nullptr},  // IPv4 bans stay their own
+    };
+    ban6("Doc Net", "2001:db8::", "2001:db8::1:ffff");
+    ban6("Doc Subnet", "2001:db8:0:1::", "2001:db8:0:1:ffff:ffff:ffff:ffff");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.peer);
+        host.log.clear();
+        tcp.tornDown.clear();
+        std::filesystem::remove(dir.file("connlog.txt"));
+        state.counters.blocked = 0;
+        tcp.rows = {connectionTo(test::ip6(c.peer), 1)};
+
+        pass.RefreshNS();
+
+        if (!c.logged) {
+            EXPECT_TRUE(tcp.tornDown.empty());
+            EXPECT_EQ(host.log, "");
+            EXPECT_EQ(state.counters.blocked, 0u);
+            continue;
+        }
+        const std::string peer = c.logged;
+        const std::string name = peer.starts_with("2001:db8:0:1:") ? "Doc Subnet" : "Doc Net";
+        const std::string rejection = peer + " - " + name + " (12-05-2026 @ 21:41:15)\r\n";
+        ASSERT_EQ(tcp.tornDown.size(), 1u);
+        EXPECT_EQ(tcp.tornDown[0].family, TcpFamily::V6);
+        EXPECT_EQ(host.log, "Connection Rejected: " + rejection);
+        EXPECT_EQ(file(), "12-05-2026, 21:41:15, " + peer + "\r\nRejected: " + rejection);
+        EXPECT_EQ(state.counters.blocked, 1u);
+    }
 }
 
 TEST_F(GuardPassTest, EveryStateAndOnlyThePeerCount) {
@@ -333,6 +416,29 @@ TEST_F(GuardPassListsTest, AListBanNamesTheEntryAndTheList) {
     EXPECT_EQ(tcp.tornDown[0], banned);
     EXPECT_EQ(host.log,
               "Connection Rejected: 203.0.113.9 - Bad Net [level1] (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(state.counters.blocked, 1u);
+}
+
+// A list bans IPv6 peers as it bans IPv4 ones, and an allow list's IPv6
+// range overrides every ban of them.
+TEST_F(GuardPassListsTest, Ipv6PeersAreBannedAndAllowedByLists) {
+    const Ipv6Number docNet = test::ip6("2001:db8::").v6();
+    const Ipv6Number docNetEnd = test::ip6("2001:db8:ffff:ffff:ffff:ffff:ffff:ffff").v6();
+    const Ipv6Number allowed = test::ip6("2001:db8:a::").v6();
+    const Ipv6Number allowedEnd = test::ip6("2001:db8:a::ffff").v6();
+    ban6("Own Doc", "2001:db8:a::1", "2001:db8:a::1");
+    useLists({{"level1", false, {}, {{docNet, docNetEnd, "Doc Net"}}},
+              {"mine", true, {}, {{allowed, allowedEnd, "2001:db8:a::/112"}}}});
+    TcpRow banned = connectionTo(test::ip6("2001:db8:b::7"), 1);
+    tcp.rows = {banned, connectionTo(test::ip6("2001:db8:a::1"), 2),
+                connectionTo(test::ip6("2001:db9::1"), 3)};
+
+    pass.RefreshNS();
+
+    ASSERT_EQ(tcp.tornDown.size(), 1u);
+    EXPECT_EQ(tcp.tornDown[0], banned);
+    EXPECT_EQ(host.log,
+              "Connection Rejected: 2001:db8:b::7 - Doc Net [level1] (12-05-2026 @ 21:41:15)\r\n");
     EXPECT_EQ(state.counters.blocked, 1u);
 }
 

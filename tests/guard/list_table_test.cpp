@@ -80,6 +80,71 @@ TEST(ListTableTest, LifelinesAreNeverInTheEffectiveBan) {
     EXPECT_EQ(lists.lifelines().size(), 2u);
 }
 
+IpAddress at(std::string_view text) {
+    return *parseIpAddress(text);
+}
+Ipv6Number v6(std::string_view text) {
+    return at(text).v6();
+}
+
+ListRanges blockList6(std::string name, std::vector<ListRange6> ranges) {
+    ListRanges list{std::move(name), false, {}};
+    list.ranges6 = std::move(ranges);
+    return list;
+}
+
+TEST(ListTableTest, FindsIpv6BansByTheEarliestListAndKeepsTheFamiliesApart) {
+    ListRanges allow{"private", true, {}};
+    allow.ranges6 = {{v6("fc00::"), v6("fdff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), "fc00::/7"}};
+    ListTable table({blockList6("first", {{v6("2001:db8::"), v6("2001:db8::ff"), "doc"},
+                                          {v6("fc00::"), v6("fc00::ff"), "private too"}}),
+                     blockList6("second", {{v6("2001:db8::80"), v6("2001:db8::1:0"), "wider"},
+                                           {v6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:fffe"),
+                                            v6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), "top"}}),
+                     allow});
+    const std::vector<std::pair<std::string_view, std::optional<ListHit>>> cases = {
+        {"2001:db7:ffff:ffff:ffff:ffff:ffff:ffff", std::nullopt},
+        {"2001:db8::", ListHit{"doc", "first"}},
+        {"2001:db8::ff", ListHit{"doc", "first"}},
+        {"2001:db8::100", ListHit{"wider", "second"}},
+        {"2001:db8::1:0", ListHit{"wider", "second"}},
+        {"2001:db8::1:1", std::nullopt},
+        {"fc00::1", std::nullopt},  // allowed
+        {"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", ListHit{"top", "second"}},
+        {"::1", std::nullopt},
+        // IPv4 and IPv4-mapped addresses are looked up among the IPv4 ranges.
+        {"0.0.32.1", std::nullopt},
+        {"::ffff:32.1.13.184", std::nullopt},
+    };
+    for (const auto& [text, hit] : cases) EXPECT_EQ(table.findBlock(at(text)), hit) << text;
+    EXPECT_TRUE(table.allows(at("fc00::1")));
+    EXPECT_FALSE(table.allows(at("fe00::")));
+    EXPECT_EQ(table.findBlock(ip(32, 1, 13, 184)), std::nullopt);
+    EXPECT_EQ(table.pieceCount(), 0u);
+}
+
+TEST(ListTableTest, ListsNeverBanIpv6LoopbackAndTheEffectiveIpv6BanSparesTheAllowed) {
+    const Ipv6Number top = Ipv6Number::max();
+    ListRanges mixed = blockList("all", {{ip(1, 2, 3, 4), ip(1, 2, 3, 4), "v4"}});
+    mixed.ranges6 = {{{0, 0}, top, "everything"}};
+    ListRanges allow{"a", true, {}};
+    allow.ranges6 = {{v6("fe80::"), v6("febf:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), "fe80::/10"}};
+    ListTable lists({mixed, allow});
+    EXPECT_EQ(lists.findBlock(at("::1")), std::nullopt);
+    EXPECT_EQ(lists.findBlock(at("::")), (ListHit{"everything", "all"}));
+    EXPECT_EQ(lists.findBlock(at("::2")), (ListHit{"everything", "all"}));
+    EXPECT_EQ(lists.findBlock(at("1.2.3.4")), (ListHit{"v4", "all"}));
+    EXPECT_EQ(lists.findBlock(at("1.2.3.5")), std::nullopt);
+    // The own list's spans come as kernelIntervals6 gives them: ::1 only from an
+    // entry that names it.
+    const std::vector<Span6> own = {{v6("::1"), v6("::1")}};
+    const std::vector<Span6> banned = {{{0, 0}, v6("fe7f:ffff:ffff:ffff:ffff:ffff:ffff:ffff")},
+                                       {v6("fec0::"), top}};
+    EXPECT_EQ(effectiveBannedSpans6(own, lists), banned);
+    EXPECT_EQ(effectiveBannedSpans({}, lists),
+              (std::vector<AddressSpan>{{ip(1, 2, 3, 4), ip(1, 2, 3, 4)}}));
+}
+
 }  // namespace
 }  // namespace bw
 

@@ -32,6 +32,18 @@ TEST(IPToText, ReadsTheBytesAsStoredWhateverTheProcessor) {
     EXPECT_EQ(ipToText(field), "10.1.2.3");
 }
 
+TEST(NetStat, OnlyTheZeroAddressOfEitherFamilyIsUnspecified) {
+    const struct {
+        const char* text;
+        bool unspecified;
+    } cases[] = {
+        {"0.0.0.0", true},  {"::", true},   {"::ffff:0.0.0.0", true},
+        {"0.0.0.1", false}, {"::1", false}, {"::ffff:0.0.0.1", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isUnspecified(*parseIpAddress(c.text)), c.unspecified) << c.text;
+}
+
 TEST(NetStat, ReadAndTeardownGoToTheTable) {
     test::FakeTcpTable tcp;
     tcp.rows = {test::connectionTo(test::ipField(10, 0, 0, 9), 2),

@@ -137,6 +137,86 @@ TEST(GuardInPrivateNetwork, WithoutNetworkAdministrationTheRefusalIsSaidOnce) {
     EXPECT_EQ(file.find("Rejected: "), std::string::npos);
 }
 
+// A dual-stack program reaches an IPv4 address through an IPv6 socket: the
+// guard judges and names it as the IPv4 address it is.
+TEST(GuardInPrivateNetwork, AnIpv4MappedPeerIsGuardedAsIpv4) {
+    test::TempDir dir;
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
+        GuardScenario s(dir.path());
+        int listener = test::listenDualStack(kPort);
+        s.bannedClient = test::connect6("::ffff:127.0.0.5", kPort);
+        s.bannedServer = test::acceptOne(listener);
+        s.allowedClient = test::connect6("::ffff:127.0.0.6", kPort);
+        s.allowedServer = test::acceptOne(listener);
+        if (s.bannedServer < 0 || s.allowedServer < 0)
+            throw std::runtime_error("setup failed");
+        s.tick(f);
+        s.observeConnections(f);
+    });
+    EXPECT_EQ(run.findings["bannedRead"], std::strerror(ECONNABORTED));
+    EXPECT_EQ(run.findings["allowedCarries"], "yes");
+    EXPECT_EQ(run.findings["log"],
+              "Connection Rejected: 127.0.0.5 - x (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(run.findings.number("blocked"), 1);
+    std::string file = dir.read("connlog.txt");
+    EXPECT_NE(file.find("Rejected: 127.0.0.5 - x (12-05-2026 @ 21:41:15)\r\n"), std::string::npos)
+        << file;
+    EXPECT_EQ(file.find("::"), std::string::npos) << file;
+}
+
+// A native IPv6 connection to a banned address is closed, logged in the same
+// lines with the address's short form, counted and recorded with its program;
+// its neighbour to an address not banned carries on.
+TEST(GuardInPrivateNetwork, AnIpv6ConnectionToABannedAddressIsClosed) {
+    test::TempDir dir;
+    BW_RUN_IN_PRIVATE_NETWORK(run, [&](Findings& f) {
+        GuardScenario s(dir.path());
+        s.ban.append6({"x6:2001:db8::5-2001:db8::5", "x6", parseIpAddress("2001:db8::5")->v6(),
+                       parseIpAddress("2001:db8::5")->v6()});
+        auto owners = makeLinuxSocketOwners();
+        RefusalStore store(s.state.recentRefusals, s.host, s.clock);
+        s.pass.useRefusals(&store, owners.get());
+        for (const char* address : {"2001:db8::5", "2001:db8::6", "2001:db8::7"}) {
+            if (!test::addLoopbackAddress6(address))
+                throw std::runtime_error("ip -6 addr add failed");
+        }
+        int banned = test::listenOn6("2001:db8::5", kPort);
+        int allowed = test::listenOn6("2001:db8::6", kPort);
+        s.bannedClient = test::connect6From("2001:db8::7", "2001:db8::5", kPort);
+        s.bannedServer = test::acceptOne(banned);
+        s.allowedClient = test::connect6From("2001:db8::7", "2001:db8::6", kPort);
+        s.allowedServer = test::acceptOne(allowed);
+        if (s.bannedServer < 0 || s.allowedServer < 0)
+            throw std::runtime_error("setup failed");
+        s.tick(f);
+        s.observeConnections(f);
+        std::string command;
+        std::getline(std::ifstream("/proc/self/comm"), command);
+        f.set("program", command + " (pid " + std::to_string(getpid()) + ")");
+        f.set("records", static_cast<long long>(s.state.recentRefusals.size()));
+        if (!s.state.recentRefusals.empty()) {
+            const RefusalRecord& r = s.state.recentRefusals.front();
+            f.set("record", ipAddressText(r.address) + " - " + r.entry + ", " + programText(r) +
+                                ", port " + std::to_string(r.port) + ", " +
+                                std::string(directionText(r.direction)));
+        }
+    });
+    const Findings& f = run.findings;
+    EXPECT_EQ(f["bannedRead"], std::strerror(ECONNABORTED));
+    EXPECT_EQ(f["allowedCarries"], "yes");
+    EXPECT_EQ(f["log"], "Connection Rejected: 2001:db8::5 - x6 (12-05-2026 @ 21:41:15)\r\n");
+    EXPECT_EQ(f.number("blocked"), 1);
+    EXPECT_EQ(f.number("records"), 1);
+    EXPECT_EQ(f["record"], "2001:db8::5 - x6, " + f["program"] + ", port 8080, outgoing");
+    std::string file = dir.read("connlog.txt");
+    for (const char* line :
+         {"12-05-2026, 21:41:15, 2001:db8::5\r\n"
+          "Rejected: 2001:db8::5 - x6 (12-05-2026 @ 21:41:15)\r\n",
+          "12-05-2026, 21:41:15, 2001:db8::6\r\n", "12-05-2026, 21:41:15, 2001:db8::7\r\n"}) {
+        EXPECT_NE(file.find(line), std::string::npos) << line << "in:\n" << file;
+    }
+}
+
 // The program that held a closed connection is named through its socket, and
 // the direction through the listening port: here this very test process holds
 // both ends, one it dialled and one dialled in from the banned address.
@@ -164,7 +244,7 @@ TEST(GuardInPrivateNetwork, AClosedConnectionNamesItsProgramPortAndDirection) {
         f.set("records", static_cast<long long>(s.state.recentRefusals.size()));
         for (const RefusalRecord& r : s.state.recentRefusals) {
             const std::string direction(directionText(r.direction));
-            f.set(direction, dottedText(r.address) + " - " + r.entry + ", " + programText(r) +
+            f.set(direction, ipAddressText(r.address) + " - " + r.entry + ", " + programText(r) +
                                  ", port " + std::to_string(r.port) + ", " +
                                  protocolName(r.protocol));
             f.set(direction + "Details", refusalDetailsLine(r));

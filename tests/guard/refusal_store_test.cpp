@@ -14,7 +14,7 @@ namespace {
 
 RefusalRecord refusal(std::uint32_t address) {
     RefusalRecord r;
-    r.address = address;
+    r.address = IpAddress::fromV4(address);
     r.entry = "Example Net";
     r.pid = 4242;
     r.command = "refusme";
@@ -47,7 +47,7 @@ TEST(RefusalStore, KeepsTheLatestRecordsUpToItsBound) {
         ASSERT_EQ(f.records.size(), c.kept);
         EXPECT_EQ(f.records.front().serial, c.oldestSerial);
         EXPECT_EQ(f.records.back().serial, static_cast<std::uint64_t>(c.distinct));
-        EXPECT_EQ(f.records.back().address, 0x0A000000u + c.distinct - 1);
+        EXPECT_EQ(f.records.back().address, IpAddress::fromV4(0x0A000000u + c.distinct - 1));
     }
 }
 
@@ -58,7 +58,7 @@ TEST(RefusalStore, TheBoundHoldsByDefault) {
     RefusalStore store(records, host, clock);
     for (std::uint32_t i = 0; i <= kRecentRefusalRecords; ++i) store.record(refusal(i), false);
     EXPECT_EQ(records.size(), kRecentRefusalRecords);
-    EXPECT_EQ(records.front().address, 1u);
+    EXPECT_EQ(records.front().address, IpAddress::fromV4(1));
 }
 
 // A repeat right after counts up its record and moves its time on; anything
@@ -84,7 +84,7 @@ TEST(RefusalStore, RepeatsInARowShareOneRecord) {
 // A repeat only counts as one when every detail agrees.
 TEST(RefusalStore, ARefusalThatDiffersInAnyDetailIsNoRepeat) {
     const std::vector<std::pair<const char*, std::function<void(RefusalRecord&)>>> changes = {
-        {"address", [](RefusalRecord& r) { r.address = 2; }},
+        {"address", [](RefusalRecord& r) { r.address = IpAddress::fromV4(2); }},
         {"entry", [](RefusalRecord& r) { r.entry = "Other"; }},
         {"pid", [](RefusalRecord& r) { r.pid = 4243; }},
         {"command", [](RefusalRecord& r) { r.command = "other"; }},

@@ -41,12 +41,17 @@ TEST(HelperProtocol, ATableIsTakenOnlyWhenItsSizeCountAndShapeHold) {
 
 TEST(HelperProtocol, MessagesSurviveTheRoundTripAndMalformedOnesAreRefused) {
     TcpRow row;
-    row.remoteAddress = 0x0500007F;
-    row.family = TcpFamily::V6Mapped;
+    row.remoteAddress = IpAddress::fromV4(0x7F000005);
+    row.family = TcpFamily::V6;
     row.cookie = 77;
     EXPECT_EQ(decodeRow(encodeRow(row)), row);
     EXPECT_FALSE(decodeRow(encodeRow(row) + "x"));
     EXPECT_FALSE(decodeRow(encodeRow(row).substr(1)));
+    row.localAddress = *parseIpAddress("2001:db8::6");
+    row.remoteAddress = *parseIpAddress("2001:db8::5");
+    EXPECT_EQ(decodeRow(encodeRow(row)), row);
+    row.family = TcpFamily::V4;  // an IPv4 socket cannot hold an IPv6 address
+    EXPECT_FALSE(decodeRow(encodeRow(row)));
 
     KernelRefusal refusal{0x7F000005, 8080, 6, RefusalDirection::Incoming, 0, ""};
     EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);

@@ -206,7 +206,7 @@ TEST(KernelHelper, ClosesOnlyConnectionsToBannedAddresses) {
         int served = test::acceptOne(listener);
         TcpRow row;
         for (const TcpRow& r : makeSystemTcpTable()->readConnections(false)) {
-            if (r.remoteAddress == htonl(0x7F000009) && r.state == kTcpEstablished)
+            if (r.remoteAddress == IpAddress::fromV4(0x7F000009) && r.state == kTcpEstablished)
                 row = r;
         }
         auto teardown = [&] {

@@ -15,27 +15,28 @@
 namespace bw {
 namespace {
 
-// Rows keep addresses in network byte order, as the kernel reports them.
-std::string addressText(std::uint32_t address) {
-    char text[INET_ADDRSTRLEN];
-    in_addr in{address};
-    return inet_ntop(AF_INET, &in, text, sizeof text);
+std::string addressText(const IpAddress& address) {
+    return ipAddressText(address);
+}
+
+// An IPv6 address in brackets, so that its port stands apart.
+std::string endpointText(const IpAddress& address, std::uint32_t port) {
+    const std::string text = addressText(address);
+    return (address.isV6() ? "[" + text + "]" : text) + ":" +
+           std::to_string(ntohs(static_cast<std::uint16_t>(port)));
 }
 
 using test::Findings;
 
 // "state local:port remote:port" in the usual notation.
 std::string describe(const TcpRow& r) {
-    return std::to_string(r.state) + " " + addressText(r.localAddress) + ":" +
-           std::to_string(ntohs(static_cast<std::uint16_t>(r.localPort))) + " " +
-           addressText(r.remoteAddress) + ":" +
-           std::to_string(ntohs(static_cast<std::uint16_t>(r.remotePort)));
+    return std::to_string(r.state) + " " + endpointText(r.localAddress, r.localPort) + " " +
+           endpointText(r.remoteAddress, r.remotePort);
 }
 
 std::string describeAll(const std::vector<TcpRow>& rows) {
     std::string text;
-    for (const TcpRow& r : rows)
-        text += describe(r) + (r.family == TcpFamily::V6Mapped ? " v6\n" : "\n");
+    for (const TcpRow& r : rows) text += describe(r) + (r.family == TcpFamily::V6 ? " v6\n" : "\n");
     return text;
 }
 
@@ -91,9 +92,9 @@ TEST(SystemTcpTable, HoldsEveryRowOfALargeTable) {
     EXPECT_EQ(run.findings["sorted"], "yes");
 }
 
-// Dual-stack programs hold their IPv4 connections in IPv6 sockets; pure IPv6
-// connections are not this guard's business.
-TEST(SystemTcpTable, MappedConnectionsAreIpv4RowsAndPureIpv6OnesAreLeftOut) {
+// Dual-stack programs hold their IPv4 connections in IPv6 sockets: those rows
+// carry IPv4 addresses, while pure IPv6 connections carry their own.
+TEST(SystemTcpTable, MappedConnectionsAreIpv4RowsBesidePureIpv6Ones) {
     BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
         int listener = test::listenDualStack(8006);
         int client = test::connect6("::ffff:127.0.0.6", 8006);
@@ -108,14 +109,19 @@ TEST(SystemTcpTable, MappedConnectionsAreIpv4RowsAndPureIpv6OnesAreLeftOut) {
         socklen_t size = sizeof own;
         getsockname(client, reinterpret_cast<sockaddr*>(&own), &size);
         f.set("clientPort", ntohs(own.sin6_port));
+        size = sizeof own;
+        getsockname(pure, reinterpret_cast<sockaddr*>(&own), &size);
+        f.set("pureClientPort", ntohs(own.sin6_port));
     });
     ASSERT_EQ(run.findings["mapped"], "yes");
+    ASSERT_EQ(run.findings["pureIpv6"], "yes");
     std::string port = run.findings["clientPort"];
-    // Only the mapped pair: the dual-stack listener has no IPv4 peer and ::1 is IPv6.
-    EXPECT_EQ(run.findings["rows"], "5 127.0.0.1:" + port +
-                                        " 127.0.0.6:8006 v6\n"
-                                        "5 127.0.0.6:8006 127.0.0.1:" +
-                                        port + " v6\n");
+    std::string pure = run.findings["pureClientPort"];
+    // IPv4 rows sort before IPv6 ones; the listener is on ::.
+    EXPECT_EQ(run.findings["rows"], "5 127.0.0.1:" + port + " 127.0.0.6:8006 v6\n" +
+                                        "5 127.0.0.6:8006 127.0.0.1:" + port + " v6\n" +
+                                        "2 [::]:8006 [::]:0 v6\n" + "5 [::1]:8006 [::1]:" + pure +
+                                        " v6\n" + "5 [::1]:" + pure + " [::1]:8006 v6\n");
 }
 
 TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
@@ -158,6 +164,45 @@ TEST(SystemTcpTable, TeardownAbortsThatConnectionOnly) {
     EXPECT_EQ(run.findings["againClosed"], "no");
     EXPECT_EQ(run.findings["againReason"], "the connection was no longer there");
     EXPECT_EQ(run.findings["againGone"], "yes");
+}
+
+// A native IPv6 connection is found with its own addresses and closed through
+// its IPv6 socket, its neighbour left alone.
+TEST(SystemTcpTable, Ipv6RowCarriesItsAddressesAndTeardownAbortsIt) {
+    BW_RUN_IN_PRIVATE_NETWORK(run, [](Findings& f) {
+        if (!test::addLoopbackAddress6("2001:db8::5") || !test::addLoopbackAddress6("2001:db8::6"))
+            throw std::runtime_error("ip -6 addr add failed");
+        int listener = test::listenOn6("2001:db8::5", 8007);
+        int target = test::connect6From("2001:db8::6", "2001:db8::5", 8007);
+        int targetServer = test::acceptOne(listener);
+        int other = test::connect6From("2001:db8::6", "2001:db8::5", 8007);
+        int otherServer = test::acceptOne(listener);
+        if (target < 0 || other < 0 || targetServer < 0 || otherServer < 0)
+            throw std::runtime_error("no IPv6 connection");
+        sockaddr_in6 own{};
+        socklen_t size = sizeof own;
+        getsockname(target, reinterpret_cast<sockaddr*>(&own), &size);
+        const std::string targetRow =
+            "5 [2001:db8::6]:" + std::to_string(ntohs(own.sin6_port)) + " [2001:db8::5]:8007";
+        auto table = makeSystemTcpTable();
+        std::vector<TcpRow> rows = table->readConnections(true);
+        const TcpRow* row = findRow(rows, targetRow);
+        f.set("found", row ? "yes" : "no: " + describeAll(rows));
+        if (!row)
+            return;
+        f.set("family", row->family == TcpFamily::V6 ? "v6" : "v4");
+        TeardownResult result = table->teardown(*row);
+        f.set("closed", result.closed ? "yes" : result.reason);
+        f.set("targetRead", std::strerror(test::readError(target)));
+        f.set("otherCarries", test::carriesData(other, otherServer, "still here") ? "yes" : "no");
+        f.set("rowAfter", findRow(table->readConnections(false), targetRow) ? "present" : "gone");
+    });
+    EXPECT_EQ(run.findings["found"], "yes");
+    EXPECT_EQ(run.findings["family"], "v6");
+    EXPECT_EQ(run.findings["closed"], "yes");
+    EXPECT_EQ(run.findings["targetRead"], std::strerror(ECONNABORTED));
+    EXPECT_EQ(run.findings["otherCarries"], "yes");
+    EXPECT_EQ(run.findings["rowAfter"], "gone");
 }
 
 // A row names one socket: another socket on the same addresses is not hit.

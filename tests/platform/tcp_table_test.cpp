@@ -11,8 +11,7 @@ namespace {
 
 using test::ipField;
 
-TcpRow row(std::uint32_t local, std::uint16_t localPort, std::uint32_t remote,
-           std::uint16_t remotePort) {
+TcpRow row(IpAddress local, std::uint16_t localPort, IpAddress remote, std::uint16_t remotePort) {
     TcpRow r;
     r.localAddress = local;
     r.localPort = htons(localPort);
@@ -47,7 +46,7 @@ TEST(TcpRowIdentity, StateDoesNotMakeAnotherConnection) {
     successor.cookie = 2;  // a new socket on the same addresses
     EXPECT_FALSE(sameConnection(a, successor));
     TcpRow mapped = a;
-    mapped.family = TcpFamily::V6Mapped;
+    mapped.family = TcpFamily::V6;
     EXPECT_FALSE(sameConnection(a, mapped));
 }
 

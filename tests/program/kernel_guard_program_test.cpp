@@ -237,7 +237,7 @@ TEST(KernelGuardProgram, RefusalsAreKeptWithTheirProgramPortAndDirection) {
     const RecentRefusals& kept = program.state().recentRefusals;
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept[0].entry, "Example Net");
-    EXPECT_EQ(kept[0].address, k10_0_0_5);
+    EXPECT_EQ(kept[0].address, IpAddress::fromV4(k10_0_0_5));
     EXPECT_EQ(kept[0].pid, 42u);
     EXPECT_EQ(kept[0].command, "curl");
     EXPECT_EQ(kept[0].port, 443);

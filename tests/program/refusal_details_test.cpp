@@ -48,7 +48,7 @@ TEST(RefusalDetails, ARefusedProgramIsListedWithItsNamePidPortAndDirection) {
             if (program.state().recentRefusals.empty())
                 return;
             const RefusalRecord& r = program.state().recentRefusals.front();
-            f.set("row", r.time + " | " + dottedText(r.address) + " | " + r.entry + " | " +
+            f.set("row", r.time + " | " + ipAddressText(r.address) + " | " + r.entry + " | " +
                              programText(r) + " | " + std::to_string(r.port) + " | " +
                              protocolName(r.protocol) + " | " +
                              std::string(directionText(r.direction)) + " | " +

@@ -5,30 +5,38 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/ip_address.h"
 #include "platform/tcp_table.h"
 
 namespace bw::test {
 
-// Network-order address field from its four octets: a.b.c.d.
-inline std::uint32_t ipField(unsigned a, unsigned b, unsigned c, unsigned d) {
-    unsigned char octets[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
-                               static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
-    std::uint32_t field;
-    std::copy(octets, octets + 4, reinterpret_cast<unsigned char*>(&field));
-    return field;
+// The IPv4 address a.b.c.d.
+inline IpAddress ipField(unsigned a, unsigned b, unsigned c, unsigned d) {
+    return IpAddress::fromV4(a << 24 | b << 16 | c << 8 | d);
+}
+
+// An IPv6 address from its text; 0.0.0.0 when the text is none.
+inline IpAddress ip6(std::string_view text) {
+    return parseIpAddress(text).value_or(IpAddress());
 }
 
 // An established connection from 192.168.1.2 to the peer; the cookie tells
 // connections to the same peer apart.
-inline TcpRow connectionTo(std::uint32_t peer, std::uint64_t cookie = 1,
+inline TcpRow connectionTo(IpAddress peer, std::uint64_t cookie = 1,
                            std::uint32_t state = kTcpEstablished) {
     TcpRow row;
     row.state = state;
     row.localAddress = ipField(192, 168, 1, 2);
     row.localPort = htons(static_cast<std::uint16_t>(40000 + cookie));
     row.remoteAddress = peer;
+    // An IPv6 peer is reached from an IPv6 socket and address.
+    if (peer.isV6()) {
+        row.family = TcpFamily::V6;
+        row.localAddress = ip6("2001:db8::2");
+    }
     row.remotePort = htons(443);
     row.cookie = cookie;
     return row;

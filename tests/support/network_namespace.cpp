@@ -4,6 +4,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -241,6 +243,83 @@ int connect6(const char* address, std::uint16_t port) {
     bool ok = fd >= 0 && inet_pton(AF_INET6, address, &a.sin6_addr) == 1 &&
               connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     return closedOnFailure(fd, ok);
+}
+
+namespace {
+
+sockaddr_in6 inet6Address(const char* address, std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    inet_pton(AF_INET6, address, &a.sin6_addr);
+    return a;
+}
+
+}  // namespace
+
+int listenOn6(const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int yes = 1;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in6 a = inet6Address(address, port);
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(fd, SOMAXCONN) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+int connect6From(const char* localAddress, const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 local = inet6Address(localAddress, 0);
+    sockaddr_in6 remote = inet6Address(address, port);
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+              connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+    return closedOnFailure(fd, ok);
+}
+
+// Through rtnetlink in this process, as `ip -6 addr add ADDRESS/128 dev lo
+// nodad` would: a program started from here would lose the network rights
+// an ordinary user holds only inside its own user namespace.
+bool addLoopbackAddress6(const char* address) {
+    struct {
+        nlmsghdr header;
+        ifaddrmsg body;
+        char attributes[2 * RTA_SPACE(sizeof(in6_addr))];
+    } request{};
+    in6_addr bytes{};
+    if (inet_pton(AF_INET6, address, &bytes) != 1)
+        return false;
+    request.header.nlmsg_len = NLMSG_LENGTH(sizeof request.body);
+    request.header.nlmsg_type = RTM_NEWADDR;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_CREATE | NLM_F_EXCL | NLM_F_ACK;
+    request.body.ifa_family = AF_INET6;
+    request.body.ifa_prefixlen = 128;
+    request.body.ifa_flags = IFA_F_NODAD;
+    request.body.ifa_index = if_nametoindex("lo");
+    for (unsigned short type : {IFA_LOCAL, IFA_ADDRESS}) {
+        auto* attribute = reinterpret_cast<rtattr*>(reinterpret_cast<char*>(&request) +
+                                                    NLMSG_ALIGN(request.header.nlmsg_len));
+        attribute->rta_type = type;
+        attribute->rta_len = RTA_LENGTH(sizeof bytes);
+        std::memcpy(RTA_DATA(attribute), &bytes, sizeof bytes);
+        request.header.nlmsg_len = NLMSG_ALIGN(request.header.nlmsg_len) + attribute->rta_len;
+    }
+    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0)
+        return false;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    bool sent =
+        sendto(fd, &request, request.header.nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel),
+               sizeof kernel) == static_cast<ssize_t>(request.header.nlmsg_len);
+    alignas(nlmsghdr) char answer[512];
+    ssize_t got = sent ? recv(fd, answer, sizeof answer, 0) : -1;
+    close(fd);
+    auto* reply = reinterpret_cast<nlmsghdr*>(answer);
+    if (got < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr))) ||
+        reply->nlmsg_type != NLMSG_ERROR)
+        return false;
+    return static_cast<const nlmsgerr*>(NLMSG_DATA(reply))->error == 0;
 }
 
 bool carriesData(int from, int to, std::string_view text) {

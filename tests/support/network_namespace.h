@@ -58,6 +58,12 @@ int acceptOne(int listener);
 // textual IPv6 address (IPv4-mapped or not).
 int listenDualStack(std::uint16_t port);
 int connect6(const char* address, std::uint16_t port);
+// Native IPv6: a listener on one address only and a client bound to its own.
+int listenOn6(const char* address, std::uint16_t port);
+int connect6From(const char* localAddress, const char* address, std::uint16_t port);
+// Puts an IPv6 address (a documentation one, 2001:db8::/32) on the private
+// network's loopback, usable at once (no duplicate address detection).
+bool addLoopbackAddress6(const char* address);
 
 // Sends the text and reads it back on the other end; true when it arrived whole.
 bool carriesData(int from, int to, std::string_view text);
