@@ -25,8 +25,11 @@ void decodeEveryWay(const std::string& payload) {
     const auto table = bw::decodeTable(payload, whyNot);
     BW_FUZZ_CHECK(table.has_value() == whyNot.empty());
     if (table) {
-        BW_FUZZ_CHECK(bw::isKernelTable(*table));
-        BW_FUZZ_CHECK(bw::encodeTable(*table) == payload);
+        BW_FUZZ_CHECK(bw::isKernelTable(table->v4) && bw::isKernelTable(table->v6));
+        // A table without its IPv6 part is written back with an empty one.
+        std::string again;
+        const auto reread = bw::decodeTable(bw::encodeTable(table->v4, table->v6), again);
+        BW_FUZZ_CHECK(reread && reread->v4 == table->v4 && reread->v6 == table->v6);
     }
     checkRoundTrip(bw::decodeFlag(payload), payload, bw::encodeFlag);
     checkRoundTrip(bw::decodeAnswer(payload), payload, bw::encodeAnswer);

@@ -92,14 +92,15 @@ private:
 
     bool replaceTable(const std::string& payload) {
         std::string why;
-        auto table = decodeTable(payload, why);
-        if (!table)
+        auto tables = decodeTable(payload, why);
+        if (!tables)
             return answer(false, "refused: " + why);
         if (!started_)
             return answer(false, "refused: the guard has not started");
-        if (!guard_->replaceTable(*table))
+        if (!guard_->replaceTables(tables->v4, tables->v6))
             return answer(false, "the kernel did not take the table");
-        table_ = std::move(*table);
+        table_ = std::move(tables->v4);
+        table6_ = std::move(tables->v6);
         return answer(true, {});
     }
 
@@ -158,6 +159,7 @@ private:
     bool started_ = false;
     bool blocking_ = true;  // as start() leaves it
     std::vector<AddressInterval> table_;
+    std::vector<Address6Interval> table6_;  // for closing IPv6 connections it bans
     std::vector<KernelRefusal> refusals_;
 };
 

@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/ip_address.h"
+
 namespace bw {
 
 // An inclusive range of IPv4 addresses as numbers, the first octet most significant.
@@ -14,12 +16,20 @@ struct AddressInterval {
     friend bool operator==(const AddressInterval&, const AddressInterval&) = default;
 };
 
-// The most intervals the kernel table holds (its search is bounded by it).
+// An inclusive range of IPv6 addresses as numbers.
+struct Address6Interval {
+    Ipv6Number first;
+    Ipv6Number last;
+    friend bool operator==(const Address6Interval&, const Address6Interval&) = default;
+};
+
+// The most intervals each of the kernel's tables holds (its search is bounded by it).
 inline constexpr std::size_t kMaxKernelIntervals = (std::size_t{1} << 21) - 1;
 
 // Sorted, disjoint, each first <= last, and not too many: the only tables the
 // kernel guard accepts.
-inline bool isKernelTable(std::span<const AddressInterval> intervals) {
+template <class Interval>
+bool isSortedDisjointTable(std::span<const Interval> intervals) {
     if (intervals.size() > kMaxKernelIntervals)
         return false;
     for (std::size_t i = 0; i < intervals.size(); ++i) {
@@ -31,12 +41,20 @@ inline bool isKernelTable(std::span<const AddressInterval> intervals) {
     return true;
 }
 
+inline bool isKernelTable(std::span<const AddressInterval> intervals) {
+    return isSortedDisjointTable(intervals);
+}
+
+inline bool isKernelTable(std::span<const Address6Interval> intervals) {
+    return isSortedDisjointTable(intervals);
+}
+
 // The span holding the address in sorted, disjoint spans (anything with
-// inclusive `first` and `last`), or null.
-template <class Span>
-const Span* spanHolding(const std::vector<Span>& spans, std::uint32_t address) {
+// inclusive `first` and `last` of the address's type), or null.
+template <class Span, class Address>
+const Span* spanHolding(const std::vector<Span>& spans, const Address& address) {
     auto after = std::upper_bound(spans.begin(), spans.end(), address,
-                                  [](std::uint32_t a, const Span& s) { return a < s.first; });
+                                  [](const Address& a, const Span& s) { return a < s.first; });
     if (after == spans.begin())
         return nullptr;
     const Span& candidate = *(after - 1);

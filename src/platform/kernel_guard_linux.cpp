@@ -29,6 +29,7 @@ namespace bw {
 namespace {
 
 static_assert(sizeof(KernelInterval) == sizeof(AddressInterval));
+static_assert(sizeof(KernelInterval6) == sizeof(Address6Interval));
 static_assert(BW_MAX_INTERVALS == kMaxKernelIntervals);
 
 constexpr const char* kCapabilityReason =
@@ -118,7 +119,8 @@ public:
             return false;
         libbpfMessages.clear();
         libbpf_set_print(keepLibbpfMessage);
-        if (!load(whyNot) || !attach(cgroup, whyNot) || !setBlocking(true) || !replaceTable({})) {
+        if (!load(whyNot) || !attach(cgroup, whyNot) || !setBlocking(true) ||
+            !replaceTables({}, {})) {
             if (whyNot.empty())
                 whyNot = "the kernel refused the guard's tables";
             stop();
@@ -127,17 +129,31 @@ public:
         return true;
     }
 
-    bool replaceTable(std::span<const AddressInterval> intervals) override {
-        if (!skeleton_ || !isKernelTable(intervals))
+    bool replaceTables(std::span<const AddressInterval> intervals,
+                       std::span<const Address6Interval> intervals6) override {
+        if (!skeleton_ || !skeleton_->bss || !isKernelTable(intervals) ||
+            !isKernelTable(intervals6))
             return false;
+        // Both new tables go into the generation not in force, which no
+        // lookup reads until the switch below.
+        const std::uint32_t next = generation_ ^ 1u;
         int table = fillNewTable(intervals);
-        if (table < 0)
+        int table6 = table < 0 ? -1 : fillNewTable6(intervals6);
+        bool filled = table6 >= 0 &&
+                      bpf_map_update_elem(bpf_map__fd(skeleton_->maps.bw_tables), &next, &table,
+                                          BPF_ANY) == 0 &&
+                      bpf_map_update_elem(bpf_map__fd(skeleton_->maps.bw_tables6), &next, &table6,
+                                          BPF_ANY) == 0;
+        // The outer maps hold the tables now; the old ones go once replaced and unused.
+        if (table >= 0)
+            close(table);
+        if (table6 >= 0)
+            close(table6);
+        if (!filled)
             return false;
-        std::uint32_t slot = 0;
-        int outer = bpf_map__fd(skeleton_->maps.bw_tables);
-        bool swapped = bpf_map_update_elem(outer, &slot, &table, BPF_ANY) == 0;
-        close(table);  // the outer map holds the table now; the old one goes when unused
-        return swapped;
+        __atomic_store_n(&skeleton_->bss->bw_generation, next, __ATOMIC_RELEASE);
+        generation_ = next;
+        return true;
     }
 
     bool setBlocking(bool on) override {
@@ -241,6 +257,32 @@ private:
         return table;
     }
 
+    // The IPv6 table, laid out as the IPv4 one.
+    int fillNewTable6(std::span<const Address6Interval> intervals) {
+        const auto slots = static_cast<std::uint32_t>(intervals.size() + 1);
+        bpf_map_create_opts options{};
+        options.sz = sizeof options;
+        options.map_flags = BPF_F_INNER_MAP;
+        int table = bpf_map_create(BPF_MAP_TYPE_ARRAY, "bw_intervals6", sizeof(std::uint32_t),
+                                   sizeof(KernelInterval6), slots, &options);
+        if (table < 0)
+            return -1;
+        keys_.resize(slots);
+        values6_.resize(slots);
+        for (std::uint32_t i = 0; i < slots; ++i) keys_[i] = i;
+        values6_[0] = {0, intervals.size(), 0, 0};
+        for (std::size_t i = 0; i < intervals.size(); ++i)
+            values6_[i + 1] = {intervals[i].first.high, intervals[i].first.low,
+                               intervals[i].last.high, intervals[i].last.low};
+        std::uint32_t count = slots;
+        if (bpf_map_update_batch(table, keys_.data(), values6_.data(), &count, nullptr) != 0 ||
+            count != slots) {
+            close(table);
+            return -1;
+        }
+        return table;
+    }
+
     static int onEvent(void* context, void* data, std::size_t size) {
         auto* self = static_cast<InProcessKernelGuard*>(context);
         if (size < sizeof(KernelRefusalEvent) || !self->taking_)
@@ -253,7 +295,9 @@ private:
         KernelRefusalEvent event;
         std::memcpy(&event, data, sizeof event);
         KernelRefusal r;
-        r.address = event.address;
+        r.address = event.family == BW_FAMILY_V6
+                        ? IpAddress::fromV6({event.address6_high, event.address6_low})
+                        : IpAddress::fromV4(event.address);
         r.port = event.port;
         r.protocol = event.protocol;
         r.direction = event.direction == BW_DIRECTION_IN ? RefusalDirection::Incoming
@@ -291,6 +335,7 @@ private:
         if (cgroupFd_ >= 0)
             close(cgroupFd_);
         cgroupFd_ = -1;
+        generation_ = 0;
     }
 
     kernel_guard_bpf* skeleton_ = nullptr;
@@ -305,6 +350,8 @@ private:
     std::uint64_t reportedLost_ = 0;
     std::vector<std::uint32_t> keys_;
     std::vector<KernelInterval> values_;
+    std::vector<KernelInterval6> values6_;
+    std::uint32_t generation_ = 0;  // as bw_generation holds it
     std::unique_ptr<TcpTable> tcp_ = makeSystemTcpTable();
 };
 

@@ -25,6 +25,7 @@
 #include "platform/kernel_helper_protocol.h"
 #include "support/as_installed.h"
 #include "support/child_cgroup.h"
+#include "support/ipv6_loopback.h"
 #include "support/network_namespace.h"
 
 namespace bw {
@@ -33,6 +34,8 @@ namespace {
 using test::Findings;
 using test::tableBytes;
 using test::withHeader;
+
+constexpr std::uint64_t kDoc = 0x20010DB800000000;  // 2001:db8::/64
 
 // The helper as a child of this process, on a socket pair.
 struct HelperProcess {
@@ -185,6 +188,16 @@ TEST(KernelHelper, RunsAsAnOrdinaryUserWithItsFileCapabilities) {
             f.set("table", helper.answer());
             f.set("banned", test::udpConnectError("127.0.0.5"));
             f.set("allowed", test::udpConnectError("127.0.0.6"));
+            // The IPv6 table beside it: 2001:db8::5.
+            f.set("addresses",
+                  test::addToLoopback6({"2001:db8::5", "2001:db8::6"}) ? "added" : "not added");
+            std::string both =
+                tableBytes(1, {kBanned, kBanned}) + test::ipv6PartBytes(1, {kDoc, 5, kDoc, 5});
+            helper.send(withHeader(2, static_cast<std::uint32_t>(both.size()), both));
+            f.set("tables", helper.answer());
+            f.set("banned6", test::udpConnectError6("2001:db8::5"));
+            f.set("allowed6", test::udpConnectError6("2001:db8::6"));
+            f.set("bannedWithBoth", test::udpConnectError("127.0.0.5"));
         }
         f.set("attachedAfter", test::attachedOnceSettled(cgroup));
     });
@@ -193,6 +206,11 @@ TEST(KernelHelper, RunsAsAnOrdinaryUserWithItsFileCapabilities) {
     EXPECT_EQ(f["table"], "ok");
     EXPECT_EQ(f.number("banned"), EPERM);
     EXPECT_EQ(f.number("allowed"), 0);
+    EXPECT_EQ(f["addresses"], "added");
+    EXPECT_EQ(f["tables"], "ok");
+    EXPECT_EQ(f.number("banned6"), EPERM);
+    EXPECT_EQ(f.number("allowed6"), 0);
+    EXPECT_EQ(f.number("bannedWithBoth"), EPERM);
     EXPECT_EQ(f.number("attachedAfter"), 0);
 }
 
