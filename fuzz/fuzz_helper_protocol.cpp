@@ -1,6 +1,7 @@
 // What the kernel helper and the program read from each other: a stream of
 // messages through the reader, and every payload through every decoder. What
-// a decoder takes, its encoder must give back byte for byte.
+// a decoder takes, its encoder must give back byte for byte (a table, which
+// may come without its IPv6 part, as the same tables).
 
 #include <sys/mman.h>
 #include <unistd.h>
