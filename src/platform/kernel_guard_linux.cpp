@@ -296,7 +296,7 @@ private:
         std::memcpy(&event, data, sizeof event);
         KernelRefusal r;
         r.address = event.family == BW_FAMILY_V6
-                        ? IpAddress::fromV6({event.address6_high, event.address6_low})
+                        ? IpAddress::fromV6({event.address6High, event.address6Low})
                         : IpAddress::fromV4(event.address);
         r.port = event.port;
         r.protocol = event.protocol;

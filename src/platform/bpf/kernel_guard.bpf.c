@@ -157,7 +157,7 @@ static long search_step6(__u32 index, void* context) {
         s->failed = 1;
         return 1;
     }
-    if (at_or_below(slot->first_high, slot->first_low, &s->address))
+    if (at_or_below(slot->firstHigh, slot->firstLow, &s->address))
         s->low = middle + 1;
     else
         s->high = middle;
@@ -174,7 +174,7 @@ static __noinline int banned6(__u64 high, __u64 low) {
     struct KernelInterval6* head = bpf_map_lookup_elem(table, &zero);
     if (!head)
         return 0;
-    __u64 count = head->first_low;
+    __u64 count = head->firstLow;
     if (count > BW_MAX_INTERVALS)
         count = BW_MAX_INTERVALS;
     struct search6 s = {.table = table, .address = {high, low}, .low = 1, .high = (__u32)count + 1};
@@ -186,8 +186,8 @@ static __noinline int banned6(__u64 high, __u64 low) {
     if (!slot)
         return 0;
     struct address6 a = {high, low};
-    return at_or_below(slot->first_high, slot->first_low, &a) &&
-           at_or_below(high, low, &(struct address6){slot->last_high, slot->last_low});
+    return at_or_below(slot->firstHigh, slot->firstLow, &a) &&
+           at_or_below(high, low, &(struct address6){slot->lastHigh, slot->lastLow});
 }
 
 // peer: the IPv4 address, or an IPv6 one when family is BW_FAMILY_V6.
@@ -200,8 +200,8 @@ static __always_inline void report(__u32 family, __u32 address, const struct add
     }
     e->family = family;
     e->address = address;
-    e->address6_high = address6 ? address6->high : 0;
-    e->address6_low = address6 ? address6->low : 0;
+    e->address6High = address6 ? address6->high : 0;
+    e->address6Low = address6 ? address6->low : 0;
     e->port = port;
     e->protocol = protocol;
     e->direction = direction;

@@ -14,12 +14,12 @@ struct KernelInterval {
 };
 
 // The IPv6 table, laid out the same way: slot 0 holds the count in
-// `first_low`. Each address is two numbers, the first byte most significant.
+// `firstLow`. Each address is two numbers, the first byte most significant.
 struct KernelInterval6 {
-    __u64 first_high;
-    __u64 first_low;
-    __u64 last_high;
-    __u64 last_low;
+    __u64 firstHigh;
+    __u64 firstLow;
+    __u64 lastHigh;
+    __u64 lastLow;
 };
 
 // The largest table the programs search (either family): 2^21 - 1 intervals, so 21 halvings
@@ -39,7 +39,7 @@ struct KernelRefusalEvent {
     __u16 port;     // the peer's port, host order
     __u8 protocol;  // IPPROTO_TCP, IPPROTO_UDP, ...
     __u8 direction;
-    __u32 family;         // BW_FAMILY_V4 or BW_FAMILY_V6
-    __u64 address6_high;  // IPv6, when family is BW_FAMILY_V6
-    __u64 address6_low;
+    __u32 family;        // BW_FAMILY_V4 or BW_FAMILY_V6
+    __u64 address6High;  // IPv6, when family is BW_FAMILY_V6
+    __u64 address6Low;
 };
