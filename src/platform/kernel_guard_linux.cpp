@@ -135,20 +135,15 @@ public:
             !isKernelTable(intervals6))
             return false;
         // Both new tables go into the generation not in force, which no
-        // lookup reads until the switch below.
+        // lookup reads until the switch below. Each update of an outer map
+        // waits for the programs running to finish (an RCU grace period), so
+        // a slot that is empty and stays empty is left alone: the IPv4 table
+        // alone costs what it did.
         const std::uint32_t next = generation_ ^ 1u;
-        int table = fillNewTable(intervals);
-        int table6 = table < 0 ? -1 : fillNewTable6(intervals6);
-        bool filled = table6 >= 0 &&
-                      bpf_map_update_elem(bpf_map__fd(skeleton_->maps.bw_tables), &next, &table,
-                                          BPF_ANY) == 0 &&
-                      bpf_map_update_elem(bpf_map__fd(skeleton_->maps.bw_tables6), &next, &table6,
-                                          BPF_ANY) == 0;
-        // The outer maps hold the tables now; the old ones go once replaced and unused.
-        if (table >= 0)
-            close(table);
-        if (table6 >= 0)
-            close(table6);
+        bool filled = placeTable(skeleton_->maps.bw_tables, next, emptySlot_[next],
+                                 intervals.empty(), [&] { return fillNewTable(intervals); }) &&
+                      placeTable(skeleton_->maps.bw_tables6, next, emptySlot6_[next],
+                                 intervals6.empty(), [&] { return fillNewTable6(intervals6); });
         if (!filled)
             return false;
         __atomic_store_n(&skeleton_->bss->bw_generation, next, __ATOMIC_RELEASE);
@@ -229,6 +224,22 @@ private:
             links_.push_back(link);
         }
         return true;
+    }
+
+    // Puts a new table into the slot of the outer map; empty: whether the
+    // slot holds no interval (or no table, which a lookup treats alike).
+    template <class Fill>
+    bool placeTable(bpf_map* outer, std::uint32_t slot, bool& empty, bool emptyTable, Fill fill) {
+        if (emptyTable && empty)
+            return true;
+        int table = fill();
+        if (table < 0)
+            return false;
+        bool placed = bpf_map_update_elem(bpf_map__fd(outer), &slot, &table, BPF_ANY) == 0;
+        close(table);  // the outer map holds it now; the old one goes once unused
+        // A failed update may or may not have replaced the slot: written again next time.
+        empty = placed && emptyTable;
+        return placed;
     }
 
     // A new table sized for the intervals, filled in one batch: slot 0 holds
@@ -336,6 +347,8 @@ private:
             close(cgroupFd_);
         cgroupFd_ = -1;
         generation_ = 0;
+        emptySlot_ = {true, true};
+        emptySlot6_ = {true, true};
     }
 
     kernel_guard_bpf* skeleton_ = nullptr;
@@ -352,6 +365,9 @@ private:
     std::vector<KernelInterval> values_;
     std::vector<KernelInterval6> values6_;
     std::uint32_t generation_ = 0;  // as bw_generation holds it
+    // Per generation: its slot of either outer map bans nothing.
+    std::array<bool, 2> emptySlot_ = {true, true};
+    std::array<bool, 2> emptySlot6_ = {true, true};
     std::unique_ptr<TcpTable> tcp_ = makeSystemTcpTable();
 };
 

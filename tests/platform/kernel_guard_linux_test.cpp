@@ -524,6 +524,34 @@ TEST(KernelGuardInPrivateNetwork, ReplacingBothTablesNeverLetsABannedConnectOfEi
     EXPECT_GT(run.findings.number("tries"), 0);
 }
 
+// Each family's table emptied and filled again, in every order: what a
+// connect of either family meets is always the pair handed over last.
+TEST(KernelGuardInPrivateNetwork, EachPairInForceIsThePairHandedOverLast) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        f.set("addresses", addDocumentationAddresses() ? "added" : "not added");
+        const std::vector<AddressInterval> v4 = {{address(kBanned), address(kBanned)}};
+        const std::vector<Address6Interval> v6 = {{number6(kBanned6), number6(kBanned6)}};
+        const std::vector<AddressInterval> none4;
+        const std::vector<Address6Interval> none6;
+        struct Step {
+            const std::vector<AddressInterval>& v4;
+            const std::vector<Address6Interval>& v6;
+        } steps[] = {{v4, v6},    {none4, none6}, {v4, none6}, {none4, v6},    {none4, none6},
+                     {none4, v6}, {v4, v6},       {v4, none6}, {none4, none6}, {v4, v6}};
+        std::string seen;
+        for (const Step& step : steps) {
+            const bool replaced = guard.replaceTables(step.v4, step.v6);
+            const bool refused4 = connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53)) == EPERM;
+            const bool refused6 = connectError(AF_INET6, SOCK_DGRAM, inet6(kBanned6, 53)) == EPERM;
+            seen += std::string(replaced ? "" : "not replaced ") + (refused4 ? "4" : "-") +
+                    (refused6 ? "6" : "-") + " ";
+        }
+        f.set("seen", seen);
+    });
+    ASSERT_EQ(run.findings["addresses"], "added");
+    EXPECT_EQ(run.findings["seen"], "46 -- 4- -6 -- -6 46 4- -- 46 ");
+}
+
 TEST(KernelGuardInPrivateNetwork, RefusesAnIpv6TableThatIsNotSortedAndDisjointAndKeepsTheOldPair) {
     BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
         f.set("addresses", addDocumentationAddresses() ? "added" : "not added");
