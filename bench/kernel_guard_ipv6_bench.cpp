@@ -1,6 +1,7 @@
 // The kernel guard's IPv6 figures, in a private network namespace and a child
 // cgroup made for the run (never the machine's root cgroup): building and
-// loading the IPv6 table of the bench list (as it comes, and merged), the
+// loading the IPv6 table of the bench list (as it comes, merged, and with the
+// IPv4 bench list beside it), the
 // hook's cost on an allowed IPv6 loopback connect(), and the time of a
 // refused one.
 //
@@ -20,6 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "blocklist/ban_table.h"
+#include "blocklist/blocklist_reader.h"
+#include "blocklist/kernel_table.h"
+#include "geoip_list.h"
 #include "platform/address_interval.h"
 #include "platform/ip_address.h"
 #include "platform/kernel_guard.h"
@@ -88,6 +93,7 @@ sockaddr_in6 inet6(const char* text, std::uint16_t port) {
 }
 
 struct World {
+    std::vector<bw::AddressInterval> v4;  // the IPv4 bench list, merged
     std::vector<bw::Address6Interval> asListed;
     std::vector<bw::Address6Interval> joined;
     std::unique_ptr<bw::KernelGuard> guard = bw::makeInProcessKernelGuard();
@@ -107,13 +113,16 @@ bool startGuard(benchmark::State& state) {
 }
 
 // Map creation, one batch update and the switch of both tables: what every
-// change of the IPv6 table costs. Argument 0: the ranges as listed; 1: merged.
+// change of the IPv6 table costs. Argument 0: the ranges as listed; 1: merged;
+// 2: as listed, with the IPv4 bench list beside them (two tables placed).
 void BM_LoadIpv6BenchListIntoKernel(benchmark::State& state) {
     if (!startGuard(state))
         return;
-    const auto& table = state.range(0) == 0 ? gWorld->asListed : gWorld->joined;
+    const auto& table = state.range(0) == 1 ? gWorld->joined : gWorld->asListed;
+    const std::vector<bw::AddressInterval> none;
+    const auto& v4 = state.range(0) == 2 ? gWorld->v4 : none;
     for (auto _ : state) {
-        if (!gWorld->guard->replaceTables({}, table))
+        if (!gWorld->guard->replaceTables(v4, table))
             state.SkipWithError("the kernel did not take the table");
     }
     state.counters["intervals"] = static_cast<double>(table.size());
@@ -160,6 +169,7 @@ BENCHMARK(BM_AllowedIpv6LoopbackConnect)->Arg(0)->Arg(1)->Unit(benchmark::kMicro
 BENCHMARK(BM_LoadIpv6BenchListIntoKernel)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(20);
 BENCHMARK(BM_RefusedIpv6Connect)->Unit(benchmark::kMicrosecond);
@@ -190,8 +200,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: the bench list overlaps itself\n", kBench);
         return 2;
     }
-    std::printf("IPv6 table: %zu ranges from %s (+ %s), %zu merged\n", world.asListed.size(),
-                kGeoip6File, kBanned, world.joined.size());
+    if (std::optional<std::string> v4List = bw::bench::geoipAsBlocklist()) {
+        bw::BanTable v4Table;
+        bw::loadBlocklist(*v4List, v4Table);
+        for (const bw::AddressSpan& s : bw::kernelIntervals(v4Table))
+            world.v4.push_back({s.first, s.last});
+    }
+    std::printf(
+        "IPv6 table: %zu ranges from %s (+ %s), %zu merged; IPv4 beside it: %zu intervals\n",
+        world.asListed.size(), kGeoip6File, kBanned, world.joined.size(), world.v4.size());
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
