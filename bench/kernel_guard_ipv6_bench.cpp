@@ -1,9 +1,8 @@
 // The kernel guard's IPv6 figures, in a private network namespace and a child
 // cgroup made for the run (never the machine's root cgroup): building and
 // loading the IPv6 table of the bench list (as it comes, merged, and with the
-// IPv4 bench list beside it), the
-// hook's cost on an allowed IPv6 loopback connect(), and the time of a
-// refused one.
+// IPv4 bench list beside it), the hook's cost on an allowed IPv6 loopback
+// connect(), and the time of a refused one.
 //
 // Run as root: build/bench/kernel_guard_ipv6_bench
 
