@@ -1,6 +1,7 @@
 // What the kernel helper and the program read from each other: a stream of
 // messages through the reader, and every payload through every decoder. What
-// a decoder takes, its encoder must give back byte for byte.
+// a decoder takes, its encoder must give back byte for byte (a table, which
+// may come without its IPv6 part, as the same tables).
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -25,8 +26,11 @@ void decodeEveryWay(const std::string& payload) {
     const auto table = bw::decodeTable(payload, whyNot);
     BW_FUZZ_CHECK(table.has_value() == whyNot.empty());
     if (table) {
-        BW_FUZZ_CHECK(bw::isKernelTable(*table));
-        BW_FUZZ_CHECK(bw::encodeTable(*table) == payload);
+        BW_FUZZ_CHECK(bw::isKernelTable(table->v4) && bw::isKernelTable(table->v6));
+        // A table without its IPv6 part is written back with an empty one.
+        std::string again;
+        const auto reread = bw::decodeTable(bw::encodeTable(table->v4, table->v6), again);
+        BW_FUZZ_CHECK(reread && reread->v4 == table->v4 && reread->v6 == table->v6);
     }
     checkRoundTrip(bw::decodeFlag(payload), payload, bw::encodeFlag);
     checkRoundTrip(bw::decodeAnswer(payload), payload, bw::encodeAnswer);

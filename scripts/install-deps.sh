@@ -14,6 +14,7 @@ packages=(
   iproute2 xdg-utils file libcap2-bin
   xvfb xauth
   desktop-file-utils appstream systemd dpkg-dev
+  tor-geoipdb
 )
 packages+=("$@")
 

@@ -25,11 +25,6 @@ const char* const kKernelLine =
     "Guard: kernel blocking; connections to banned addresses are refused before they are "
     "made.\r\n\r\n";
 
-std::string dotted(std::uint32_t address) {
-    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) + "." +
-           std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);
-}
-
 std::vector<AddressInterval> asKernelTable(const std::vector<AddressSpan>& spans) {
     std::vector<AddressInterval> intervals;
     intervals.reserve(spans.size());
@@ -71,13 +66,18 @@ void KernelBlocking::start(bool canClose) {
     host_.stateChanged();
 }
 
+void KernelBlocking::setIpv6Table(std::vector<Address6Interval> intervals) {
+    table6_ = std::move(intervals);
+    tableChanged_ = true;
+}
+
 bool KernelBlocking::syncTable() {
     if (!running_ || !tableChanged_ || held_)
         return false;
     tableChanged_ = false;
     const std::vector<AddressInterval> intervals =
         asKernelTable(effectiveBannedSpans(kernelIntervals(table_), lists_));
-    if (guard_->replaceTable(intervals))
+    if (guard_->replaceTables(intervals, table6_))
         return true;
     if (!guard_->running()) {
         stopped("the kernel guard has ended", true);
@@ -88,6 +88,11 @@ bool KernelBlocking::syncTable() {
     if (intervals.size() > kMaxKernelIntervals) {
         stopped("the ban table and the lists make " + std::to_string(intervals.size()) +
                     " intervals; the kernel's table holds at most " +
+                    std::to_string(kMaxKernelIntervals),
+                false);
+    } else if (table6_.size() > kMaxKernelIntervals) {
+        stopped("the ban table and the lists make " + std::to_string(table6_.size()) +
+                    " IPv6 intervals; the kernel's table holds at most " +
                     std::to_string(kMaxKernelIntervals),
                 false);
     } else {
@@ -164,14 +169,14 @@ void KernelBlocking::reportRefusals() {
 void KernelBlocking::report(const KernelRefusal& refusal, const Second& now) {
     const std::vector<std::string> names = namesOf(refusal.address);
     const std::size_t entries = names.empty() ? 1 : names.size();
-    const bool quiet = reportLimit_.quiet(IpAddress::fromV4(refusal.address), now);
+    const bool quiet = reportLimit_.quiet(refusal.address, now);
     if (quiet || names.empty()) {
         state_.counters.blocked += entries;
         host_.stateChanged();
         keep(refusal, names, false);
         return;
     }
-    const std::string address = dotted(refusal.address);
+    const std::string address = ipAddressText(refusal.address);
     if (state_.options.fullLog)
         log_.logFullStep(address);
     for (const std::string& name : names) {
@@ -189,7 +194,7 @@ void KernelBlocking::keep(const KernelRefusal& refusal, const std::vector<std::s
     if (!store_)
         return;
     RefusalRecord r;
-    r.address = IpAddress::fromV4(refusal.address);
+    r.address = refusal.address;
     for (const std::string& name : names) r.entry += (r.entry.empty() ? "" : ", ") + name;
     r.pid = refusal.pid;
     r.command = refusal.command;
@@ -205,8 +210,14 @@ void KernelBlocking::keep(const KernelRefusal& refusal, const std::vector<std::s
     store_->record(std::move(r), reported);
 }
 
-std::vector<std::string> KernelBlocking::namesOf(std::uint32_t address) {
+std::vector<std::string> KernelBlocking::namesOf(const IpAddress& peer) {
     std::vector<std::string> names;
+    if (peer.isV6()) {
+        if (ipv6Names_)
+            names = ipv6Names_(peer.v6());
+        return names;
+    }
+    const std::uint32_t address = peer.v4();
     table_.findMatches(static_cast<double>(address), hits_);
     for (EntryRef hit : hits_) names.emplace_back(table_.at(hit).name);
     if (names.empty()) {

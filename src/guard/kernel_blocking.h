@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,11 +40,20 @@ public:
 
     // The ban table changed: the kernel's table follows at the next sync.
     void tableChanged() { tableChanged_ = true; }
+    // The IPv6 ranges to refuse, sorted and disjoint (what the ban table and
+    // the lists ban, minus what they allow): handed to the kernel with the
+    // IPv4 table at the next sync, both in one step.
+    void setIpv6Table(std::vector<Address6Interval> intervals);
+    // The names an IPv6 refusal is reported under, as namesOf gives them for
+    // IPv4; without it, IPv6 refusals are only counted.
+    using Ipv6Names = std::function<std::vector<std::string>(const Ipv6Number&)>;
+    void useIpv6Names(Ipv6Names names) { ipv6Names_ = std::move(names); }
     // While a reload empties and refills the ban table, the kernel keeps the
-    // table it has: it only ever takes a complete one.
+    // tables it has (both families): it only ever takes a complete pair.
     void holdTable() { held_ = true; }
     void releaseTable() { held_ = false; }
-    // Replaces the kernel's table when the ban table changed since; true when it did.
+    // Replaces the kernel's tables when the ban table or the IPv6 table
+    // changed since; true when it did.
     bool syncTable();
     // After the guard ended (its helper gone), starts it again once the pause
     // since the last try has passed; true when it runs again, and then its
@@ -65,7 +75,7 @@ private:
     void report(const KernelRefusal& refusal, const Second& now);
     // The names a refusal is reported under: each matching entry of the ban
     // table in table order, else the list that bans the address.
-    std::vector<std::string> namesOf(std::uint32_t address);
+    std::vector<std::string> namesOf(const IpAddress& address);
     void keep(const KernelRefusal& refusal, const std::vector<std::string>& names, bool reported);
 
     KernelGuard* guard_;
@@ -86,6 +96,8 @@ private:
     std::vector<KernelRefusal> refusals_;
     std::vector<EntryRef> hits_;
     ReportLimit reportLimit_;
+    std::vector<Address6Interval> table6_;
+    Ipv6Names ipv6Names_;
 };
 
 }  // namespace bw

@@ -91,14 +91,15 @@ private:
 
     bool replaceTable(const std::string& payload) {
         std::string why;
-        auto table = decodeTable(payload, why);
-        if (!table)
+        auto tables = decodeTable(payload, why);
+        if (!tables)
             return answer(false, "refused: " + why);
         if (!started_)
             return answer(false, "refused: the guard has not started");
-        if (!guard_->replaceTable(*table))
+        if (!guard_->replaceTables(tables->v4, tables->v6))
             return answer(false, "the kernel did not take the table");
-        table_ = std::move(*table);
+        table_ = std::move(tables->v4);
+        table6_ = std::move(tables->v6);
         return answer(true, {});
     }
 
@@ -133,9 +134,11 @@ private:
             return "refused: the guard has not started";
         if (!blocking_)
             return "refused: blocking is off";
-        // Its table holds IPv4 spans only: an IPv6 peer is never one of them.
+        // Only what the tables it holds ban, each address in its own family's table.
         const IpAddress& peer = row->remoteAddress;
-        if (!peer.isV4() || !spanHolding(table_, peer.v4()))
+        const bool banned = peer.isV4() ? spanHolding(table_, peer.v4()) != nullptr
+                                        : spanHolding(table6_, peer.v6()) != nullptr;
+        if (!banned)
             return "refused: the connection's address is not banned";
         return {};
     }
@@ -159,6 +162,7 @@ private:
     bool started_ = false;
     bool blocking_ = true;  // as start() leaves it
     std::vector<AddressInterval> table_;
+    std::vector<Address6Interval> table6_;
     std::vector<KernelRefusal> refusals_;
 };
 

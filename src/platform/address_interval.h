@@ -10,12 +10,16 @@ namespace bw {
 // An inclusive range of IPv4 addresses as numbers, the first octet most significant.
 using AddressInterval = Span4;
 
-// The most intervals the kernel table holds (its search is bounded by it).
+// An inclusive range of IPv6 addresses as numbers.
+using Address6Interval = Span6;
+
+// The most intervals each of the kernel's tables holds (its search is bounded by it).
 inline constexpr std::size_t kMaxKernelIntervals = (std::size_t{1} << 21) - 1;
 
 // Sorted, disjoint, each first <= last, and not too many: the only tables the
 // kernel guard accepts.
-inline bool isKernelTable(std::span<const AddressInterval> intervals) {
+template <class Interval>
+bool isSortedDisjointTable(std::span<const Interval> intervals) {
     if (intervals.size() > kMaxKernelIntervals)
         return false;
     for (std::size_t i = 0; i < intervals.size(); ++i) {
@@ -25,6 +29,14 @@ inline bool isKernelTable(std::span<const AddressInterval> intervals) {
             return false;
     }
     return true;
+}
+
+inline bool isKernelTable(std::span<const AddressInterval> intervals) {
+    return isSortedDisjointTable(intervals);
+}
+
+inline bool isKernelTable(std::span<const Address6Interval> intervals) {
+    return isSortedDisjointTable(intervals);
 }
 
 }  // namespace bw

@@ -2,7 +2,7 @@
 
 // Refusing banned connections in the kernel, before a packet leaves: programs
 // attached to a cgroup v2 folder look every connect(), unconnected datagram
-// and incoming packet up in a table of banned intervals. The guard owns the
+// and incoming packet up in a table of banned intervals of its family. The guard owns the
 // attachments; they end with it, and with its process, whatever way it ends.
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/address_interval.h"
+#include "platform/ip_address.h"
 #include "platform/tcp_table.h"
 
 namespace bw {
@@ -21,7 +22,7 @@ enum class RefusalDirection : std::uint8_t { Outgoing = 0, Incoming = 1 };
 
 // One connection, datagram or packet the kernel refused.
 struct KernelRefusal {
-    std::uint32_t address = 0;  // the peer, first octet most significant
+    IpAddress address;          // the peer
     std::uint16_t port = 0;     // the peer's port
     std::uint8_t protocol = 0;  // IPPROTO_TCP, IPPROTO_UDP, ...
     RefusalDirection direction = RefusalDirection::Outgoing;
@@ -38,9 +39,15 @@ public:
     // When the kernel guard cannot run here, returns false with the reason in
     // words for the log view, and nothing is attached.
     virtual bool start(std::string& whyNot) = 0;
-    // Replaces the whole table in one step (isKernelTable must hold); a
-    // connect() sees the old table or the new one, never a mix or neither.
-    virtual bool replaceTable(std::span<const AddressInterval> intervals) = 0;
+    // Replaces both tables, IPv4 and IPv6, in one step (isKernelTable must
+    // hold for each); a connect() of either family sees the old pair or the
+    // new one, never a mix or neither. False leaves the old pair in force.
+    virtual bool replaceTables(std::span<const AddressInterval> intervals,
+                               std::span<const Address6Interval> intervals6) = 0;
+    // The IPv4 table alone; the IPv6 table becomes empty.
+    bool replaceTable(std::span<const AddressInterval> intervals) {
+        return replaceTables(intervals, {});
+    }
     // Off lets everything through at once; on refuses again.
     virtual bool setBlocking(bool on) = 0;
     // Appends the refusals reported since the last call, without waiting.

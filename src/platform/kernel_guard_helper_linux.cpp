@@ -66,10 +66,11 @@ public:
         return started_;
     }
 
-    bool replaceTable(std::span<const AddressInterval> intervals) override {
-        if (!started_ || !isKernelTable(intervals))
+    bool replaceTables(std::span<const AddressInterval> intervals,
+                       std::span<const Address6Interval> intervals6) override {
+        if (!started_ || !isKernelTable(intervals) || !isKernelTable(intervals6))
             return false;
-        auto answer = ask(HelperMessageType::Table, encodeTable(intervals));
+        auto answer = ask(HelperMessageType::Table, encodeTable(intervals, intervals6));
         return answer && answer->ok;
     }
 

@@ -29,6 +29,7 @@ namespace bw {
 namespace {
 
 static_assert(sizeof(KernelInterval) == sizeof(AddressInterval));
+static_assert(sizeof(KernelInterval6) == sizeof(Address6Interval));
 static_assert(BW_MAX_INTERVALS == kMaxKernelIntervals);
 
 constexpr const char* kCapabilityReason =
@@ -118,7 +119,8 @@ public:
             return false;
         libbpfMessages.clear();
         libbpf_set_print(keepLibbpfMessage);
-        if (!load(whyNot) || !attach(cgroup, whyNot) || !setBlocking(true) || !replaceTable({})) {
+        if (!load(whyNot) || !attach(cgroup, whyNot) || !setBlocking(true) ||
+            !replaceTables({}, {})) {
             if (whyNot.empty())
                 whyNot = "the kernel refused the guard's tables";
             stop();
@@ -127,17 +129,26 @@ public:
         return true;
     }
 
-    bool replaceTable(std::span<const AddressInterval> intervals) override {
-        if (!skeleton_ || !isKernelTable(intervals))
+    bool replaceTables(std::span<const AddressInterval> intervals,
+                       std::span<const Address6Interval> intervals6) override {
+        if (!skeleton_ || !skeleton_->bss || !isKernelTable(intervals) ||
+            !isKernelTable(intervals6))
             return false;
-        int table = fillNewTable(intervals);
-        if (table < 0)
+        // Both new tables go into the generation not in force, which no
+        // lookup reads until the switch below. Each update of an outer map
+        // waits for the programs running to finish (an RCU grace period), so
+        // a slot that is empty and stays empty is left alone: the IPv4 table
+        // alone costs what it did.
+        const std::uint32_t next = generation_ ^ 1u;
+        bool filled = placeTable(skeleton_->maps.bw_tables, next, emptySlot_[next],
+                                 intervals.empty(), [&] { return fillNewTable(intervals); }) &&
+                      placeTable(skeleton_->maps.bw_tables6, next, emptySlot6_[next],
+                                 intervals6.empty(), [&] { return fillNewTable6(intervals6); });
+        if (!filled)
             return false;
-        std::uint32_t slot = 0;
-        int outer = bpf_map__fd(skeleton_->maps.bw_tables);
-        bool swapped = bpf_map_update_elem(outer, &slot, &table, BPF_ANY) == 0;
-        close(table);  // the outer map holds the table now; the old one goes when unused
-        return swapped;
+        __atomic_store_n(&skeleton_->bss->bw_generation, next, __ATOMIC_RELEASE);
+        generation_ = next;
+        return true;
     }
 
     bool setBlocking(bool on) override {
@@ -215,6 +226,22 @@ private:
         return true;
     }
 
+    // Puts a new table into the slot of the outer map; empty: whether the
+    // slot holds no interval (or no table, which a lookup treats alike).
+    template <class Fill>
+    bool placeTable(bpf_map* outer, std::uint32_t slot, bool& empty, bool emptyTable, Fill fill) {
+        if (emptyTable && empty)
+            return true;
+        int table = fill();
+        if (table < 0)
+            return false;
+        bool placed = bpf_map_update_elem(bpf_map__fd(outer), &slot, &table, BPF_ANY) == 0;
+        close(table);  // the outer map holds it now; the old one goes once unused
+        // A failed update may or may not have replaced the slot: written again next time.
+        empty = placed && emptyTable;
+        return placed;
+    }
+
     // A new table sized for the intervals, filled in one batch: slot 0 holds
     // the count, the intervals follow.
     int fillNewTable(std::span<const AddressInterval> intervals) {
@@ -241,6 +268,32 @@ private:
         return table;
     }
 
+    // The IPv6 table, laid out as the IPv4 one.
+    int fillNewTable6(std::span<const Address6Interval> intervals) {
+        const auto slots = static_cast<std::uint32_t>(intervals.size() + 1);
+        bpf_map_create_opts options{};
+        options.sz = sizeof options;
+        options.map_flags = BPF_F_INNER_MAP;
+        int table = bpf_map_create(BPF_MAP_TYPE_ARRAY, "bw_intervals6", sizeof(std::uint32_t),
+                                   sizeof(KernelInterval6), slots, &options);
+        if (table < 0)
+            return -1;
+        keys_.resize(slots);
+        values6_.resize(slots);
+        for (std::uint32_t i = 0; i < slots; ++i) keys_[i] = i;
+        values6_[0] = {0, intervals.size(), 0, 0};
+        for (std::size_t i = 0; i < intervals.size(); ++i)
+            values6_[i + 1] = {intervals[i].first.high, intervals[i].first.low,
+                               intervals[i].last.high, intervals[i].last.low};
+        std::uint32_t count = slots;
+        if (bpf_map_update_batch(table, keys_.data(), values6_.data(), &count, nullptr) != 0 ||
+            count != slots) {
+            close(table);
+            return -1;
+        }
+        return table;
+    }
+
     static int onEvent(void* context, void* data, std::size_t size) {
         auto* self = static_cast<InProcessKernelGuard*>(context);
         if (size < sizeof(KernelRefusalEvent) || !self->taking_)
@@ -253,7 +306,9 @@ private:
         KernelRefusalEvent event;
         std::memcpy(&event, data, sizeof event);
         KernelRefusal r;
-        r.address = event.address;
+        r.address = event.family == BW_FAMILY_V6
+                        ? IpAddress::fromV6({event.address6High, event.address6Low})
+                        : IpAddress::fromV4(event.address);
         r.port = event.port;
         r.protocol = event.protocol;
         r.direction = event.direction == BW_DIRECTION_IN ? RefusalDirection::Incoming
@@ -291,6 +346,9 @@ private:
         if (cgroupFd_ >= 0)
             close(cgroupFd_);
         cgroupFd_ = -1;
+        generation_ = 0;
+        emptySlot_ = {true, true};
+        emptySlot6_ = {true, true};
     }
 
     kernel_guard_bpf* skeleton_ = nullptr;
@@ -305,6 +363,11 @@ private:
     std::uint64_t reportedLost_ = 0;
     std::vector<std::uint32_t> keys_;
     std::vector<KernelInterval> values_;
+    std::vector<KernelInterval6> values6_;
+    std::uint32_t generation_ = 0;  // as bw_generation holds it
+    // Per generation: its slot of either outer map bans nothing.
+    std::array<bool, 2> emptySlot_ = {true, true};
+    std::array<bool, 2> emptySlot6_ = {true, true};
     std::unique_ptr<TcpTable> tcp_ = makeSystemTcpTable();
 };
 

@@ -17,7 +17,10 @@ public:
         whyNot = kNotBuiltIn;
         return false;
     }
-    bool replaceTable(std::span<const AddressInterval>) override { return false; }
+    bool replaceTables(std::span<const AddressInterval>,
+                       std::span<const Address6Interval>) override {
+        return false;
+    }
     bool setBlocking(bool) override { return false; }
     std::uint64_t takeRefusals(std::vector<KernelRefusal>&) override { return 0; }
     // As the guard that was never started: the system closes the connection.

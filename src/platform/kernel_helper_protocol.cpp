@@ -128,39 +128,70 @@ bool writeHelperMessage(int fd, HelperMessageType type, std::string_view payload
     return true;
 }
 
-std::string encodeTable(std::span<const AddressInterval> intervals) {
+std::string encodeTable(std::span<const AddressInterval> intervals,
+                        std::span<const Address6Interval> intervals6) {
     std::string out;
-    out.reserve(4 + 8 * intervals.size());
+    out.reserve(8 + 8 * intervals.size() + 32 * intervals6.size());
     put(out, static_cast<std::uint32_t>(intervals.size()));
     for (const AddressInterval& i : intervals) {
         put(out, i.first);
         put(out, i.last);
     }
+    put(out, static_cast<std::uint32_t>(intervals6.size()));
+    for (const Address6Interval& i : intervals6) {
+        put(out, i.first.high);
+        put(out, i.first.low);
+        put(out, i.last.high);
+        put(out, i.last.low);
+    }
     return out;
 }
 
-std::optional<std::vector<AddressInterval>> decodeTable(std::string_view payload,
-                                                        std::string& whyNot) {
+std::optional<KernelTables> decodeTable(std::string_view payload, std::string& whyNot) {
     Reader in(payload);
     auto count = in.take<std::uint32_t>();
     if (!in.ok() || count > kMaxKernelIntervals) {
         whyNot = "the table's count is missing or too large";
         return std::nullopt;
     }
-    if (payload.size() != 4 + 8 * std::size_t{count}) {
+    // The IPv6 count is read where the IPv4 table ends, so the sizes are
+    // checked before anything is set aside for either. A table that ends
+    // there has no IPv6 part: the IPv6 table becomes empty.
+    const std::size_t v4Size = 4 + 8 * std::size_t{count};
+    if (payload.size() != v4Size && payload.size() < v4Size + 4) {
         whyNot = "the table's size does not match its count";
         return std::nullopt;
     }
-    std::vector<AddressInterval> intervals(count);
-    for (AddressInterval& i : intervals) {
+    std::uint32_t count6 = 0;
+    if (payload.size() > v4Size)
+        std::memcpy(&count6, payload.data() + v4Size, 4);
+    if (count6 > kMaxKernelIntervals) {
+        whyNot = "the IPv6 table's count is too large";
+        return std::nullopt;
+    }
+    if (payload.size() > v4Size && payload.size() != v4Size + 4 + 32 * std::size_t{count6}) {
+        whyNot = "the table's size does not match its count";
+        return std::nullopt;
+    }
+    KernelTables tables;
+    tables.v4.resize(count);
+    for (AddressInterval& i : tables.v4) {
         i.first = in.take<std::uint32_t>();
         i.last = in.take<std::uint32_t>();
     }
-    if (!isKernelTable(intervals)) {
+    in.take<std::uint32_t>();
+    tables.v6.resize(count6);
+    for (Address6Interval& i : tables.v6) {
+        i.first.high = in.take<std::uint64_t>();
+        i.first.low = in.take<std::uint64_t>();
+        i.last.high = in.take<std::uint64_t>();
+        i.last.low = in.take<std::uint64_t>();
+    }
+    if (!isKernelTable(tables.v4) || !isKernelTable(tables.v6)) {
         whyNot = "the table is not sorted and disjoint";
         return std::nullopt;
     }
-    return intervals;
+    return tables;
 }
 
 std::string encodeFlag(bool on) {
@@ -226,9 +257,12 @@ std::optional<TcpRow> decodeRow(std::string_view payload) {
     return row;
 }
 
+// The peer goes as its 16 bytes (an IPv4 address in its mapped form), so
+// either family reads back as itself.
 std::string encodeRefusal(const KernelRefusal& r) {
     std::string out;
-    put(out, r.address);
+    const std::array<std::uint8_t, 16> bytes = r.address.v6Bytes();
+    out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     put(out, r.pid);
     put(out, r.port);
     put(out, r.protocol);
@@ -239,13 +273,15 @@ std::string encodeRefusal(const KernelRefusal& r) {
 
 std::optional<KernelRefusal> decodeRefusal(std::string_view payload) {
     Reader in(payload);
+    std::array<std::uint8_t, 16> bytes;
+    for (std::uint8_t& b : bytes) b = in.take<std::uint8_t>();
     KernelRefusal r;
-    r.address = in.take<std::uint32_t>();
+    r.address = IpAddress::fromV6Bytes(bytes);
     r.pid = in.take<std::uint32_t>();
     r.port = in.take<std::uint16_t>();
     r.protocol = in.take<std::uint8_t>();
     auto direction = in.take<std::uint8_t>();
-    if (!in.ok() || direction > 1 || payload.size() > 12 + 16)
+    if (!in.ok() || direction > 1 || payload.size() > 24 + 16)
         return std::nullopt;
     r.direction = static_cast<RefusalDirection>(direction);
     r.command = in.rest();

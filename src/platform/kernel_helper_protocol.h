@@ -21,7 +21,9 @@ namespace bw {
 enum class HelperMessageType : std::uint32_t {
     // From the program.
     Start = 1,     // empty: load and attach
-    Table = 2,     // count u32, then count intervals (first u32, last u32)
+    Table = 2,     // count u32, then count intervals (first u32, last u32); then,
+                   // optionally, the IPv6 count u32 and intervals (first high u64,
+                   // low u64, last high, low)
     Blocking = 3,  // u32: 0 off, 1 on
     Teardown = 4,  // one TcpRow, its addresses as 16 IPv6 bytes each
     // From the helper.
@@ -33,7 +35,8 @@ enum class HelperMessageType : std::uint32_t {
 
 inline constexpr std::size_t kHelperHeaderSize = 8;
 // The largest payload either side sends: a full table.
-inline constexpr std::size_t kMaxHelperPayload = 4 + 8 * kMaxKernelIntervals;
+inline constexpr std::size_t kMaxHelperPayload =
+    4 + 8 * kMaxKernelIntervals + 4 + 32 * kMaxKernelIntervals;
 inline constexpr std::size_t kMaxHelperText = 4096;
 
 struct HelperMessage {
@@ -49,11 +52,17 @@ enum class ReadOutcome { Message, Ended, Broken };
 ReadOutcome readHelperMessage(int fd, HelperMessage& message, std::string& whyNot);
 bool writeHelperMessage(int fd, HelperMessageType type, std::string_view payload);
 
-std::string encodeTable(std::span<const AddressInterval> intervals);
-// The table, when the size is exactly what its count needs and the intervals
-// are sorted and disjoint (isKernelTable).
-std::optional<std::vector<AddressInterval>> decodeTable(std::string_view payload,
-                                                        std::string& whyNot);
+// Both tables, replaced together.
+struct KernelTables {
+    std::vector<AddressInterval> v4;
+    std::vector<Address6Interval> v6;
+};
+
+std::string encodeTable(std::span<const AddressInterval> intervals,
+                        std::span<const Address6Interval> intervals6);
+// The tables, when the size is exactly what their counts need and the
+// intervals of each are sorted and disjoint (isKernelTable).
+std::optional<KernelTables> decodeTable(std::string_view payload, std::string& whyNot);
 
 std::string encodeFlag(bool on);
 std::optional<bool> decodeFlag(std::string_view payload);

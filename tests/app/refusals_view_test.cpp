@@ -161,7 +161,8 @@ void RefusalsViewTest::theSettingsMenuShowsTheRefusalsOfTheProgram() {
     program.load("");
     window.show();
 
-    kernel.queued.push_back({0x0A000005, 443, 6, RefusalDirection::Outgoing, 4242, "refusme"});
+    kernel.queued.push_back(
+        {IpAddress::fromV4(0x0A000005), 443, 6, RefusalDirection::Outgoing, 4242, "refusme"});
     program.guardTimerFired();
     child<QAction>(window, "mnuView_Refusals")->trigger();
     QVERIFY(window.refusalsView()->isVisible());

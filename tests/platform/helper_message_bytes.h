@@ -25,4 +25,13 @@ inline std::string tableBytes(std::uint32_t count, std::vector<std::uint32_t> bo
     return bytes;
 }
 
+// The IPv6 part that may follow a table: count, then (first high, first low,
+// last high, last low) for each interval.
+inline std::string ipv6PartBytes(std::uint32_t count, std::vector<std::uint64_t> words) {
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &count, 4);
+    for (std::uint64_t w : words) bytes.append(reinterpret_cast<const char*>(&w), 8);
+    return bytes;
+}
+
 }  // namespace bw::test

@@ -19,11 +19,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
 #include "platform/kernel_guard.h"
 #include "support/child_cgroup.h"
+#include "support/ipv6_loopback.h"
 #include "support/network_namespace.h"
 
 namespace bw {
@@ -109,7 +111,7 @@ int sendToError(int family, const Address& to) {
 }
 
 std::string describe(const KernelRefusal& r) {
-    return std::to_string(r.address) + ":" + std::to_string(r.port) + "/" +
+    return ipAddressText(r.address) + ":" + std::to_string(r.port) + "/" +
            std::to_string(r.protocol) +
            (r.direction == RefusalDirection::Incoming ? " in" : " out") + " pid " +
            std::to_string(r.pid) + " " + r.command;
@@ -158,7 +160,7 @@ TEST(KernelGuardInPrivateNetwork, RefusesBannedPeersOverEveryRouteAndLetsOthersT
     EXPECT_EQ(f.number("allowedMapped"), 0);
     EXPECT_EQ(f.number("lost"), 0);
     const std::string who = " out pid " + f["pid"] + " bw-refused\n";
-    const std::string banned = std::to_string(address(kBanned));
+    const std::string banned = kBanned;
     EXPECT_EQ(f["refusals"], banned + ":8080/6" + who + banned + ":53/17" + who + banned +
                                  ":53/17" + who + banned + ":8080/6" + who + banned + ":53/17" +
                                  who);
@@ -247,8 +249,8 @@ TEST(KernelGuardInPrivateNetwork, DropsConnectionsFromABannedSource) {
         close(client);
         close(listener);
     });
-    EXPECT_EQ(run.findings["refusal"], std::to_string(address(kBannedSource)) + ":" +
-                                           run.findings["clientPort"] + "/6 in pid 0 ");
+    EXPECT_EQ(run.findings["refusal"],
+              std::string(kBannedSource) + ":" + run.findings["clientPort"] + "/6 in pid 0 ");
     EXPECT_EQ(run.findings["accepted"], "no");
 }
 
@@ -324,6 +326,249 @@ TEST(KernelGuardInPrivateNetwork, RefusesATableThatIsNotSortedAndDisjointAndKeep
     EXPECT_EQ(run.findings["accepted"], "no");
     EXPECT_EQ(run.findings.number("banned"), EPERM);
     EXPECT_EQ(run.findings.number("allowed"), 0);
+}
+
+// IPv6 documentation addresses on loopback: banned, its neighbour, a banned
+// source, and one banned only by an interval whose lower half is smaller than
+// the address's (the search compares all 128 bits), with its neighbour.
+constexpr const char* kBanned6 = "2001:db8::5";
+constexpr const char* kAllowed6 = "2001:db8::6";
+constexpr const char* kBannedSource6 = "2001:db8::7";
+constexpr const char* kBannedHigh6 = "2001:db8:0:1::1";
+constexpr const char* kAllowedHigh6 = "2001:db8:0:2::1";
+
+Ipv6Number number6(const char* text) {
+    return parseIpAddress(text)->v6();
+}
+
+std::vector<Address6Interval> bannedTable6() {
+    return {{number6("2001:db7::"), number6("2001:db7::ffff")},
+            {number6(kBanned6), number6(kBanned6)},
+            {number6(kBannedSource6), number6(kBannedSource6)},
+            {number6("2001:db8:0:1::"), number6("2001:db8:0:1::ffff")}};
+}
+
+bool addDocumentationAddresses() {
+    return test::addToLoopback6({kBanned6, kAllowed6, kBannedSource6, kBannedHigh6, kAllowedHigh6});
+}
+
+sockaddr_in6 inet6(const char* text, std::uint16_t port) {
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    inet_pton(AF_INET6, text, &a.sin6_addr);
+    return a;
+}
+
+int listenOn6(const char* address, std::uint16_t port) {
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in6 at = inet6(address, port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(fd, 16) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST(KernelGuardInPrivateNetwork, RefusesBannedIpv6PeersAndLetsTheirNeighboursThrough) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        prctl(PR_SET_NAME, "bw-refused6");
+        f.set("addresses", addDocumentationAddresses() ? "added" : "not added");
+        int bannedListener = listenOn6(kBanned6, kPort);
+        int allowedListener = listenOn6(kAllowed6, kPort);
+        // Connected before the ban: its datagrams are stopped as they leave.
+        int connectedBefore = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in6 early = inet6(kBanned6, 53);
+        connect(connectedBefore, reinterpret_cast<sockaddr*>(&early), sizeof early);
+        f.set("table", guard.replaceTables(bannedTable(), bannedTable6()) ? "replaced" : "refused");
+
+        f.set("tcp", std::strerror(connectError(AF_INET6, SOCK_STREAM, inet6(kBanned6, kPort))));
+        fcntl(bannedListener, F_SETFL, O_NONBLOCK);
+        f.set("accepted", test::acceptOne(bannedListener) >= 0 ? "yes" : "no");
+        f.set("udpConnect", std::strerror(connectError(AF_INET6, SOCK_DGRAM, inet6(kBanned6, 53))));
+        f.set("udpSend", std::strerror(sendToError(AF_INET6, inet6(kBanned6, 53))));
+        f.set("high", std::strerror(connectError(AF_INET6, SOCK_DGRAM, inet6(kBannedHigh6, 53))));
+        f.set("connectedBefore",
+              send(connectedBefore, "x", 1, 0) == 1 ? "sent" : std::strerror(errno));
+        f.set("mappedStillIpv4",
+              std::strerror(connectError(AF_INET6, SOCK_STREAM, mapped(kBanned, kPort))));
+
+        f.set("allowedTcp", connectError(AF_INET6, SOCK_STREAM, inet6(kAllowed6, kPort)));
+        f.set("allowedSend", sendToError(AF_INET6, inet6(kAllowed6, 53)));
+        f.set("allowedHigh", connectError(AF_INET6, SOCK_DGRAM, inet6(kAllowedHigh6, 53)));
+        f.set("allowedIpv4", connectError(AF_INET, SOCK_DGRAM, inet(kAllowed, 53)));
+
+        std::vector<KernelRefusal> refusals;
+        f.set("lost", static_cast<long long>(guard.takeRefusals(refusals)));
+        std::string seen;
+        for (const KernelRefusal& r : refusals) seen += describe(r) + "\n";
+        f.set("refusals", seen);
+        f.set("pid", getpid());
+        close(connectedBefore);
+        close(bannedListener);
+        close(allowedListener);
+    });
+    const Findings& f = run.findings;
+    const std::string eperm = std::strerror(EPERM);
+    ASSERT_EQ(f["addresses"], "added");
+    EXPECT_EQ(f["table"], "replaced");
+    EXPECT_EQ(f["tcp"], eperm);
+    EXPECT_EQ(f["accepted"], "no");
+    EXPECT_EQ(f["udpConnect"], eperm);
+    EXPECT_EQ(f["udpSend"], eperm);
+    EXPECT_EQ(f["high"], eperm);
+    EXPECT_EQ(f["connectedBefore"], eperm);
+    EXPECT_EQ(f["mappedStillIpv4"], eperm);
+    EXPECT_EQ(f.number("allowedTcp"), 0);
+    EXPECT_EQ(f.number("allowedSend"), 0);
+    EXPECT_EQ(f.number("allowedHigh"), 0);
+    EXPECT_EQ(f.number("allowedIpv4"), 0);
+    EXPECT_EQ(f.number("lost"), 0);
+    const std::string who = " out pid " + f["pid"] + " bw-refused6\n";
+    const std::string banned = kBanned6;
+    EXPECT_EQ(f["refusals"], banned + ":8080/6" + who + banned + ":53/17" + who + banned +
+                                 ":53/17" + who + kBannedHigh6 + ":53/17" + who + banned +
+                                 ":53/17 out pid 0 \n" + kBanned + ":8080/6" + who);
+}
+
+TEST(KernelGuardInPrivateNetwork, DropsIpv6ConnectionsFromABannedSource) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        f.set("addresses", addDocumentationAddresses() ? "added" : "not added");
+        int listener = listenOn6(kAllowed6, kPort);
+        fcntl(listener, F_SETFL, O_NONBLOCK);
+        guard.replaceTables(bannedTable(), bannedTable6());
+
+        int client = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in6 local = inet6(kBannedSource6, 0);
+        bind(client, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        sockaddr_in6 to = inet6(kAllowed6, kPort);
+        connect(client, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        socklen_t size = sizeof local;
+        getsockname(client, reinterpret_cast<sockaddr*>(&local), &size);
+        f.set("clientPort", ntohs(local.sin6_port));
+
+        std::vector<KernelRefusal> refusals;
+        auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (refusals.empty() && std::chrono::steady_clock::now() < giveUp) {
+            guard.takeRefusals(refusals);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        f.set("refusal", refusals.empty() ? "" : describe(refusals.front()));
+        f.set("accepted", test::acceptOne(listener) >= 0 ? "yes" : "no");
+        close(client);
+        close(listener);
+    });
+    ASSERT_EQ(run.findings["addresses"], "added");
+    EXPECT_EQ(run.findings["refusal"],
+              std::string(kBannedSource6) + ":" + run.findings["clientPort"] + "/6 in pid 0 ");
+    EXPECT_EQ(run.findings["accepted"], "no");
+}
+
+// Both tables change in one step while both families connect: no banned
+// connect of either family gets through, no allowed one is refused.
+TEST(KernelGuardInPrivateNetwork, ReplacingBothTablesNeverLetsABannedConnectOfEitherFamilyThrough) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        f.set("addresses", addDocumentationAddresses() ? "added" : "not added");
+        std::vector<AddressInterval> small = {{address(kBanned), address(kBanned)}};
+        std::vector<Address6Interval> small6 = {{number6(kBanned6), number6(kBanned6)}};
+        std::vector<AddressInterval> large;
+        std::vector<Address6Interval> large6;
+        for (std::uint32_t i = 0; i < 5000; ++i) {
+            large.push_back({address("1.0.0.0") + i * 16, address("1.0.0.0") + i * 16 + 7});
+            const Ipv6Number first{0x2001'0db7'0000'0000ull + i, 0};
+            large6.push_back({first, {first.high, 0xffff}});
+        }
+        large.push_back({address(kBanned), address(kBanned)});
+        large6.push_back({number6(kBanned6), number6(kBanned6)});
+        guard.replaceTables(small, small6);
+
+        std::atomic<bool> done{false};
+        std::atomic<long> bannedThrough{0}, allowedFailed{0}, tries{0};
+        auto keepTrying = [&](auto attempt, std::atomic<long>& wrong) {
+            return std::thread([&, attempt] {
+                while (!done) {
+                    wrong += attempt();
+                    ++tries;
+                }
+            });
+        };
+        std::thread threads[] = {
+            keepTrying([] { return connectError(AF_INET6, SOCK_DGRAM, inet6(kBanned6, 53)) == 0; },
+                       bannedThrough),
+            keepTrying([] { return connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53)) == 0; },
+                       bannedThrough),
+            keepTrying([] { return connectError(AF_INET6, SOCK_DGRAM, inet6(kAllowed6, 53)) != 0; },
+                       allowedFailed),
+        };
+        int replaced = 0;
+        std::vector<KernelRefusal> drained;
+        for (int i = 0; i < 200; ++i) {
+            replaced +=
+                i % 2 ? guard.replaceTables(small, small6) : guard.replaceTables(large, large6);
+            guard.takeRefusals(drained);
+            drained.clear();
+        }
+        done = true;
+        for (std::thread& t : threads) t.join();
+        f.set("replaced", replaced);
+        f.set("bannedThrough", bannedThrough.load());
+        f.set("allowedFailed", allowedFailed.load());
+        f.set("tries", tries.load());
+    });
+    ASSERT_EQ(run.findings["addresses"], "added");
+    EXPECT_EQ(run.findings.number("replaced"), 200);
+    EXPECT_EQ(run.findings.number("bannedThrough"), 0);
+    EXPECT_EQ(run.findings.number("allowedFailed"), 0);
+    EXPECT_GT(run.findings.number("tries"), 0);
+}
+
+// Each family's table emptied and filled again, in every order: what a
+// connect of either family meets is always the pair handed over last.
+TEST(KernelGuardInPrivateNetwork, EachPairInForceIsThePairHandedOverLast) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        f.set("addresses", addDocumentationAddresses() ? "added" : "not added");
+        const std::vector<AddressInterval> v4 = {{address(kBanned), address(kBanned)}};
+        const std::vector<Address6Interval> v6 = {{number6(kBanned6), number6(kBanned6)}};
+        const std::vector<AddressInterval> none4;
+        const std::vector<Address6Interval> none6;
+        struct Step {
+            const std::vector<AddressInterval>& v4;
+            const std::vector<Address6Interval>& v6;
+        } steps[] = {{v4, v6},    {none4, none6}, {v4, none6}, {none4, v6},    {none4, none6},
+                     {none4, v6}, {v4, v6},       {v4, none6}, {none4, none6}, {v4, v6}};
+        std::string seen;
+        for (const Step& step : steps) {
+            const bool replaced = guard.replaceTables(step.v4, step.v6);
+            const bool refused4 = connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53)) == EPERM;
+            const bool refused6 = connectError(AF_INET6, SOCK_DGRAM, inet6(kBanned6, 53)) == EPERM;
+            seen += std::string(replaced ? "" : "not replaced ") + (refused4 ? "4" : "-") +
+                    (refused6 ? "6" : "-") + " ";
+        }
+        f.set("seen", seen);
+    });
+    ASSERT_EQ(run.findings["addresses"], "added");
+    EXPECT_EQ(run.findings["seen"], "46 -- 4- -6 -- -6 46 4- -- 46 ");
+}
+
+TEST(KernelGuardInPrivateNetwork, RefusesAnIpv6TableThatIsNotSortedAndDisjointAndKeepsTheOldPair) {
+    BW_RUN_GUARDED(run, [](KernelGuard& guard, Findings& f) {
+        f.set("addresses", addDocumentationAddresses() ? "added" : "not added");
+        guard.replaceTables(bannedTable(), bannedTable6());
+        std::vector<Address6Interval> overlapping = {
+            {number6(kAllowed6), number6(kAllowedHigh6)},
+            {number6(kBannedHigh6), number6(kBannedHigh6)}};
+        f.set("accepted", guard.replaceTables({}, overlapping) ? "yes" : "no");
+        f.set("banned", connectError(AF_INET, SOCK_DGRAM, inet(kBanned, 53)));
+        f.set("banned6", connectError(AF_INET6, SOCK_DGRAM, inet6(kBanned6, 53)));
+        f.set("allowed6", connectError(AF_INET6, SOCK_DGRAM, inet6(kAllowed6, 53)));
+    });
+    ASSERT_EQ(run.findings["addresses"], "added");
+    EXPECT_EQ(run.findings["accepted"], "no");
+    EXPECT_EQ(run.findings.number("banned"), EPERM);
+    EXPECT_EQ(run.findings.number("banned6"), EPERM);
+    EXPECT_EQ(run.findings.number("allowed6"), 0);
 }
 
 // A process of its own starts a guard in the cgroup and then ends, by itself

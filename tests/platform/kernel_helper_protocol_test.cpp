@@ -13,7 +13,10 @@
 namespace bw {
 namespace {
 
+using test::ipv6PartBytes;
 using test::tableBytes;
+
+constexpr std::uint64_t kDoc = 0x20010DB800000000;  // 2001:db8::/64
 using test::withHeader;
 
 TEST(HelperProtocol, ATableIsTakenOnlyWhenItsSizeCountAndShapeHold) {
@@ -32,6 +35,21 @@ TEST(HelperProtocol, ATableIsTakenOnlyWhenItsSizeCountAndShapeHold) {
         {"overlapping", tableBytes(2, {1, 6, 6, 9}), false},
         {"reversed bounds", tableBytes(1, {9, 1}), false},
         {"count past the limit", tableBytes(0xFFFFFFFF, {}), false},
+        {"an empty IPv6 part", tableBytes(0, {}) + ipv6PartBytes(0, {}), true},
+        {"two IPv6 intervals, the second above in the high half only",
+         tableBytes(2, {1, 4, 6, 9}) +
+             ipv6PartBytes(2, {kDoc, 5, kDoc, 5, kDoc + 1, 0, kDoc + 1, 9}),
+         true},
+        {"an IPv6 count cut short", tableBytes(0, {}) + std::string(2, '\0'), false},
+        {"IPv6 count beyond the size", tableBytes(0, {}) + ipv6PartBytes(2, {kDoc, 5, kDoc, 5}),
+         false},
+        {"IPv6 count below the size", tableBytes(0, {}) + ipv6PartBytes(0, {kDoc, 5, kDoc, 5}),
+         false},
+        {"IPv6 unsorted",
+         tableBytes(0, {}) + ipv6PartBytes(2, {kDoc + 1, 0, kDoc + 1, 9, kDoc, 5, kDoc, 5}), false},
+        {"IPv6 reversed in the low half", tableBytes(0, {}) + ipv6PartBytes(1, {kDoc, 9, kDoc, 5}),
+         false},
+        {"IPv6 count past the limit", tableBytes(0, {}) + ipv6PartBytes(0xFFFFFFFF, {}), false},
     };
     for (const Case& c : cases) {
         std::string why;
@@ -53,10 +71,23 @@ TEST(HelperProtocol, MessagesSurviveTheRoundTripAndMalformedOnesAreRefused) {
     row.family = TcpFamily::V4;  // an IPv4 socket cannot hold an IPv6 address
     EXPECT_FALSE(decodeRow(encodeRow(row)));
 
-    KernelRefusal refusal{0x7F000005, 8080, 6, RefusalDirection::Incoming, 0, ""};
+    KernelRefusal refusal{IpAddress::fromV4(0x7F000005), 8080, 6,
+                          RefusalDirection::Incoming,    0,    ""};
     EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);
     refusal.command = "curl";
     EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);
+    refusal.address = *parseIpAddress("2001:db8::5");
+    EXPECT_EQ(decodeRefusal(encodeRefusal(refusal)), refusal);
+    EXPECT_FALSE(decodeRefusal(encodeRefusal(refusal).substr(0, 23)));
+
+    const std::vector<AddressInterval> v4 = {{1, 4}};
+    const std::vector<Address6Interval> v6 = {{{kDoc, 5}, {kDoc, 5}},
+                                              {{kDoc + 1, 0}, {kDoc + 1, 9}}};
+    std::string why;
+    auto tables = decodeTable(encodeTable(v4, v6), why);
+    ASSERT_TRUE(tables) << why;
+    EXPECT_EQ(tables->v4, v4);
+    EXPECT_EQ(tables->v6, v6);
 
     EXPECT_EQ(decodeFlag(encodeFlag(true)), true);
     EXPECT_EQ(decodeFlag(encodeFlag(false)), false);

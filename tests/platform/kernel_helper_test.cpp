@@ -25,6 +25,7 @@
 #include "platform/kernel_helper_protocol.h"
 #include "support/as_installed.h"
 #include "support/child_cgroup.h"
+#include "support/ipv6_loopback.h"
 #include "support/network_namespace.h"
 
 namespace bw {
@@ -33,6 +34,8 @@ namespace {
 using test::Findings;
 using test::tableBytes;
 using test::withHeader;
+
+constexpr std::uint64_t kDoc = 0x20010DB800000000;  // 2001:db8::/64
 
 // The helper as a child of this process, on a socket pair.
 struct HelperProcess {
@@ -185,6 +188,16 @@ TEST(KernelHelper, RunsAsAnOrdinaryUserWithItsFileCapabilities) {
             f.set("table", helper.answer());
             f.set("banned", test::udpConnectError("127.0.0.5"));
             f.set("allowed", test::udpConnectError("127.0.0.6"));
+            // The IPv6 table beside it: 2001:db8::5.
+            f.set("addresses",
+                  test::addToLoopback6({"2001:db8::5", "2001:db8::6"}) ? "added" : "not added");
+            std::string both =
+                tableBytes(1, {kBanned, kBanned}) + test::ipv6PartBytes(1, {kDoc, 5, kDoc, 5});
+            helper.send(withHeader(2, static_cast<std::uint32_t>(both.size()), both));
+            f.set("tables", helper.answer());
+            f.set("banned6", test::udpConnectError6("2001:db8::5"));
+            f.set("allowed6", test::udpConnectError6("2001:db8::6"));
+            f.set("bannedWithBoth", test::udpConnectError("127.0.0.5"));
         }
         f.set("attachedAfter", test::attachedOnceSettled(cgroup));
     });
@@ -193,6 +206,11 @@ TEST(KernelHelper, RunsAsAnOrdinaryUserWithItsFileCapabilities) {
     EXPECT_EQ(f["table"], "ok");
     EXPECT_EQ(f.number("banned"), EPERM);
     EXPECT_EQ(f.number("allowed"), 0);
+    EXPECT_EQ(f["addresses"], "added");
+    EXPECT_EQ(f["tables"], "ok");
+    EXPECT_EQ(f.number("banned6"), EPERM);
+    EXPECT_EQ(f.number("allowed6"), 0);
+    EXPECT_EQ(f.number("bannedWithBoth"), EPERM);
     EXPECT_EQ(f.number("attachedAfter"), 0);
 }
 
@@ -240,6 +258,32 @@ TEST(KernelHelper, ClosesOnlyConnectionsToBannedAddresses) {
         f.set("on", helper.answer());
         f.set("banned", teardown());
         f.set("closedError", test::readError(client));
+
+        // An IPv6 connection: closed only once the IPv6 table bans its peer.
+        if (!test::addToLoopback6({"2001:db8::8", "2001:db8::9"})) {
+            f.set("addresses6", "not added");
+            return;
+        }
+        f.set("addresses6", "added");
+        int listener6 = test::listenOn6("2001:db8::9", 8080);
+        int client6 = test::connect6From("2001:db8::8", "2001:db8::9", 8080);
+        if (client6 < 0) {
+            f.set("connected6", std::strerror(errno));
+            return;
+        }
+        int served6 = test::acceptOne(listener6);
+        for (const TcpRow& r : makeSystemTcpTable()->readConnections(false)) {
+            if (r.remoteAddress == *parseIpAddress("2001:db8::9") && r.state == kTcpEstablished)
+                row = r;
+        }
+        f.set("notBanned6", teardown());
+        f.set("stillOpen6", test::carriesData(client6, served6, "x") ? "yes" : "no");
+        std::string both =
+            tableBytes(1, {0x7F000009, 0x7F000009}) + test::ipv6PartBytes(1, {kDoc, 9, kDoc, 9});
+        helper.send(withHeader(2, static_cast<std::uint32_t>(both.size()), both));
+        f.set("banTable6", helper.answer());
+        f.set("banned6", teardown());
+        f.set("closedError6", test::readError(client6));
     });
     const Findings& f = run.findings;
     EXPECT_EQ(f["beforeStart"], "refused: the guard has not started");
@@ -249,6 +293,13 @@ TEST(KernelHelper, ClosesOnlyConnectionsToBannedAddresses) {
     EXPECT_EQ(f["blockingOff"], "refused: blocking is off");
     EXPECT_EQ(f["banned"], "closed");
     EXPECT_EQ(f.number("closedError"), ECONNABORTED);
+    EXPECT_EQ(f["addresses6"], "added");
+    EXPECT_EQ(f["connected6"], "");
+    EXPECT_EQ(f["notBanned6"], "refused: the connection's address is not banned");
+    EXPECT_EQ(f["stillOpen6"], "yes");
+    EXPECT_EQ(f["banTable6"], "ok");
+    EXPECT_EQ(f["banned6"], "closed");
+    EXPECT_EQ(f.number("closedError6"), ECONNABORTED);
 }
 
 // Set but empty, BASTIONWATCH_CGROUP names no cgroup, least of all the

@@ -34,7 +34,8 @@ struct KernelProgram : test::FakeServices {
 
     void refused(std::uint32_t address, int times = 1) {
         for (int i = 0; i < times; ++i)
-            kernel.queued.push_back({address, 443, 6, RefusalDirection::Outgoing, 42, "curl"});
+            kernel.queued.push_back(
+                {IpAddress::fromV4(address), 443, 6, RefusalDirection::Outgoing, 42, "curl"});
     }
 
     test::FakeKernelGuard kernel;
@@ -230,8 +231,10 @@ TEST(KernelGuardProgram, RefusalsAreKeptWithTheirProgramPortAndDirection) {
     KernelProgram k;
     Program& program = k.start();
     k.refused(k10_0_0_5, 3);
-    k.kernel.queued.push_back({k10_0_0_5, 51234, 6, RefusalDirection::Incoming, 0, ""});
-    k.kernel.queued.push_back({k10_0_0_5, 53, 17, RefusalDirection::Outgoing, 0, ""});
+    k.kernel.queued.push_back(
+        {IpAddress::fromV4(k10_0_0_5), 51234, 6, RefusalDirection::Incoming, 0, ""});
+    k.kernel.queued.push_back(
+        {IpAddress::fromV4(k10_0_0_5), 53, 17, RefusalDirection::Outgoing, 0, ""});
     program.guardTimerFired();
 
     const RecentRefusals& kept = program.state().recentRefusals;

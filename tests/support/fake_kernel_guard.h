@@ -21,10 +21,12 @@ public:
         return true;
     }
 
-    bool replaceTable(std::span<const AddressInterval> intervals) override {
-        if (!guarding || refuseTables || !isKernelTable(intervals))
+    bool replaceTables(std::span<const AddressInterval> intervals,
+                       std::span<const Address6Interval> intervals6) override {
+        if (!guarding || refuseTables || !isKernelTable(intervals) || !isKernelTable(intervals6))
             return false;
         tables.emplace_back(intervals.begin(), intervals.end());
+        tables6.emplace_back(intervals6.begin(), intervals6.end());
         return true;
     }
 
@@ -61,8 +63,9 @@ public:
     int starts = 0;
     int stops = 0;
     bool refuseTables = false;  // the kernel takes no table (too large, no memory)
-    std::vector<std::vector<AddressInterval>> tables;  // every table handed over, in order
-    std::vector<bool> blocking;                        // every switch, in order
+    std::vector<std::vector<AddressInterval>> tables;    // every table handed over, in order
+    std::vector<std::vector<Address6Interval>> tables6;  // the IPv6 table of each
+    std::vector<bool> blocking;                          // every switch, in order
     std::vector<KernelRefusal> queued;
     std::uint64_t lost = 0;
     std::vector<TcpRow> tornDown;

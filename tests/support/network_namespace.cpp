@@ -218,6 +218,10 @@ int connectFrom(const char* localAddress, const char* address, std::uint16_t por
 }
 
 int acceptOne(int listener) {
+    // A guard against hanging when the connect failed, never a measure.
+    pollfd p{listener, POLLIN, 0};
+    if (listener < 0 || poll(&p, 1, 10000) != 1)
+        return -1;
     return accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
@@ -269,12 +273,21 @@ int listenOn6(const char* address, std::uint16_t port) {
 }
 
 int connect6From(const char* localAddress, const char* address, std::uint16_t port) {
-    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in6 local = inet6Address(localAddress, 0);
     sockaddr_in6 remote = inet6Address(address, port);
-    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
-              connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
-    return closedOnFailure(fd, ok);
+    // An address just put on the loopback can be unreachable for a moment
+    // while the kernel finishes it; anything else is the answer.
+    for (int attempt = 0; attempt < 5000; ++attempt) {
+        int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                  connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0;
+        const int error = errno;
+        fd = closedOnFailure(fd, ok);
+        if (fd >= 0 || error != ENETUNREACH)
+            return fd;
+        usleep(1000);
+    }
+    return -1;
 }
 
 // Through rtnetlink in this process, as `ip -6 addr add ADDRESS/128 dev lo
