@@ -38,9 +38,9 @@ struct Subscription {
     std::string lastModified;
     std::string lastError;  // empty when the last try went well
     // What the copy in force holds.
-    std::size_t ranges = 0;
+    std::size_t ranges = 0;   // IPv4 ranges
+    std::size_t ranges6 = 0;  // IPv6 ranges
     std::size_t failedLines = 0;
-    std::size_t ipv6Lines = 0;
     std::uint64_t publicAddresses = 0;  // public unicast addresses the copy holds
 
     friend bool operator==(const Subscription&, const Subscription&) = default;

@@ -118,7 +118,7 @@ TEST(SubscriptionsFileTest, RoundTripsEveryField) {
     full.lastError = "refused: it holds no ranges";
     full.ranges = 215000;
     full.failedLines = 3;
-    full.ipv6Lines = 12;
+    full.ranges6 = 12;
     full.wide = true;
     full.publicAddresses = 3'702'258'688;
     std::vector<Subscription> lists{full, privateNetworksList()};
