@@ -406,6 +406,11 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
         bytes.ok = true;
         bytes.bytes = privateNetworksText();
     }
+    // A built-in copy written before IPv6 was guarded, untouched since, reads as
+    // today's, so that upgraded installs allow the IPv6 private networks too; a
+    // copy the user changed is theirs and reads as it is.
+    if (bytes.ok && isBuiltIn(entry.list) && bytes.bytes == privateNetworksIpv4OnlyText())
+        bytes.bytes = privateNetworksText();
     if (bytes.ok) {
         Gunzipped text = listText(std::move(bytes.bytes), kMaxListBytes);
         ParsedList parsed = text.ok ? parseList(text.bytes) : ParsedList{};

@@ -308,10 +308,21 @@ Subscription privateNetworksList() {
     s.name = std::string(kPrivateNetworksName);
     s.mode = ListMode::Allow;
     s.ranges = 4;
+    s.ranges6 = 2;
     return s;
 }
 
 std::string_view privateNetworksText() {
+    return "# Private and link-local networks: never refused, whatever list bans them.\n"
+           "10.0.0.0/8\n"
+           "172.16.0.0/12\n"
+           "192.168.0.0/16\n"
+           "169.254.0.0/16\n"
+           "fc00::/7\n"
+           "fe80::/10\n";
+}
+
+std::string_view privateNetworksIpv4OnlyText() {
     return "# Private and link-local networks: never refused, whatever list bans them.\n"
            "10.0.0.0/8\n"
            "172.16.0.0/12\n"

@@ -77,6 +77,8 @@ std::vector<Subscription> mergeSubscriptions(const std::vector<Subscription>& ba
 // network never cuts the user off from their own network.
 Subscription privateNetworksList();
 std::string_view privateNetworksText();
+// The built-in list as installs wrote it before IPv6 was guarded.
+std::string_view privateNetworksIpv4OnlyText();
 
 bool isUtf8(std::string_view text);
 // UTF-8 without control characters: safe to store, show, and send back in a

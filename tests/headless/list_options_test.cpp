@@ -82,7 +82,7 @@ TEST(ListOptionsTest, ParsesEachCommandAndRefusesMisuse) {
 
 // Every installation has the built-in allow list unless the user switched it off.
 constexpr const char* kBuiltInLine =
-    "Private networks: allow, on, 4 ranges, 0 IPv6 ranges, 0.0 % of the public IPv4 space, 0 "
+    "Private networks: allow, on, 4 ranges, 2 IPv6 ranges, 0.0 % of the public IPv4 space, 0 "
     "lines not understood, last update 2026-12-05 21:41 UTC, no error\n";
 
 // Where the lists of these tests are served from.
