@@ -345,14 +345,16 @@ ListFormat detectListFormat(std::string_view text) {
     constexpr std::array kCandidates{ListFormat::P2p, ListFormat::Dat, ListFormat::Cidr};
     std::array<std::size_t, kCandidates.size()> understood{};
     std::size_t looked = 0;
+    // Stops at the last line looked at, not at the end of a long list.
     forEachLine(withoutByteOrderMark(text), [&](std::string_view line) {
-        if (looked >= kDetectionLines || isComment(trim(line)))
-            return;
+        if (isComment(trim(line)))
+            return true;
         ++looked;
         for (std::size_t c = 0; c < kCandidates.size(); ++c) {
             if (readListLine(kCandidates[c], line).kind != LineReading::Kind::Failed)
                 ++understood[c];
         }
+        return looked < kDetectionLines;
     });
     auto best = std::max_element(understood.begin(), understood.end());
     if (*best == 0)
