@@ -75,6 +75,10 @@ AddOutcome BanEditor::addParsed(std::string_view line) {
         field = firstPiece(afterFirst(line, ':'), ':');
     }
     std::optional<ListedRange> range = readRangeField(field);
+    if (!range && line.find(':') != std::string_view::npos) {
+        if (std::optional<ListedRange6> range6 = readRangeField6(afterFirst(line, ':')))
+            return store6(line, *range6, name);
+    }
     if (std::optional<AddOutcome> refusal = refusalOf(range)) {
         if (*refusal == AddOutcome::Localhost)
             refuseLocalhost();
@@ -91,6 +95,23 @@ AddOutcome BanEditor::store(std::string_view line, double start, double end,
     if (!ADDBAN(line, start, end, name))
         return AddOutcome::NotAnEntry;
     return table_.size() > before ? AddOutcome::Added : AddOutcome::Duplicate;
+}
+
+// An IPv6 entry: refused over ::1 as an IPv4 one is over 127.0.0.0/8.
+AddOutcome BanEditor::store6(std::string_view line, const ListedRange6& range,
+                             std::string_view name) {
+    constexpr Ipv6Number kLoopback{0, 1};
+    if (range.first <= kLoopback && kLoopback <= range.last) {
+        refuseLocalhost();
+        return AddOutcome::Localhost;
+    }
+    for (std::size_t slot = 0; slot < table_.size6(); ++slot) {
+        const BanEntry6 e = table_.at6(slot);
+        if (e.first == range.first && e.last == range.last)
+            return AddOutcome::Duplicate;
+    }
+    table_.append6({line, name, range.first, range.last});
+    return AddOutcome::Added;
 }
 
 void BanEditor::refuseLocalhost() {
