@@ -22,6 +22,8 @@ enum class AddOutcome {
 // The range ADDBANRANGE would store for the line, whether or not the table
 // holds it already; none for a line it refuses.
 std::optional<ListedRange> rangeAnAddWouldBan(std::string_view line);
+// The same for an IPv6 line; none for an IPv4 line, a refused one or none.
+std::optional<ListedRange6> ipv6RangeAnAddWouldBan(std::string_view line);
 
 // Adds entries to the ban table from blocklist text and tells the host when
 // the list must be shown afresh. The table is the list's data.
