@@ -1,7 +1,9 @@
 // Subscribed lists: loading a 400 000-line P2P list from its cached copy, gzip
 // against plain, and rebuilding the guard's list table after one small list
 // changed while the bench list (Debian's tor-geoipdb, 385 602 ranges) is another
-// list. All figures come from one run, so they compare on one machine.
+// list; loading and looking up the IPv6 part of the same package (276 626
+// ranges) as P2P and as CIDR beside the IPv4 list. All figures come from one
+// run, so they compare on one machine.
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,8 @@ constexpr std::size_t kLoadLines = 400'000;
 fs::path gPlainCopy;
 fs::path gGzipCopy;
 std::shared_ptr<const bw::ListRanges> gBenchList;
+std::string gBenchText;  // the IPv4 bench list as P2P lines
+bw::bench::Geoip6Lists gBench6;
 
 std::string gzip(const std::string& plain) {
     z_stream stream{};
@@ -108,6 +113,79 @@ void BM_RebuildAfterOneListChanged(benchmark::State& state) {
 }
 BENCHMARK(BM_RebuildAfterOneListChanged)->Unit(benchmark::kMillisecond);
 
+// Parsing a list and cutting it into the guard's table, per family and format:
+// the time per range of IPv6 against IPv4.
+void loadIntoListTable(benchmark::State& state, const std::string& text) {
+    std::size_t ranges = 0;
+    for (auto _ : state) {
+        bw::ParsedList parsed = bw::parseList(text);
+        auto list = std::make_shared<bw::ListRanges>();
+        list->ranges = std::move(parsed.ranges);
+        list->ranges6 = std::move(parsed.ranges6);
+        ranges = list->ranges.size() + list->ranges6.size();
+        bw::ListTable table({std::shared_ptr<const bw::ListRanges>(std::move(list))});
+        benchmark::DoNotOptimize(table.pieceCount() + table.pieceCount6());
+    }
+    state.counters["ranges"] = static_cast<double>(ranges);
+    state.counters["per_range"] = benchmark::Counter(
+        static_cast<double>(ranges),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_LoadIpv4P2pIntoListTable(benchmark::State& state) {
+    loadIntoListTable(state, gBenchText);
+}
+BENCHMARK(BM_LoadIpv4P2pIntoListTable)->Unit(benchmark::kMillisecond);
+
+void BM_LoadIpv6P2pIntoListTable(benchmark::State& state) {
+    loadIntoListTable(state, gBench6.p2p);
+}
+BENCHMARK(BM_LoadIpv6P2pIntoListTable)->Unit(benchmark::kMillisecond);
+
+void BM_LoadIpv6CidrIntoListTable(benchmark::State& state) {
+    loadIntoListTable(state, gBench6.cidr);
+}
+BENCHMARK(BM_LoadIpv6CidrIntoListTable)->Unit(benchmark::kMillisecond);
+
+// One lookup of the guard pass in the lists: random addresses, about half held.
+template <class Make>
+void lookup(benchmark::State& state, const bw::ListTable& table, Make make) {
+    std::mt19937_64 random(42);
+    std::vector<bw::IpAddress> probes;
+    for (int i = 0; i < 4096; ++i) probes.push_back(make(random));
+    std::size_t i = 0;
+    std::size_t hits = 0;
+    for (auto _ : state) {
+        hits += table.findBlock(probes[i++ & 4095]).has_value();
+    }
+    state.counters["hit_share"] =
+        static_cast<double>(hits) / static_cast<double>(state.iterations());
+}
+
+void BM_LookupIpv4InListTable(benchmark::State& state) {
+    const bw::ListTable table({gBenchList});
+    lookup(state, table, [](std::mt19937_64& r) {
+        return bw::IpAddress::fromV4(static_cast<std::uint32_t>(r()));
+    });
+}
+BENCHMARK(BM_LookupIpv4InListTable);
+
+void BM_LookupIpv6InListTable(benchmark::State& state) {
+    auto list = std::make_shared<bw::ListRanges>();
+    list->ranges6 = bw::parseList(gBench6.p2p).ranges6;
+    const std::vector<bw::ListRange6> ranges = list->ranges6;
+    const bw::ListTable table({std::shared_ptr<const bw::ListRanges>(std::move(list))});
+    // Half inside a listed range, half anywhere in 2000::/3.
+    lookup(state, table, [&](std::mt19937_64& r) {
+        if (r() & 1) {
+            const bw::ListRange6& in = ranges[r() % ranges.size()];
+            return bw::IpAddress::fromV6({in.first.high, in.first.low + (r() & 0xFF)});
+        }
+        return bw::IpAddress::fromV6({0x2000000000000000u | (r() >> 3), r()});
+    });
+}
+BENCHMARK(BM_LookupIpv6InListTable);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,6 +199,13 @@ int main(int argc, char** argv) {
     const std::string plain = firstLines(*list, kLoadLines);
     bw::writeFileAtomically(gPlainCopy, plain);
     bw::writeFileAtomically(gGzipCopy, gzip(plain));
+    std::optional<bw::bench::Geoip6Lists> lists6 = bw::bench::geoip6AsLists();
+    if (!lists6)
+        return 1;
+    gBench6 = std::move(*lists6);
+    gBenchText = *list;
+    std::printf("IPv6 bench list: %zu ranges, %zu CIDR prefixes\n", gBench6.ranges,
+                gBench6.prefixes);
     auto bench = std::make_shared<bw::ListRanges>();
     bench->listName = "geoip";
     bench->ranges = bw::parseList(*list).ranges;

@@ -32,6 +32,14 @@ bool sameEntries(const bw::BanTable& a, const bw::BanTable& b) {
                 return false;
         }
     }
+    if (a.size6() != b.size6())
+        return false;
+    for (std::size_t slot = 0; slot < a.size6(); ++slot) {
+        const bw::BanEntry6 e = a.at6(slot);
+        const bw::BanEntry6 f = b.at6(slot);
+        if (e.text != f.text || e.name != f.name || e.first != f.first || e.last != f.last)
+            return false;
+    }
     return a.unreadLines() == b.unreadLines();
 }
 
@@ -47,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bw::BanTable second;
     const bw::LoadTotals reloaded = bw::loadBlocklist(saved, second);
     BW_FUZZ_CHECK(sameEntries(first, second));
-    BW_FUZZ_CHECK(reloaded.ranges == loaded.ranges && reloaded.failed == loaded.failed);
+    BW_FUZZ_CHECK(reloaded.ranges == loaded.ranges && reloaded.failed == loaded.failed &&
+                  reloaded.ranges6 == loaded.ranges6);
+    BW_FUZZ_CHECK(loaded.ranges6 == first.size6());
 
     // What a link start saves: the entries without the empty slots.
     bw::BanTable third;

@@ -14,11 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bw::ParsedList list = bw::parseList(text, limits);
     const std::string refusal = bw::listRefusal(list);
 
-    BW_FUZZ_CHECK(list.ranges.size() <= limits.maxRanges);
-    BW_FUZZ_CHECK(list.overLimit.empty() || list.ranges.empty());
+    // One limit for both families.
+    BW_FUZZ_CHECK(list.ranges.size() + list.ranges6.size() <= limits.maxRanges);
+    BW_FUZZ_CHECK(list.overLimit.empty() || (list.ranges.empty() && list.ranges6.empty()));
     for (const bw::ListRange& range : list.ranges) BW_FUZZ_CHECK(range.first <= range.last);
+    for (const bw::ListRange6& range : list.ranges6) BW_FUZZ_CHECK(range.first <= range.last);
     // A list the gate lets through holds something to guard with.
-    BW_FUZZ_CHECK(!refusal.empty() || !list.ranges.empty());
+    BW_FUZZ_CHECK(!refusal.empty() || !list.ranges.empty() || !list.ranges6.empty());
 
     // Each format on the first line alone, whatever the detection chose.
     const std::string_view firstLine = text.substr(0, text.find_first_of("\r\n"));
@@ -26,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bw::LineReading reading = bw::readListLine(format, firstLine);
         if (reading.kind == bw::LineReading::Kind::Range)
             BW_FUZZ_CHECK(reading.range.first <= reading.range.last);
+        if (reading.kind == bw::LineReading::Kind::Range6)
+            BW_FUZZ_CHECK(reading.range6.first <= reading.range6.last);
     }
     return 0;
 }

@@ -215,9 +215,13 @@ void ListsView::refresh() {
         text(kName, textFromBytes(list.name));
         text(kMode, list.mode == ListMode::Allow ? tr("allow") : tr("block"));
         text(kSource, list.source.empty() ? tr("(kept here)") : textFromBytes(list.source));
-        QString ranges = QString::number(list.ranges);
-        if (list.failedLines + list.ipv6Lines > 0)
-            ranges += tr(" (%1 lines skipped)").arg(list.failedLines + list.ipv6Lines);
+        // Per family, a line each, once a list holds IPv6 ranges (narrow enough to
+        // leave the status in view); an IPv4 list shows as it did.
+        QString ranges = list.ranges6 == 0
+                             ? QString::number(list.ranges)
+                             : tr("%1 IPv4\n%2 IPv6").arg(list.ranges).arg(list.ranges6);
+        if (list.failedLines > 0)
+            ranges += tr(" (%1 lines skipped)").arg(list.failedLines);
         QString share = QString::fromStdString(publicPercentText(list.publicAddresses));
         if (list.wide)
             share += tr(" (wide)");

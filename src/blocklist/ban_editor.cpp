@@ -59,6 +59,31 @@ std::optional<ListedRange> rangeAnAddWouldBan(std::string_view line) {
     return refusalOf(range) ? std::nullopt : range;
 }
 
+namespace {
+
+constexpr Ipv6Number kIpv6Loopback{0, 1};
+
+// The IPv6 range of a line that reads as no IPv4 range; ADDBANRANGE and the
+// link's wide-entry count read it the same way.
+std::optional<ListedRange6> lineRange6(std::string_view line) {
+    if (line.find(':') == std::string_view::npos || lineRange(line))
+        return std::nullopt;
+    return readRangeField6(afterFirst(line, ':'));
+}
+
+bool holdsIpv6Loopback(const ListedRange6& range) {
+    return range.first <= kIpv6Loopback && kIpv6Loopback <= range.last;
+}
+
+}  // namespace
+
+std::optional<ListedRange6> ipv6RangeAnAddWouldBan(std::string_view line) {
+    if (holdsLineBreakOrNul(line))
+        return std::nullopt;
+    std::optional<ListedRange6> range = lineRange6(line);
+    return range && !holdsIpv6Loopback(*range) ? range : std::nullopt;
+}
+
 AddOutcome BanEditor::ADDBANRANGE(std::string_view originalData) {
     AddOutcome outcome = AddOutcome::NotAnEntry;
     if (!holdsLineBreakOrNul(originalData))
@@ -75,6 +100,10 @@ AddOutcome BanEditor::addParsed(std::string_view line) {
         field = firstPiece(afterFirst(line, ':'), ':');
     }
     std::optional<ListedRange> range = readRangeField(field);
+    if (!range) {
+        if (std::optional<ListedRange6> range6 = lineRange6(line))
+            return store6(line, *range6, name);
+    }
     if (std::optional<AddOutcome> refusal = refusalOf(range)) {
         if (*refusal == AddOutcome::Localhost)
             refuseLocalhost();
@@ -91,6 +120,22 @@ AddOutcome BanEditor::store(std::string_view line, double start, double end,
     if (!ADDBAN(line, start, end, name))
         return AddOutcome::NotAnEntry;
     return table_.size() > before ? AddOutcome::Added : AddOutcome::Duplicate;
+}
+
+// An IPv6 entry: refused over ::1 as an IPv4 one is over 127.0.0.0/8.
+AddOutcome BanEditor::store6(std::string_view line, const ListedRange6& range,
+                             std::string_view name) {
+    if (holdsIpv6Loopback(range)) {
+        refuseLocalhost();
+        return AddOutcome::Localhost;
+    }
+    for (std::size_t slot = 0; slot < table_.size6(); ++slot) {
+        const BanEntry6 e = table_.at6(slot);
+        if (e.first == range.first && e.last == range.last)
+            return AddOutcome::Duplicate;
+    }
+    table_.append6({line, name, range.first, range.last});
+    return AddOutcome::Added;
 }
 
 void BanEditor::refuseLocalhost() {

@@ -22,6 +22,8 @@ enum class AddOutcome {
 // The range ADDBANRANGE would store for the line, whether or not the table
 // holds it already; none for a line it refuses.
 std::optional<ListedRange> rangeAnAddWouldBan(std::string_view line);
+// The same for an IPv6 line; none for an IPv4 line, a refused one or none.
+std::optional<ListedRange6> ipv6RangeAnAddWouldBan(std::string_view line);
 
 // Adds entries to the ban table from blocklist text and tells the host when
 // the list must be shown afresh. The table is the list's data.
@@ -46,7 +48,9 @@ public:
     // it silently otherwise (a range must also start above 0.1.0.0), except for
     // an entry that bans any address of 127.0.0.0/8, which is refused with a
     // message. Text holding a line break or NUL is dropped too: it would turn
-    // into several lines on disk.
+    // into several lines on disk. An IPv6 line (readRangeField6) is stored as an
+    // IPv6 entry unless the same bounds are listed or it holds ::1, which is
+    // refused as localhost is.
     AddOutcome ADDBANRANGE(std::string_view originalData);
 
     // Stores one entry at the end of its bucket unless the bucket already holds
@@ -69,6 +73,7 @@ public:
 private:
     AddOutcome addParsed(std::string_view line);
     AddOutcome store(std::string_view line, double start, double end, std::string_view name);
+    AddOutcome store6(std::string_view line, const ListedRange6& range, std::string_view name);
     void refuseLocalhost();
     void refreshAfterAdd();
 

@@ -1,6 +1,7 @@
 #include "blocklist/ban_table.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace bw {
 
@@ -219,14 +220,15 @@ void BanTable::findMatches(double address, std::vector<EntryRef>& out) const {
 
 void BanTable::buildIndex6() const {
     v6ByFirst_.resize(v6Slots_.size());
-    for (std::uint32_t i = 0; i < v6ByFirst_.size(); ++i) v6ByFirst_[i] = i;
-    std::stable_sort(v6ByFirst_.begin(), v6ByFirst_.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return v6Slots_[a].first < v6Slots_[b].first;
+    for (std::uint32_t i = 0; i < v6ByFirst_.size(); ++i) v6ByFirst_[i] = {v6Slots_[i].first, i};
+    // The first bounds sit beside their slots, so the search reads one array.
+    std::sort(v6ByFirst_.begin(), v6ByFirst_.end(), [](const Indexed6& a, const Indexed6& b) {
+        return std::tie(a.first, a.slot) < std::tie(b.first, b.slot);
     });
     v6ReachUpTo_.resize(v6ByFirst_.size());
     Ipv6Number reach{};
     for (std::size_t i = 0; i < v6ByFirst_.size(); ++i) {
-        reach = std::max(reach, v6Slots_[v6ByFirst_[i]].last);
+        reach = std::max(reach, v6Slots_[v6ByFirst_[i].slot].last);
         v6ReachUpTo_[i] = reach;
     }
     v6IndexCurrent_ = true;
@@ -237,15 +239,16 @@ void BanTable::findMatches6(Ipv6Number address, std::vector<EntryRef>& out) cons
     if (!v6IndexCurrent_)
         buildIndex6();
     constexpr Ipv6Number kLoopback{0, 1};
-    auto after = std::upper_bound(
-        v6ByFirst_.begin(), v6ByFirst_.end(), address,
-        [&](const Ipv6Number& a, std::uint32_t slot) { return a < v6Slots_[slot].first; });
+    auto after =
+        std::upper_bound(v6ByFirst_.begin(), v6ByFirst_.end(), address,
+                         [](const Ipv6Number& a, const Indexed6& e) { return a < e.first; });
     for (auto i = static_cast<std::size_t>(after - v6ByFirst_.begin()); i > 0; --i) {
         if (v6ReachUpTo_[i - 1] < address)
             break;
-        const Slot6& s = v6Slots_[v6ByFirst_[i - 1]];
+        const Indexed6& e = v6ByFirst_[i - 1];
+        const Slot6& s = v6Slots_[e.slot];
         if (s.last >= address && (address != kLoopback || s.first == kLoopback))
-            out.push_back({kIpv6Bucket, v6ByFirst_[i - 1]});
+            out.push_back({kIpv6Bucket, e.slot});
     }
     std::sort(out.begin(), out.end());
 }

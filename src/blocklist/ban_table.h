@@ -233,7 +233,11 @@ private:
     // bound, with the highest last bound up to each, so a lookup walks back only
     // over entries that may reach the address. Changes drop it.
     std::vector<Slot6> v6Slots_;
-    mutable std::vector<std::uint32_t> v6ByFirst_;
+    struct Indexed6 {
+        Ipv6Number first;
+        std::uint32_t slot = 0;
+    };
+    mutable std::vector<Indexed6> v6ByFirst_;
     mutable std::vector<Ipv6Number> v6ReachUpTo_;
     mutable bool v6IndexCurrent_ = true;
 };

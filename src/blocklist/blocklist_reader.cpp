@@ -50,6 +50,11 @@ public:
         std::string_view rest = line.substr(colon + 1);
         std::optional<ListedRange> range = readRangeField(rest.substr(0, rest.find(':')));
         if (!range) {
+            if (std::optional<ListedRange6> range6 = readRangeField6(rest)) {
+                table_.append6({line, line.substr(0, colon), range6->first, range6->last});
+                ++totals_.ranges6;
+                return;
+            }
             fail(line);
             return;
         }
@@ -87,7 +92,10 @@ std::string loadReport(const LoadTotals& totals) {
         text += "Failed to read " + std::to_string(totals.failed) + " lines.\r\n";
     }
     text += "Successfully loaded " + formatPlainNumber(totals.addresses) + " IPs from " +
-            std::to_string(totals.ranges) + " profiles.\r\n\r\n";
+            std::to_string(totals.ranges) + " profiles.\r\n";
+    if (totals.ranges6 > 0)
+        text += "Successfully loaded " + std::to_string(totals.ranges6) + " IPv6 ranges.\r\n";
+    text += "\r\n";
     return text;
 }
 

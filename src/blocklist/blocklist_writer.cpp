@@ -12,6 +12,12 @@ std::size_t linesOf(const BanTable::Bucket& bucket) {
     return std::max(BanTable::kNominalSlots, bucket.size());
 }
 
+// IPv6 entries follow the IPv4 slots, in their own order.
+void appendIpv6Entries(const BanTable& table, std::string& out) {
+    for (std::size_t slot = 0; slot < table.size6(); ++slot)
+        out.append(table.at6(slot).text).append(kLineEnd);
+}
+
 // Lines the load could not read follow the entries: they ban nothing, and the
 // next load reports them again, but the user's text is not lost.
 void appendUnreadLines(const BanTable& table, std::string& out) {
@@ -33,6 +39,7 @@ std::string formatEverySlot(const BanTable& table) {
         for (BanEntry e : bucket) out.append(e.text).append(kLineEnd);
         for (std::size_t free = bucket.size(); free < linesOf(bucket); ++free) out.append(kLineEnd);
     }
+    appendIpv6Entries(table, out);
     appendUnreadLines(table, out);
     return out;
 }
@@ -50,6 +57,7 @@ std::string formatStoredOnly(const BanTable& table) {
                 out.append(e.text).append(kLineEnd);
         }
     }
+    appendIpv6Entries(table, out);
     appendUnreadLines(table, out);
     return out;
 }

@@ -64,4 +64,27 @@ std::optional<ListedRange> readRangeField(std::string_view field) {
     return readBounds(spaceless);
 }
 
+namespace {
+
+std::optional<Ipv6Number> ipv6Bound(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    std::optional<IpAddress> address = parseIpAddress(text);
+    if (!address || !address->isV6())
+        return std::nullopt;
+    return address->v6();
+}
+
+}  // namespace
+
+std::optional<ListedRange6> readRangeField6(std::string_view field) {
+    const std::size_t dash = field.find('-');
+    std::optional<Ipv6Number> first = ipv6Bound(field.substr(0, dash));
+    std::optional<Ipv6Number> last =
+        dash == std::string_view::npos ? first : ipv6Bound(field.substr(dash + 1));
+    if (!first || !last || *last < *first)
+        return std::nullopt;
+    return ListedRange6{*first, *last};
+}
+
 }  // namespace bw

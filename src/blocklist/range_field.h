@@ -3,6 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/ip_address.h"
+
 namespace bw {
 
 // The bounds a blocklist line's range field bans, and the bucket that files it.
@@ -25,5 +27,18 @@ std::optional<double> listedAddress(std::string_view text);
 // one address. No value when a bound is not an address or the end lies below
 // the start.
 std::optional<ListedRange> readRangeField(std::string_view field);
+
+// An IPv6 range, inclusive.
+struct ListedRange6 {
+    Ipv6Number first;
+    Ipv6Number last;
+};
+
+// The IPv6 range field of a line: all after its first ":", since IPv6 text
+// holds colons and the name then holds none. "first-last" or one address, each
+// optionally in brackets, blanks around each ignored. Both bounds must be IPv6
+// addresses (an IPv4-mapped one is IPv4, which an IPv4 field names) and the
+// end may not lie below the start.
+std::optional<ListedRange6> readRangeField6(std::string_view field);
 
 }  // namespace bw

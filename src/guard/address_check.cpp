@@ -107,7 +107,13 @@ CheckQuery parseCheckQuery(std::string_view text) {
     if (startsWithoutCase(text, "::ffff:") && dottedAddress(text.substr(7))) {
         span = AddressSpan{*dottedAddress(text.substr(7)), *dottedAddress(text.substr(7))};
     } else if (looksLikeIpv6(text)) {
-        query.kind = CheckQuery::Kind::Ipv6;
+        std::optional<IpAddress> one = parseIpAddress(text);
+        if (one && one->isV6()) {
+            query.kind = CheckQuery::Kind::Address6;
+            query.address6 = one->v6();
+        } else {
+            query.kind = CheckQuery::Kind::Ipv6;
+        }
         return query;
     } else if (text.find('/') != std::string_view::npos) {
         span = cidrSpan(text);
@@ -214,6 +220,57 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
         if (addressesWithin(asked, {lifeline.address, lifeline.address}) > 0)
             result.lifelines.push_back(lifeline);
     }
+    return result;
+}
+
+CheckResult checkAddress6(const BanTable& own, const ListTable& lists, Ipv6Number address) {
+    CheckResult result;
+    result.asked = 1;
+    const bool allowed = lists.allows(IpAddress::fromV6(address));
+    auto take = [&](CheckedEntry entry) {
+        if (result.entries.size() == kShownCheckEntries) {
+            ++result.moreEntries;
+            return;
+        }
+        entry.held = 1;
+        entry.banned = allowed ? 0 : 1;
+        result.entries.push_back(std::move(entry));
+    };
+    std::vector<EntryRef> hits;
+    own.findMatches6(address, hits);
+    for (EntryRef ref : hits) {
+        CheckedEntry entry;
+        entry.own = true;
+        entry.ref = ref;
+        entry.text = own.at6(ref.slot).text;
+        take(std::move(entry));
+    }
+    const auto& inForce = lists.lists();
+    for (std::size_t l = 0; l < inForce.size(); ++l) {
+        const ListRanges& list = *inForce[l];
+        bool holds = false;
+        for (std::size_t r = 0; r < list.ranges6.size(); ++r) {
+            const ListRange6& range = list.ranges6[r];
+            if (range.first > address || address > range.last)
+                continue;
+            holds = true;
+            if (list.allow || address == kLoopback6.first)
+                continue;
+            CheckedEntry entry;
+            entry.list = l;
+            entry.range = r;
+            entry.text = range.entry;
+            entry.listName = list.listName;
+            take(std::move(entry));
+        }
+        if (list.allow && holds)
+            result.allows.push_back({list.listName, 1, 0});
+    }
+    // Counted once every list is read: an allow list may come before the entry.
+    for (CheckedAllow& allow : result.allows) allow.letThrough = result.entries.empty() ? 0 : 1;
+    result.banned = !allowed && !result.entries.empty() ? 1 : 0;
+    if (result.banned > 0)
+        result.bannedSpans6.push_back({address, address});
     return result;
 }
 

@@ -19,11 +19,13 @@ struct CheckQuery {
     enum class Kind {
         Address,       // span holds one address
         Range,         // span holds the range
-        Ipv6,          // an IPv6 address or network: not guarded yet
+        Address6,      // address6 is one IPv6 address
+        Ipv6,          // an IPv6 range or network: checked one address at a time
         NotAnAddress,  // none of the above
     };
     Kind kind = Kind::NotAnAddress;
     AddressSpan span;
+    Ipv6Number address6;
     std::string text;  // as given, blanks around it dropped
 };
 
@@ -61,6 +63,7 @@ struct CheckResult {
     std::uint64_t banned = 0;  // of them, the ones the guard refuses
     // Those banned, merged: what each part of a larger question gets is read from it.
     std::vector<AddressSpan> bannedSpans;
+    std::vector<Span6> bannedSpans6;  // the same, for an IPv6 address
     // The entries that hold one of them: the own list's in table order, then each
     // list's in list order; the first kShownCheckEntries, and how many more there are.
     std::vector<CheckedEntry> entries;
@@ -74,6 +77,10 @@ struct CheckResult {
 // each: the rules of the guard's lookups and of the kernel's table alike.
 CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
                            std::vector<AddressSpan> asked);
+
+// The same for one IPv6 address: asked is 1, banned 0 or 1. The guard has no
+// IPv6 lifelines, and lists never ban ::1.
+CheckResult checkAddress6(const BanTable& own, const ListTable& lists, Ipv6Number address);
 
 // How many addresses of the sorted, disjoint spans lie in the span.
 std::uint64_t addressesWithin(const std::vector<AddressSpan>& spans, AddressSpan span);

@@ -79,12 +79,9 @@ std::string guardLine(const CheckSetting& setting, bool banned) {
 int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream& out,
              std::ostream& err) {
     CheckQuery query = parseCheckQuery(asked);
-    if (query.kind == CheckQuery::Kind::Ipv6) {
-        out << asked
-            << " is an IPv6 address: Bastionwatch guards IPv4 only for now, so nothing "
-               "refuses it.\n";
-        return kCheckAllowed;
-    }
+    if (query.kind == CheckQuery::Kind::Ipv6)
+        return refuse(err,
+                      "'" + asked + "' is an IPv6 range: --check takes one IPv6 address at a time");
     AskedFile file;
     std::string title = query.text;
     if (query.kind == CheckQuery::Kind::NotAnAddress) {
@@ -109,7 +106,7 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
             return refuse(err, asked + " holds no IPv4 address to check");
         title = asked + " (" + std::to_string(file.asked.size()) +
                 (file.asked.size() == 1 ? " line)" : " lines)");
-    } else {
+    } else if (query.kind != CheckQuery::Kind::Address6) {
         file.asked.push_back({0, query});
     }
 
@@ -131,6 +128,12 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
     ListTable lists = keeper.table();
     lists.setLifelines(setting.lifelines);
 
+    if (query.kind == CheckQuery::Kind::Address6) {
+        const CheckResult result = checkAddress6(own, lists, query.address6);
+        out << checkReport(title, result);
+        out << guardLine(setting, result.banned > 0);
+        return result.banned > 0 ? kCheckBanned : kCheckAllowed;
+    }
     std::vector<AddressSpan> spans;
     for (const AskedLine& line : file.asked) spans.push_back(line.query.span);
     CheckResult result = checkAddresses(own, lists, spans);

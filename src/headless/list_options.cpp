@@ -36,13 +36,12 @@ std::optional<int> hoursFrom(const std::string& text) {
 }
 
 std::string listLine(const Subscription& list) {
-    std::string line =
-        list.name + ": " + (list.mode == ListMode::Allow ? "allow" : "block") + ", " +
-        (list.enabled ? "on" : "off") + (list.wide ? ", wide" : "") + ", " +
-        std::to_string(list.ranges) + " ranges, " + publicPercentText(list.publicAddresses) +
-        " of the public IPv4 space, " + std::to_string(list.failedLines + list.ipv6Lines) +
-        " lines skipped (" + std::to_string(list.failedLines) + " not understood, " +
-        std::to_string(list.ipv6Lines) + " IPv6), last update " + formatUtc(list.lastUpdate) + ", ";
+    std::string line = list.name + ": " + (list.mode == ListMode::Allow ? "allow" : "block") +
+                       ", " + (list.enabled ? "on" : "off") + (list.wide ? ", wide" : "") + ", " +
+                       std::to_string(list.ranges) + " ranges, " + std::to_string(list.ranges6) +
+                       " IPv6 ranges, " + publicPercentText(list.publicAddresses) +
+                       " of the public IPv4 space, " + std::to_string(list.failedLines) +
+                       " lines not understood, last update " + formatUtc(list.lastUpdate) + ", ";
     line += list.lastError.empty() ? "no error" : "last error: " + list.lastError;
     return line;
 }

@@ -71,8 +71,19 @@ std::string percentDecoded(std::string_view text) {
 
 std::string linkSegmentToLine(std::string_view segment) {
     std::string line = percentDecoded(segment);
-    // Colons first: the "@" that becomes the name's colon must not turn into a dash.
-    std::replace(line.begin(), line.end(), ':', '-');
+    // Colons first: the "@" that becomes the name's colon must not turn into a
+    // dash. An IPv6 bound comes in brackets, whose colons are its own and stay;
+    // a bracket left open keeps them to the end, and the line then reads as no
+    // entry rather than as a different one.
+    bool inBrackets = false;
+    for (char& c : line) {
+        if (c == '[')
+            inBrackets = true;
+        else if (c == ']')
+            inBrackets = false;
+        else if (c == ':' && !inBrackets)
+            c = '-';
+    }
     std::replace(line.begin(), line.end(), '@', ':');
     return line;
 }

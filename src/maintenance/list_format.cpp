@@ -6,6 +6,8 @@
 
 #include "blocklist/characters.h"
 #include "blocklist/text_lines.h"
+#include "platform/ip_address.h"
+#include "platform/span_set.h"
 
 namespace bw {
 
@@ -52,28 +54,23 @@ bool looksLikeIpv6(std::string_view text) {
     return colons >= 2;
 }
 
-struct Span {
-    std::uint32_t first = 0;
-    std::uint32_t last = 0;
-};
-
 // "a.b.c.d-e.f.g.h" or "a.b.c.d", blanks allowed around each address.
-std::optional<Span> parseRangeField(std::string_view field) {
+std::optional<Span4> parseRangeField(std::string_view field) {
     std::size_t dash = field.find('-');
     if (dash == std::string_view::npos) {
         std::optional<std::uint32_t> one = parseStrictAddress(trim(field));
         if (!one)
             return std::nullopt;
-        return Span{*one, *one};
+        return Span4{*one, *one};
     }
     std::optional<std::uint32_t> first = parseStrictAddress(trim(field.substr(0, dash)));
     std::optional<std::uint32_t> last = parseStrictAddress(trim(field.substr(dash + 1)));
     if (!first || !last || *first > *last)
         return std::nullopt;
-    return Span{*first, *last};
+    return Span4{*first, *last};
 }
 
-std::optional<Span> parseCidr(std::string_view token) {
+std::optional<Span4> parseCidr(std::string_view token) {
     std::size_t slash = token.find('/');
     std::optional<std::uint32_t> address = parseStrictAddress(token.substr(0, slash));
     std::string_view prefixText = token.substr(slash + 1);
@@ -86,15 +83,68 @@ std::optional<Span> parseCidr(std::string_view token) {
     if (prefix > 32)
         return std::nullopt;
     std::uint32_t hostBits = prefix == 0 ? 0xFFFFFFFFu : (std::uint32_t{1} << (32 - prefix)) - 1;
-    return Span{*address & ~hostBits, *address | hostBits};
+    return Span4{*address & ~hostBits, *address | hostBits};
 }
 
-LineReading range(Span span, std::string_view entry) {
-    return {LineReading::Kind::Range, ListRange{span.first, span.last, std::string(entry)}};
+LineReading range(Span4 span, std::string_view entry) {
+    return {LineReading::Kind::Range, ListRange{span.first, span.last, std::string(entry)}, {}};
+}
+
+LineReading range6(Span6 span, std::string_view entry) {
+    return {LineReading::Kind::Range6, {}, ListRange6{span.first, span.last, std::string(entry)}};
 }
 
 LineReading kind(LineReading::Kind k) {
-    return {k, {}};
+    return {k, {}, {}};
+}
+
+// One IPv6 address, blanks around it allowed; an IPv4-mapped one is no IPv6
+// address here, so a line never bans IPv4 addresses by way of IPv6 text.
+std::optional<Ipv6Number> parseIpv6(std::string_view text) {
+    std::optional<IpAddress> address = parseIpAddress(trim(text));
+    if (!address || !address->isV6())
+        return std::nullopt;
+    return address->v6();
+}
+
+// "first-last" or one address, in IPv6.
+std::optional<Span6> parseRangeField6(std::string_view field) {
+    std::size_t dash = field.find('-');
+    if (dash == std::string_view::npos) {
+        std::optional<Ipv6Number> one = parseIpv6(field);
+        if (!one)
+            return std::nullopt;
+        return Span6{*one, *one};
+    }
+    std::optional<Ipv6Number> first = parseIpv6(field.substr(0, dash));
+    std::optional<Ipv6Number> last = parseIpv6(field.substr(dash + 1));
+    if (!first || !last || *first > *last)
+        return std::nullopt;
+    return Span6{*first, *last};
+}
+
+// "2001:db8::/32": the address's network, every host bit set for the last.
+std::optional<Span6> parseCidr6(std::string_view token) {
+    std::size_t slash = token.find('/');
+    std::optional<Ipv6Number> address = parseIpv6(token.substr(0, slash));
+    std::string_view prefixText = token.substr(slash + 1);
+    if (!address || prefixText.empty() || prefixText.size() > 3 ||
+        !std::all_of(prefixText.begin(), prefixText.end(),
+                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+        return std::nullopt;
+    }
+    const int prefix = std::stoi(std::string(prefixText));
+    if (prefix > 128)
+        return std::nullopt;
+    auto hostBits = [](int networkBits) {
+        if (networkBits <= 0)
+            return UINT64_MAX;
+        return networkBits >= 64 ? std::uint64_t{0} : (std::uint64_t{1} << (64 - networkBits)) - 1;
+    };
+    const std::uint64_t highHost = hostBits(prefix);
+    const std::uint64_t lowHost = hostBits(prefix - 64);
+    return Span6{{address->high & ~highHost, address->low & ~lowHost},
+                 {address->high | highHost, address->low | lowHost}};
 }
 
 LineReading readP2pLine(std::string_view line) {
@@ -102,11 +152,13 @@ LineReading readP2pLine(std::string_view line) {
     if (colon == std::string_view::npos)
         return kind(LineReading::Kind::Failed);
     if (line.find('[') == std::string_view::npos) {
-        if (std::optional<Span> span = parseRangeField(line.substr(colon + 1)))
+        if (std::optional<Span4> span = parseRangeField(line.substr(colon + 1)))
             return range(*span, line.substr(0, colon));
     }
-    if (looksLikeIpv6(line.substr(line.find(':') + 1)))
-        return kind(LineReading::Kind::Ipv6);
+    // An IPv6 address holds colons, so the name cannot: the first colon ends it.
+    const std::size_t nameEnd = line.find(':');
+    if (std::optional<Span6> span = parseRangeField6(line.substr(nameEnd + 1)))
+        return range6(*span, line.substr(0, nameEnd));
     return kind(LineReading::Kind::Failed);
 }
 
@@ -128,12 +180,17 @@ LineReading readDatLine(std::string_view line) {
     }
     if (rangeText.find('-') == std::string_view::npos)
         return kind(LineReading::Kind::Failed);
-    if (looksLikeIpv6(rangeText))
-        return kind(LineReading::Kind::Ipv6);
-    std::optional<Span> span = parseRangeField(rangeText);
+    const bool permitted = std::stoi(std::string(levelText)) >= kFirstPermittedLevel;
+    if (looksLikeIpv6(rangeText)) {
+        std::optional<Span6> span = parseRangeField6(rangeText);
+        if (!span)
+            return kind(LineReading::Kind::Failed);
+        return permitted ? kind(LineReading::Kind::Permitted) : range6(*span, description);
+    }
+    std::optional<Span4> span = parseRangeField(rangeText);
     if (!span)
         return kind(LineReading::Kind::Failed);
-    if (std::stoi(std::string(levelText)) >= kFirstPermittedLevel)
+    if (permitted)
         return kind(LineReading::Kind::Permitted);
     return range(*span, description);
 }
@@ -141,9 +198,14 @@ LineReading readDatLine(std::string_view line) {
 // The entry is the first word; what follows a blank, ";" or "#" is a remark.
 LineReading readCidrLine(std::string_view line) {
     std::string_view token = line.substr(0, line.find_first_of(" \t;#"));
-    if (looksLikeIpv6(token))
-        return kind(LineReading::Kind::Ipv6);
-    std::optional<Span> span =
+    if (looksLikeIpv6(token)) {
+        std::optional<Span6> span =
+            token.find('/') != std::string_view::npos ? parseCidr6(token) : parseRangeField6(token);
+        if (!span)
+            return kind(LineReading::Kind::Failed);
+        return range6(*span, token);
+    }
+    std::optional<Span4> span =
         token.find('/') != std::string_view::npos ? parseCidr(token) : parseRangeField(token);
     if (!span)
         return kind(LineReading::Kind::Failed);
@@ -196,9 +258,10 @@ std::string_view wideEncoding(std::string_view text) {
 
 // What a range costs where the guard holds it: the range itself and an entry
 // text too long for the string's own buffer.
-std::size_t memoryOf(const ListRange& range) {
+template <class Range>
+std::size_t memoryOf(const Range& range) {
     static const std::size_t kInPlace = std::string().capacity();
-    return sizeof(ListRange) + (range.entry.size() > kInPlace ? range.entry.size() + 1 : 0);
+    return sizeof(Range) + (range.entry.size() > kInPlace ? range.entry.size() + 1 : 0);
 }
 
 std::string memoryText(std::size_t bytes) {
@@ -282,14 +345,16 @@ ListFormat detectListFormat(std::string_view text) {
     constexpr std::array kCandidates{ListFormat::P2p, ListFormat::Dat, ListFormat::Cidr};
     std::array<std::size_t, kCandidates.size()> understood{};
     std::size_t looked = 0;
+    // Stops at the last line looked at, not at the end of a long list.
     forEachLine(withoutByteOrderMark(text), [&](std::string_view line) {
-        if (looked >= kDetectionLines || isComment(trim(line)))
-            return;
+        if (isComment(trim(line)))
+            return true;
         ++looked;
         for (std::size_t c = 0; c < kCandidates.size(); ++c) {
             if (readListLine(kCandidates[c], line).kind != LineReading::Kind::Failed)
                 ++understood[c];
         }
+        return looked < kDetectionLines;
     });
     auto best = std::max_element(understood.begin(), understood.end());
     if (*best == 0)
@@ -314,24 +379,29 @@ ParsedList parseList(std::string_view text, const ListLimits& limits) {
         LineReading reading = readTextLine(list.format, line);
         switch (reading.kind) {
             case LineReading::Kind::Range:
-                if (list.ranges.size() == limits.maxRanges) {
+            case LineReading::Kind::Range6: {
+                // One limit for both families: a list of IPv6 lines costs what an
+                // IPv4 one does, and is refused where it would be.
+                if (list.ranges.size() + list.ranges6.size() == limits.maxRanges) {
                     list.overLimit = "it holds more than " + std::to_string(limits.maxRanges) +
                                      " ranges, the most one list may hold";
                     return false;
                 }
-                list.memoryBytes += memoryOf(reading.range);
+                const bool v4 = reading.kind == LineReading::Kind::Range;
+                list.memoryBytes += v4 ? memoryOf(reading.range) : memoryOf(reading.range6);
                 if (list.memoryBytes > limits.maxMemoryBytes) {
                     list.overLimit = "its ranges take more than " +
                                      memoryText(limits.maxMemoryBytes) +
                                      " of memory, the most one list may take";
                     return false;
                 }
-                list.ranges.push_back(std::move(reading.range));
+                if (v4)
+                    list.ranges.push_back(std::move(reading.range));
+                else
+                    list.ranges6.push_back(std::move(reading.range6));
                 break;
+            }
             case LineReading::Kind::Skip:
-                break;
-            case LineReading::Kind::Ipv6:
-                ++list.ipv6Lines;
                 break;
             case LineReading::Kind::Permitted:
                 ++list.permittedLines;
@@ -346,6 +416,8 @@ ParsedList parseList(std::string_view text, const ListLimits& limits) {
         // Nothing of a list that is refused whole stays in memory.
         list.ranges.clear();
         list.ranges.shrink_to_fit();
+        list.ranges6.clear();
+        list.ranges6.shrink_to_fit();
     }
     return list;
 }
@@ -389,12 +461,8 @@ std::string listRefusal(const ParsedList& list) {
         return "the download is a web page, not a list";
     if (!list.overLimit.empty())
         return list.overLimit;
-    if (list.ranges.empty()) {
-        if (list.ipv6Lines > 0)
-            return "it holds no IPv4 ranges (" + std::to_string(list.ipv6Lines) +
-                   " IPv6 lines skipped)";
+    if (list.ranges.empty() && list.ranges6.empty())
         return "it holds no ranges";
-    }
     // More odd lines than a few: the file is not what it claims to be.
     if (list.failedLines > tolerableFailedLines(list.entryLines())) {
         std::string why = std::to_string(list.failedLines) + " of " +

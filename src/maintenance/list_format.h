@@ -14,9 +14,9 @@ namespace bw {
 // The line formats published blocklists come in.
 enum class ListFormat {
     Unknown,
-    P2p,   // name:start-end or name:address
+    P2p,   // name:start-end or name:address; for IPv6 the name ends at the first colon
     Dat,   // start - end , level , description
-    Cidr,  // a.b.c.d/n, a.b.c.d, or start-end, one a line
+    Cidr,  // a.b.c.d/n, 2001:db8::/32, an address, or start-end, one a line
 };
 
 std::string_view formatName(ListFormat format);
@@ -32,12 +32,12 @@ struct ListLimits {
 struct ParsedList {
     ListFormat format = ListFormat::Unknown;
     std::vector<ListRange> ranges;
+    std::vector<ListRange6> ranges6;  // its IPv6 ranges, read in the same formats
     // Not understood: counted, never guessed. A byte that no list holds (NUL and
     // the other control characters but tab) counts as one line of its own, so
     // that a hole of zeros in a damaged copy weighs what it may have replaced.
     std::size_t failedLines = 0;
     std::size_t controlBytes = 0;    // those bytes, also counted in failedLines
-    std::size_t ipv6Lines = 0;       // understood, but the guard is IPv4 only
     std::size_t permittedLines = 0;  // DAT lines of level 127 or more: not banned
     bool html = false;               // a web page, not a list
     std::string_view encoding;       // "UTF-16LE" and the like: text no list is in
@@ -46,7 +46,7 @@ struct ParsedList {
 
     // Lines that were meant as entries: all but blanks and comments.
     std::size_t entryLines() const {
-        return ranges.size() + failedLines + ipv6Lines + permittedLines;
+        return ranges.size() + ranges6.size() + failedLines + permittedLines;
     }
 };
 
@@ -55,9 +55,10 @@ std::optional<std::uint32_t> parseStrictAddress(std::string_view text);
 
 // How one line of a format reads.
 struct LineReading {
-    enum class Kind { Range, Skip, Ipv6, Permitted, Failed };
+    enum class Kind { Range, Range6, Skip, Permitted, Failed };
     Kind kind = Kind::Failed;
     ListRange range;
+    ListRange6 range6;
 };
 LineReading readListLine(ListFormat format, std::string_view line);
 

@@ -163,6 +163,7 @@ struct ListKeeper::Entry {
     // never part of the list: a save would take it for a change made here and
     // write it over a newer update of another copy's.
     std::optional<std::size_t> copyRanges;
+    std::optional<std::size_t> copyRanges6;
     std::string copyProblem;
     bool skipped = false;  // the last update was left to another copy
     // The new copy in the works, off the guard's thread, and what its download said.
@@ -392,6 +393,7 @@ void ListKeeper::rememberPrivateNetworksChoice(const std::vector<Subscription>& 
 // A copy that no longer reads (damaged on disk) leaves the list empty and says so.
 void ListKeeper::loadCachedCopy(Entry& entry) {
     entry.copyRanges.reset();
+    entry.copyRanges6.reset();
     entry.copyProblem.clear();
     if (copies_ == CachedCopies::Skip)
         return;
@@ -404,6 +406,11 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
         bytes.ok = true;
         bytes.bytes = privateNetworksText();
     }
+    // A built-in copy written before IPv6 was guarded, untouched since, reads as
+    // today's, so that upgraded installs allow the IPv6 private networks too; a
+    // copy the user changed is theirs and reads as it is.
+    if (bytes.ok && isBuiltIn(entry.list) && bytes.bytes == privateNetworksIpv4OnlyText())
+        bytes.bytes = privateNetworksText();
     if (bytes.ok) {
         Gunzipped text = listText(std::move(bytes.bytes), kMaxListBytes);
         ParsedList parsed = text.ok ? parseList(text.bytes) : ParsedList{};
@@ -413,7 +420,9 @@ void ListKeeper::loadCachedCopy(Entry& entry) {
             entry.copyProblem = "the cached copy is not loaded: " + parsed.overLimit;
         } else {
             ranges->ranges = std::move(parsed.ranges);
+            ranges->ranges6 = std::move(parsed.ranges6);
             entry.copyRanges = ranges->ranges.size();
+            entry.copyRanges6 = ranges->ranges6.size();
         }
     } else if (bytes.notRegular || bytes.tooLarge) {
         entry.copyProblem = "the cached copy is not loaded: " + bytes.error;
@@ -427,6 +436,8 @@ const std::vector<Subscription>& ListKeeper::subscriptions() const {
         Subscription shown = entry->list;
         if (entry->copyRanges)
             shown.ranges = *entry->copyRanges;
+        if (entry->copyRanges6)
+            shown.ranges6 = *entry->copyRanges6;
         if (!entry->copyProblem.empty())
             shown.lastError = entry->copyProblem;
         view_.push_back(std::move(shown));
@@ -851,19 +862,21 @@ void ListKeeper::takeCopy(Entry& entry, ParsedList parsed,
     ranges->listName = entry.list.name;
     ranges->allow = entry.list.mode == ListMode::Allow;
     ranges->ranges = std::move(parsed.ranges);
+    ranges->ranges6 = std::move(parsed.ranges6);
     entry.list.ranges = ranges->ranges.size();
+    entry.list.ranges6 = ranges->ranges6.size();
     entry.list.failedLines = parsed.failedLines;
-    entry.list.ipv6Lines = parsed.ipv6Lines;
     entry.list.lastUpdate = unixSeconds(now);
     entry.list.lastError.clear();
     entry.copyRanges.reset();
+    entry.copyRanges6.reset();
     entry.copyProblem.clear();
     entry.ranges = std::move(ranges);
     changed_ = true;
     reports_.push_back("List " + entry.list.name + ": " + std::to_string(entry.list.ranges) +
                        " ranges (" + std::string(formatName(parsed.format)) + "), " +
-                       std::to_string(parsed.failedLines) + " lines not understood, " +
-                       std::to_string(parsed.ipv6Lines) + " IPv6 lines skipped.");
+                       std::to_string(entry.list.ranges6) + " IPv6 ranges, " +
+                       std::to_string(parsed.failedLines) + " lines not understood.");
 }
 
 void ListKeeper::fail(Entry& entry, const std::string& why) {

@@ -116,7 +116,9 @@ Subscription fromJson(const json& item, std::size_t index) {
     s.lastError = read.text("lastError", {});
     s.ranges = static_cast<std::size_t>(read.whole("ranges", 0, 0, kMostCount));
     s.failedLines = static_cast<std::size_t>(read.whole("failedLines", 0, 0, kMostCount));
-    s.ipv6Lines = static_cast<std::size_t>(read.whole("ipv6Lines", 0, 0, kMostCount));
+    // Files from before IPv6 was guarded count skipped IPv6 lines under
+    // "ipv6Lines": left unread, as those lines are ranges now.
+    s.ranges6 = static_cast<std::size_t>(read.whole("ranges6", 0, 0, kMostCount));
     s.publicAddresses = static_cast<std::uint64_t>(
         read.whole("publicAddresses", 0, 0, static_cast<std::int64_t>(kPublicUnicastAddresses)));
     return s;
@@ -150,7 +152,7 @@ json toJson(const Subscription& s) {
               {"lastError", s.lastError},
               {"ranges", s.ranges},
               {"failedLines", s.failedLines},
-              {"ipv6Lines", s.ipv6Lines},
+              {"ranges6", s.ranges6},
               {"publicAddresses", s.publicAddresses}};
     // Written only when set, so a file without it reads as it always did.
     if (s.wide)
@@ -241,7 +243,7 @@ const Subscription* named(const std::vector<Subscription>& lists, const std::str
 bool sameUpdateState(const Subscription& a, const Subscription& b) {
     return a.lastUpdate == b.lastUpdate && a.lastAttempt == b.lastAttempt && a.etag == b.etag &&
            a.lastModified == b.lastModified && a.lastError == b.lastError && a.ranges == b.ranges &&
-           a.failedLines == b.failedLines && a.ipv6Lines == b.ipv6Lines &&
+           a.failedLines == b.failedLines && a.ranges6 == b.ranges6 &&
            a.publicAddresses == b.publicAddresses;
 }
 
@@ -253,7 +255,7 @@ void takeUpdateState(Subscription& to, const Subscription& from) {
     to.lastError = from.lastError;
     to.ranges = from.ranges;
     to.failedLines = from.failedLines;
-    to.ipv6Lines = from.ipv6Lines;
+    to.ranges6 = from.ranges6;
     to.publicAddresses = from.publicAddresses;
 }
 
@@ -306,10 +308,21 @@ Subscription privateNetworksList() {
     s.name = std::string(kPrivateNetworksName);
     s.mode = ListMode::Allow;
     s.ranges = 4;
+    s.ranges6 = 2;
     return s;
 }
 
 std::string_view privateNetworksText() {
+    return "# Private and link-local networks: never refused, whatever list bans them.\n"
+           "10.0.0.0/8\n"
+           "172.16.0.0/12\n"
+           "192.168.0.0/16\n"
+           "169.254.0.0/16\n"
+           "fc00::/7\n"
+           "fe80::/10\n";
+}
+
+std::string_view privateNetworksIpv4OnlyText() {
     return "# Private and link-local networks: never refused, whatever list bans them.\n"
            "10.0.0.0/8\n"
            "172.16.0.0/12\n"

@@ -38,9 +38,9 @@ struct Subscription {
     std::string lastModified;
     std::string lastError;  // empty when the last try went well
     // What the copy in force holds.
-    std::size_t ranges = 0;
+    std::size_t ranges = 0;   // IPv4 ranges
+    std::size_t ranges6 = 0;  // IPv6 ranges
     std::size_t failedLines = 0;
-    std::size_t ipv6Lines = 0;
     std::uint64_t publicAddresses = 0;  // public unicast addresses the copy holds
 
     friend bool operator==(const Subscription&, const Subscription&) = default;
@@ -77,6 +77,8 @@ std::vector<Subscription> mergeSubscriptions(const std::vector<Subscription>& ba
 // network never cuts the user off from their own network.
 Subscription privateNetworksList();
 std::string_view privateNetworksText();
+// The built-in list as installs wrote it before IPv6 was guarded.
+std::string_view privateNetworksIpv4OnlyText();
 
 bool isUtf8(std::string_view text);
 // UTF-8 without control characters: safe to store, show, and send back in a

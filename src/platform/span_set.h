@@ -27,6 +27,13 @@ struct SpanSteps<std::uint32_t> {
 };
 
 template <>
+struct SpanSteps<std::uint64_t> {
+    static constexpr std::uint64_t max() { return std::numeric_limits<std::uint64_t>::max(); }
+    static constexpr std::uint64_t next(std::uint64_t v) { return v + 1; }
+    static constexpr std::uint64_t previous(std::uint64_t v) { return v - 1; }
+};
+
+template <>
 struct SpanSteps<Ipv6Number> {
     static constexpr Ipv6Number max() { return Ipv6Number::max(); }
     static constexpr Ipv6Number next(Ipv6Number v) { return v.next(); }

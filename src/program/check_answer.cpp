@@ -22,8 +22,19 @@ std::size_t rowOf(const BanTable& table, EntryRef ref) {
 std::string checkAnswer(const BanTable& table, const ListTable& listTable, const ListKeeper& lists,
                         bool blocking, std::string_view asked) {
     const CheckQuery query = parseCheckQuery(asked);
-    if (query.kind == CheckQuery::Kind::Ipv6)
-        return query.text + " is an IPv6 address: Bastionwatch guards IPv4 only for now.\n";
+    if (query.kind == CheckQuery::Kind::Ipv6) {
+        return query.text +
+               " is an IPv6 range: type one IPv6 address, such as 2001:db8::7, to check it.\n";
+    }
+    if (query.kind == CheckQuery::Kind::Address6) {
+        // IPv6 entries have no row in the ranges view nor a line number yet: named only.
+        const CheckResult result = checkAddress6(table, listTable, query.address6);
+        std::string answer = checkReport(query.text, result);
+        if (result.banned > 0 && !blocking)
+            answer +=
+                "\"Block banned IPs.\" is off: nothing is refused until it is ticked again.\n";
+        return answer;
+    }
     if (query.kind == CheckQuery::Kind::NotAnAddress) {
         return "'" + query.text +
                "' is not an IPv4 address or range: type 203.0.113.7, "

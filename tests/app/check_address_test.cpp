@@ -55,7 +55,10 @@ void CheckAddressTest::theWindowAnswersAsTheGuardHoldsTheLists() {
         {"10.0.0.0/23",
          "10.0.0.0/23: 256 of 512 addresses banned.\n"
          "  the entry \"Near:10.0.0.0-10.0.0.255\" (row 1 of IP Ranges/Blocklist) bans 256\n"},
-        {"2001:db8::1", "2001:db8::1 is an IPv6 address: Bastionwatch guards IPv4 only for now.\n"},
+        {"2001:db8::1", "2001:db8::1 is not banned: no entry holds it.\n"},
+        {"2001:db8::/32",
+         "2001:db8::/32 is an IPv6 range: type one IPv6 address, such as 2001:db8::7, to check "
+         "it.\n"},
     };
     for (const Case& c : cases) {
         child<QLineEdit>(*dialog, "checkAddressField")->setText(QString::fromLatin1(c.asked));

@@ -60,7 +60,7 @@ void ListsViewTest::showsOneRowPerListWithItsState() {
     QCOMPARE(cell(view, 0, ListsView::kName), QStringLiteral("Private networks"));
     QCOMPARE(cell(view, 0, ListsView::kMode), QStringLiteral("allow"));
     QCOMPARE(cell(view, 0, ListsView::kSource), QStringLiteral("(kept here)"));
-    QCOMPARE(cell(view, 0, ListsView::kRanges), QStringLiteral("4"));
+    QCOMPARE(cell(view, 0, ListsView::kRanges), QStringLiteral("4 IPv4\n2 IPv6"));
     QCOMPARE(cell(view, 0, ListsView::kLastUpdate), QStringLiteral("2026-12-05 21:41 UTC"));
     QCOMPARE(cell(view, 0, ListsView::kStatus), QStringLiteral("OK"));
 }
@@ -88,7 +88,7 @@ void ListsViewTest::addsSwitchesEditsAndRemoves() {
         QTest::qWait(2);
     }
     view.followUpdates();
-    QCOMPARE(cell(view, 1, ListsView::kRanges), QStringLiteral("1 (1 lines skipped)"));
+    QCOMPARE(cell(view, 1, ListsView::kRanges), QStringLiteral("1 IPv4\n1 IPv6"));
     QCOMPARE(cell(view, 1, ListsView::kStatus), QStringLiteral("OK"));
     QVERIFY(f.keeper.table().findBlock(0xC0000201u).has_value());
     QVERIFY(guardTold);

@@ -199,6 +199,37 @@ TEST_F(EditorFixture, AnAddedRangeIsMatchedAtOnce) {
 }
 
 // The table's size each time the list was shown afresh.
+TEST_F(EditorFixture, Ipv6LinesAreAddedInTheSameFormAndLoopbackIsRefused) {
+    const struct {
+        const char* line;
+        AddOutcome outcome;
+    } cases[] = {
+        {"Doc:2001:db8::1-2001:db8::ff", AddOutcome::Added},
+        {"Again:[2001:db8::1]-[2001:db8::ff]", AddOutcome::Duplicate},
+        {"One:2001:db8::7", AddOutcome::Added},
+        {"Self:::1", AddOutcome::Localhost},
+        {"Low:::-::ff", AddOutcome::Localhost},
+        {"All:::-ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", AddOutcome::Localhost},
+        {"Near:::2-::ff", AddOutcome::Added},
+        {"Upside:2001:db8::ff-2001:db8::1", AddOutcome::NotAnEntry},
+        {"Mapped:::ffff:127.0.0.1", AddOutcome::NotAnEntry},
+        // The first colon ends the name, even where the text meant none.
+        {"2001:db8::1", AddOutcome::Added},
+    };
+    for (const auto& c : cases) EXPECT_EQ(editor.ADDBANRANGE(c.line), c.outcome) << c.line;
+    EXPECT_EQ(table.size(), 0u);
+    ASSERT_EQ(table.size6(), 4u);
+    EXPECT_EQ(table.at6(3).name, "2001");
+    EXPECT_EQ(table.at6(3).first, (Ipv6Number{0x0DB8000000000000u, 1}));
+    EXPECT_EQ(table.at6(0).text, "Doc:2001:db8::1-2001:db8::ff");
+    EXPECT_EQ(table.at6(0).name, "Doc");
+    EXPECT_EQ(host.messages.size(), 3u);
+    EXPECT_EQ(host.messages[0].text, kRefusal);
+    std::vector<EntryRef> hits;
+    table.findMatches(*parseIpAddress("2001:db8::80"), hits);
+    EXPECT_EQ(hits, (std::vector<EntryRef>{{BanTable::kIpv6Bucket, 0}}));
+}
+
 struct ResetSizesHost : test::RecordingHost {
     const BanTable* table = nullptr;
     std::vector<std::size_t> sizes;

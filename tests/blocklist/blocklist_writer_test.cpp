@@ -86,5 +86,40 @@ TEST(FormatStoredOnly, WritesOnlyTextsOfTwoOrMoreCharacters) {
     EXPECT_EQ(formatStoredOnly(BanTable()), "");
 }
 
+// IPv6 lines of the own list: entries after the IPv4 ones, each line as read.
+TEST(OwnListIpv6, LinesRoundTripByteForByteAndBanWhatTheyName) {
+    const std::string ipv4 = "A:1.2.3.4-1.2.3.9\r\nB : 001.002.003.004\r\n";
+    const std::string ipv6 =
+        "Doc Net:2001:db8::1-2001:db8::ff\r\n"
+        "One:[2001:DB8::7]\r\n"
+        "Spaced: 2001:db8::1:0 - 2001:db8::1:ffff\r\n";
+    const std::string unread =
+        "bad:2001:db8::ff-2001:db8::1\r\nmapped:::ffff:1.2.3.4-::ffff:1.2.3.9\r\n";
+    BanTable table;
+    const LoadTotals totals = loadBlocklist(ipv6 + ipv4 + unread, table);
+    EXPECT_EQ(totals.ranges, 2u);
+    EXPECT_EQ(totals.addresses, 7);
+    EXPECT_EQ(totals.ranges6, 3u);
+    EXPECT_EQ(totals.failed, 2u);
+    EXPECT_EQ(loadReport(totals),
+              "Failed to read 2 lines.\r\nSuccessfully loaded 7 IPs from 2 profiles.\r\n"
+              "Successfully loaded 3 IPv6 ranges.\r\n\r\n");
+    EXPECT_EQ(formatStoredOnly(table), ipv4 + ipv6 + unread);
+    ASSERT_EQ(table.size6(), 3u);
+    EXPECT_EQ(table.at6(1).name, "One");
+    std::vector<EntryRef> hits;
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"2001:db8::1", 1}, {"2001:db8::7", 2}, {"2001:db8::100", 0}, {"2001:db8::1:8000", 1}};
+    for (const auto& [address, count] : cases) {
+        table.findMatches(*parseIpAddress(address), hits);
+        EXPECT_EQ(hits.size(), count) << address;
+    }
+
+    // What was written reads back the same.
+    BanTable again;
+    EXPECT_EQ(loadBlocklist(formatEverySlot(table), again).ranges6, 3u);
+    EXPECT_EQ(formatStoredOnly(again), ipv4 + ipv6 + unread);
+}
+
 }  // namespace
 }  // namespace bw

@@ -30,7 +30,8 @@ TEST(AddressCheckTest, ReadsAddressesRangesAndWhatItCannotGuard) {
         {"1.2.3.4/", Kind::NotAnAddress, {}},
         {"::ffff:203.0.113.9", Kind::Address, {ip(203, 0, 113, 9), ip(203, 0, 113, 9)}},
         {"::FFFF:203.0.113.9", Kind::Address, {ip(203, 0, 113, 9), ip(203, 0, 113, 9)}},
-        {"2001:db8::1", Kind::Ipv6, {}},
+        {"2001:db8::1", Kind::Address6, {}},
+        {"[2001:db8::1]", Kind::NotAnAddress, {}},
         {"2001:db8::/32", Kind::Ipv6, {}},
         {"1.2.3", Kind::NotAnAddress, {}},
         {"1.2.3.256", Kind::NotAnAddress, {}},
@@ -43,6 +44,9 @@ TEST(AddressCheckTest, ReadsAddressesRangesAndWhatItCannotGuard) {
         EXPECT_EQ(query.kind, c.kind);
         if (c.kind == Kind::Address || c.kind == Kind::Range) {
             EXPECT_EQ(query.span, c.span);
+        }
+        if (c.kind == Kind::Address6) {
+            EXPECT_EQ(query.address6, (Ipv6Number{0x20010DB800000000u, 1}));
         }
     }
 }
@@ -197,6 +201,38 @@ TEST_F(AddressCheck, AWideQuestionNamesSomeEntriesAndCountsTheRest) {
     EXPECT_NE(report.find("\"e20:1.0.0.20\" bans 1\n"), std::string::npos) << report;
     EXPECT_EQ(report.find("\"e21:"), std::string::npos) << report;
     EXPECT_NE(report.find("and 10 more entries hold some of them\n"), std::string::npos) << report;
+}
+
+TEST(AddressCheck6, SaysWhatBansOneIpv6AddressAndWhatAllowsIt) {
+    auto v6 = [](std::string_view text) { return parseIpAddress(text)->v6(); };
+    BanTable own;
+    own.append6(
+        {"Own Net:2001:db8::-2001:db8::ff", "Own Net", v6("2001:db8::"), v6("2001:db8::ff")});
+    ListRanges block{"level1", false, {}};
+    block.ranges6 = {{v6("2001:db8::80"), v6("2001:db8::1:0"), "Doc"},
+                     {{0, 0}, Ipv6Number::max(), "All"}};
+    ListRanges allow{"private", true, {}};
+    allow.ranges6 = {{v6("fc00::"), v6("fdff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), "fc00::/7"}};
+    const ListTable lists({block, allow});
+    const struct {
+        const char* address;
+        const char* report;
+    } cases[] = {
+        {"2001:db8::90",
+         "2001:db8::90 is banned.\n"
+         "  banned by the entry \"Own Net:2001:db8::-2001:db8::ff\"\n"
+         "  banned by the entry \"Doc\" of the list \"level1\"\n"
+         "  banned by the entry \"All\" of the list \"level1\"\n"},
+        {"fd00::1",
+         "fd00::1 is not banned: an entry holds it, but an allow list lets it through.\n"
+         "  held by the entry \"All\" of the list \"level1\", which is overruled\n"
+         "  allowed by the allow list \"private\"\n"},
+        {"::1", "::1 is not banned: no entry holds it.\n"},
+    };
+    for (const auto& c : cases) {
+        const CheckResult result = checkAddress6(own, lists, v6(c.address));
+        EXPECT_EQ(checkReport(c.address, result), c.report);
+    }
 }
 
 }  // namespace

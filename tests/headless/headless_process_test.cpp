@@ -617,7 +617,7 @@ TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
     check("198.51.100.9", 0, "198.51.100.9 is not banned: no entry holds it.\n");
     check("192.0.2.128-192.0.3.127", 1, "192.0.2.128-192.0.3.127: 128 of 256 addresses banned.\n");
     check(dir.file("addresses.txt").string(), 1, "  banned: line 3: 192.0.2.77\n");
-    check("2001:db8::1", 0, "IPv6");
+    check("2001:db8::1", 0, "2001:db8::1 is not banned: no entry holds it.\n");
     check(dir.file("missing.txt").string(), 2, "nor a file of them that reads");
 
     Child guard = start(program, {}, setup);

@@ -82,9 +82,8 @@ TEST(ListOptionsTest, ParsesEachCommandAndRefusesMisuse) {
 
 // Every installation has the built-in allow list unless the user switched it off.
 constexpr const char* kBuiltInLine =
-    "Private networks: allow, on, 4 ranges, 0.0 % of the public IPv4 space, 0 lines skipped (0 not "
-    "understood, 0 IPv6), last "
-    "update 2026-12-05 21:41 UTC, no error\n";
+    "Private networks: allow, on, 4 ranges, 2 IPv6 ranges, 0.0 % of the public IPv4 space, 0 "
+    "lines not understood, last update 2026-12-05 21:41 UTC, no error\n";
 
 // Where the lists of these tests are served from.
 const std::string kServer = "http://lists.example.net/";
@@ -121,9 +120,8 @@ TEST_F(ListCommandTest, CommandsChangeTheFileAndSayWhyWhenTheyCannot) {
     EXPECT_EQ(run({Kind::Disable, "level1", "", false, 24}), 0);
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
     EXPECT_EQ(out.str(), std::string(kBuiltInLine) +
-                             "level1: block, off, 0 ranges, 0.0 % of the public IPv4 space, 0 "
-                             "lines skipped (0 not understood, 0 IPv6), last "
-                             "update never, no error\n");
+                             "level1: block, off, 0 ranges, 0 IPv6 ranges, 0.0 % of the public "
+                             "IPv4 space, 0 lines not understood, last update never, no error\n");
     EXPECT_EQ(run({Kind::Enable, "nothing", "", false, 24}), 1);
     EXPECT_EQ(err.str(), "bastionwatch-headless: there is no list named nothing\n");
     EXPECT_EQ(run({Kind::Remove, "level1", "", false, 24}), 0);
@@ -147,8 +145,7 @@ TEST_F(ListCommandTest, UpdateListsFailsWhenAnyListFails) {
     serve("html", "<!DOCTYPE html><p>moved</p>");
     ASSERT_EQ(run(add("good", "good")), 0);
     EXPECT_EQ(run({Kind::Update, "", "", false, 24}), 0);
-    EXPECT_EQ(out.str(),
-              "List good: 1 ranges (P2P), 0 lines not understood, 1 IPv6 lines skipped.\n");
+    EXPECT_EQ(out.str(), "List good: 1 ranges (P2P), 1 IPv6 ranges, 0 lines not understood.\n");
     EXPECT_EQ(err.str(), "");
 
     ASSERT_EQ(run(add("html", "html")), 0);
@@ -159,12 +156,11 @@ TEST_F(ListCommandTest, UpdateListsFailsWhenAnyListFails) {
     EXPECT_EQ(run({Kind::Show, "", "", false, 24}), 0);
     EXPECT_EQ(out.str(),
               std::string(kBuiltInLine) +
-                  "good: block, on, 1 ranges, 0.0 % of the public IPv4 space, 1 lines skipped (0 "
-                  "not understood, 1 IPv6), last "
-                  "update 2026-12-05 21:41 UTC, no error\n"
-                  "html: block, on, 0 ranges, 0.0 % of the public IPv4 space, 0 lines skipped (0 "
-                  "not understood, 0 IPv6), last update "
-                  "never, last error: refused: the download is a web page, not a list\n");
+                  "good: block, on, 1 ranges, 1 IPv6 ranges, 0.0 % of the public IPv4 space, 0 "
+                  "lines not understood, last update 2026-12-05 21:41 UTC, no error\n"
+                  "html: block, on, 0 ranges, 0 IPv6 ranges, 0.0 % of the public IPv4 space, 0 "
+                  "lines not understood, last update never, last error: refused: the download is "
+                  "a web page, not a list\n");
 }
 
 // One typo ("/0") in a list must not close the Internet; a list meant to be
@@ -211,10 +207,13 @@ TEST_F(ListCommandTest, ListsShowsEachListsShareAndWhetherItIsWide) {
     ASSERT_EQ(run(add("some", "some")), 0);
     ASSERT_EQ(run({Kind::Update, "", "", false, 24}), 0);
     ASSERT_EQ(run({Kind::Show, "", "", false, 24}), 0);
-    EXPECT_NE(out.str().find("all: block, on, wide, 1 ranges, 100.0 % of the public IPv4 space, "),
-              std::string::npos)
+    EXPECT_NE(
+        out.str().find(
+            "all: block, on, wide, 1 ranges, 0 IPv6 ranges, 100.0 % of the public IPv4 space, "),
+        std::string::npos)
         << out.str();
-    EXPECT_NE(out.str().find("some: block, on, 1 ranges, 0.5 % of the public IPv4 space, "),
+    EXPECT_NE(out.str().find(
+                  "some: block, on, 1 ranges, 0 IPv6 ranges, 0.5 % of the public IPv4 space, "),
               std::string::npos)
         << out.str();
 }
@@ -452,7 +451,8 @@ TEST_F(ListProcessTest, ListsShowsTheRecordedFiguresWithoutReadingTheCopies) {
     Ran shown = run({"--lists"});
     EXPECT_EQ(shown.status, 0);
     EXPECT_NE(
-        shown.out.find("big: block, on, 1 ranges, 0.0 % of the public IPv4 space, 0 lines skipped"),
+        shown.out.find("big: block, on, 1 ranges, 0 IPv6 ranges, 0.0 % of the public IPv4 space, "
+                       "0 lines not understood"),
         std::string::npos)
         << shown.out;
 }

@@ -64,6 +64,14 @@ TEST(LinkSegmentToLine, TurnsASegmentIntoABlocklistLine) {
         {"a:b@1.2.3.4", "a-b:1.2.3.4"},  // colons turn into dashes first
         {"no separator", "no separator"},
         {"", ""},
+        // IPv6 bounds come in brackets, whose colons stay.
+        {"Name@[2001:db8::1]:[2001:db8::ff]", "Name:[2001:db8::1]-[2001:db8::ff]"},
+        {"One@[2001:db8::7]", "One:[2001:db8::7]"},
+        {"Esc@%5B2001%3Adb8%3A%3A1%5D", "Esc:[2001:db8::1]"},
+        {"a:b@[::2]:[::3]", "a-b:[::2]-[::3]"},
+        // A bracket left open keeps its colons to the end: no entry reads from it.
+        {"Open@[2001:db8::1:[2001:db8::ff]", "Open:[2001:db8::1:[2001:db8::ff]"},
+        {"Bare@2001:db8::1", "Bare:2001-db8--1"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(linkSegmentToLine(c.segment), c.line) << '"' << c.segment << '"';

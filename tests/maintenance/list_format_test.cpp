@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "maintenance/gzip_data.h"
+#include "platform/ip_address.h"
 #include "support/gzip_bytes.h"
 
 namespace bw {
@@ -57,8 +58,6 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{ListFormat::P2p, "  # a comment", Kind::Skip},
         LineCase{ListFormat::P2p, "// another", Kind::Skip},
         LineCase{ListFormat::P2p, "   ", Kind::Skip},
-        LineCase{ListFormat::P2p, "v6:[2001:db8::1]-[2001:db8::ff]", Kind::Ipv6},
-        LineCase{ListFormat::P2p, "v6:2001:db8::1-2001:db8::ff", Kind::Ipv6},
         LineCase{ListFormat::P2p, "x:1.2.3.9-1.2.3.4", Kind::Failed},
         LineCase{ListFormat::P2p, "x:1.2.3.256", Kind::Failed},
         LineCase{ListFormat::P2p, "x:1.2.3", Kind::Failed},
@@ -72,7 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{ListFormat::Dat, "1.2.3.4 - 1.2.3.5 , 127 , allowed", Kind::Permitted},
         LineCase{ListFormat::Dat, "1.2.3.4 - 1.2.3.5 , x , bad level", Kind::Failed},
         LineCase{ListFormat::Dat, "1.2.3.4 , 0 , no end", Kind::Failed},
-        LineCase{ListFormat::Dat, "2001:db8::1 - 2001:db8::2 , 0 , v6", Kind::Ipv6},
         // CIDR and single addresses
         LineCase{ListFormat::Cidr, "10.0.0.0/8", Kind::Range, ip(10, 0, 0, 0),
                  ip(10, 255, 255, 255), "10.0.0.0/8"},
@@ -86,7 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{ListFormat::Cidr, "0.0.0.0/0", Kind::Range, 0, 0xFFFFFFFFu, "0.0.0.0/0"},
         LineCase{ListFormat::Cidr, "198.51.100.1\t# feed", Kind::Range, ip(198, 51, 100, 1),
                  ip(198, 51, 100, 1), "198.51.100.1"},
-        LineCase{ListFormat::Cidr, "2001:db8::/32", Kind::Ipv6},
         LineCase{ListFormat::Cidr, "10.0.0.0/33", Kind::Failed},
         LineCase{ListFormat::Cidr, "10.0.0.0/", Kind::Failed},
         LineCase{ListFormat::Cidr, "example.com", Kind::Failed},
@@ -94,6 +91,80 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{ListFormat::P2p, std::string_view("a\0b:1.2.3.4", 11), Kind::Failed},
         LineCase{ListFormat::P2p, "a:1.2.3.4\x1A", Kind::Failed},
         LineCase{ListFormat::P2p, "# \x7F", Kind::Failed}));
+
+struct Line6Case {
+    ListFormat format;
+    std::string_view line;
+    Kind kind;
+    std::string_view first = "";
+    std::string_view last = "";
+    const char* entry = "";
+};
+
+std::ostream& operator<<(std::ostream& out, const Line6Case& c) {
+    return out << formatName(c.format) << " \"" << c.line << "\"";
+}
+
+class ListLine6Test : public ::testing::TestWithParam<Line6Case> {};
+
+TEST_P(ListLine6Test, ReadsTheIpv6LineAsExpected) {
+    const Line6Case& c = GetParam();
+    LineReading reading = readListLine(c.format, c.line);
+    ASSERT_EQ(static_cast<int>(reading.kind), static_cast<int>(c.kind));
+    if (c.kind == Kind::Range6) {
+        EXPECT_EQ(reading.range6, (ListRange6{parseIpAddress(c.first)->v6(),
+                                              parseIpAddress(c.last)->v6(), c.entry}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ListLine6Test,
+    ::testing::Values(
+        // P2P: the first colon ends the note.
+        Line6Case{ListFormat::P2p, "v6:2001:db8::1-2001:db8::ff", Kind::Range6, "2001:db8::1",
+                  "2001:db8::ff", "v6"},
+        Line6Case{ListFormat::P2p, "Doc Net:[2001:db8::1]-[2001:db8::ff]", Kind::Range6,
+                  "2001:db8::1", "2001:db8::ff", "Doc Net"},
+        Line6Case{ListFormat::P2p, "x: 2001:DB8::1 - 2001:db8::1 ", Kind::Range6, "2001:db8::1",
+                  "2001:db8::1", "x"},
+        Line6Case{ListFormat::P2p, "one:2001:db8::7", Kind::Range6, "2001:db8::7", "2001:db8::7",
+                  "one"},
+        Line6Case{ListFormat::P2p, ":::-ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", Kind::Range6,
+                  "::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", ""},
+        Line6Case{ListFormat::P2p, "x:2001:db8::ff-2001:db8::1", Kind::Failed},
+        Line6Case{ListFormat::P2p, "x:2001:db8::1-1.2.3.4", Kind::Failed},
+        Line6Case{ListFormat::P2p, "x:2001:db8::/32", Kind::Failed},
+        Line6Case{ListFormat::P2p, "x:2001:db8:::1", Kind::Failed},
+        Line6Case{ListFormat::P2p, "x:[2001:db8::1", Kind::Failed},
+        Line6Case{ListFormat::P2p, "x:fe80::1%eth0", Kind::Failed},
+        // An IPv4-mapped bound is IPv4, which IPv6 text never bans.
+        Line6Case{ListFormat::P2p, "x:[::ffff:1.2.3.4]-[::ffff:1.2.3.9]", Kind::Failed},
+        // DAT
+        Line6Case{ListFormat::Dat, "2001:db8::1 - 2001:db8::2 , 0 , v6", Kind::Range6,
+                  "2001:db8::1", "2001:db8::2", "v6"},
+        Line6Case{ListFormat::Dat, "2001:db8::1 - 2001:db8::2 , 127 , fine", Kind::Permitted},
+        Line6Case{ListFormat::Dat, "2001:db8::2 - 2001:db8::1 , 0 , upside", Kind::Failed},
+        Line6Case{ListFormat::Dat, "2001:db8::1 - 2001:db8::g , 0 , x", Kind::Failed},
+        // CIDR and single addresses
+        Line6Case{ListFormat::Cidr, "2001:db8::/32", Kind::Range6,
+                  "2001:db8::", "2001:db8:ffff:ffff:ffff:ffff:ffff:ffff", "2001:db8::/32"},
+        Line6Case{ListFormat::Cidr, "2001:db8:1:2:3:4:5:6/80 ; x", Kind::Range6,
+                  "2001:db8:1:2:3::", "2001:db8:1:2:3:ffff:ffff:ffff", "2001:db8:1:2:3:4:5:6/80"},
+        Line6Case{ListFormat::Cidr, "2001:db8::1/128", Kind::Range6, "2001:db8::1", "2001:db8::1",
+                  "2001:db8::1/128"},
+        Line6Case{ListFormat::Cidr, "2001:db8::5/64", Kind::Range6,
+                  "2001:db8::", "2001:db8::ffff:ffff:ffff:ffff", "2001:db8::5/64"},
+        Line6Case{ListFormat::Cidr, "2001:db8::5/63", Kind::Range6,
+                  "2001:db8::", "2001:db8:0:1:ffff:ffff:ffff:ffff", "2001:db8::5/63"},
+        Line6Case{ListFormat::Cidr, "::/0", Kind::Range6,
+                  "::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "::/0"},
+        Line6Case{ListFormat::Cidr, "2001:db8::9\t# one", Kind::Range6, "2001:db8::9",
+                  "2001:db8::9", "2001:db8::9"},
+        Line6Case{ListFormat::Cidr, "2001:db8::1-2001:db8::3", Kind::Range6, "2001:db8::1",
+                  "2001:db8::3", "2001:db8::1-2001:db8::3"},
+        Line6Case{ListFormat::Cidr, "2001:db8::/129", Kind::Failed},
+        Line6Case{ListFormat::Cidr, "2001:db8::/", Kind::Failed},
+        Line6Case{ListFormat::Cidr, "2001:db8::/0128", Kind::Failed}));
 
 TEST(ListFormatTest, DetectsTheFormatFromTheContent) {
     EXPECT_EQ(detectListFormat("# c\r\na:1.2.3.4-1.2.3.5\r\nb:5.6.7.8\r\n"), ListFormat::P2p);
@@ -113,7 +184,8 @@ TEST(ListFormatTest, CountsEveryKindOfLine) {
     EXPECT_EQ(list.format, ListFormat::P2p);
     ASSERT_EQ(list.ranges.size(), 2u);
     EXPECT_EQ(list.ranges[1], (ListRange{ip(9, 9, 9, 9), ip(9, 9, 9, 9), "b"}));
-    EXPECT_EQ(list.ipv6Lines, 1u);
+    ASSERT_EQ(list.ranges6.size(), 1u);
+    EXPECT_EQ(list.ranges6[0], (ListRange6{{0, 1}, {0, 2}, "v6"}));
     EXPECT_EQ(list.failedLines, 1u);
     EXPECT_EQ(list.entryLines(), 4u);
     EXPECT_FALSE(list.html);
@@ -156,8 +228,7 @@ TEST(ListGateTest, RefusesWhatMustNotReplaceAList) {
     EXPECT_EQ(listRefusal(parseList(linesOf(99, 1))), "");
     EXPECT_EQ(listRefusal(parseList("")), "it holds no ranges");
     EXPECT_EQ(listRefusal(parseList("# only a comment\n")), "it holds no ranges");
-    EXPECT_EQ(listRefusal(parseList("2001:db8::/32\n")),
-              "it holds no IPv4 ranges (1 IPv6 lines skipped)");
+    EXPECT_EQ(listRefusal(parseList("2001:db8::/32\n")), "");
     EXPECT_EQ(listRefusal(parseList("<!DOCTYPE html>\n<html>a:1.2.3.4</html>\n")),
               "the download is a web page, not a list");
 }
@@ -212,6 +283,8 @@ TEST(ListGateTest, NamesTheEncodingOfAWideTextList) {
 
 TEST(ListGateTest, AListPastItsLimitsIsRefusedWhole) {
     const std::string shortNames = linesOf(4, 0);
+    const std::string ipv6Lines = "a:2001:db8::1\nb:2001:db8::2\nc:2001:db8::3\nd:2001:db8::4\n";
+    const std::string mixed = "a:1.2.3.4\nb:2001:db8::2\nc:1.2.3.5\nd:2001:db8::4\n";
     const std::size_t perRange = sizeof(ListRange);
     struct Case {
         ListLimits limits;
@@ -220,6 +293,13 @@ TEST(ListGateTest, AListPastItsLimitsIsRefusedWhole) {
     } cases[] = {
         {{4, 1 << 20}, shortNames, ""},
         {{3, 1 << 20}, shortNames, "it holds more than 3 ranges, the most one list may hold"},
+        // IPv6 ranges count against the same limits.
+        {{4, 1 << 20}, ipv6Lines, ""},
+        {{3, 1 << 20}, ipv6Lines, "it holds more than 3 ranges, the most one list may hold"},
+        {{3, 1 << 20}, mixed, "it holds more than 3 ranges, the most one list may hold"},
+        {{100, 4 * sizeof(ListRange6) - 1},
+         ipv6Lines,
+         "its ranges take more than 255 bytes of memory, the most one list may take"},
         {{100, 4 * perRange}, shortNames, ""},
         {{100, 4 * perRange - 1},
          shortNames,
@@ -236,6 +316,7 @@ TEST(ListGateTest, AListPastItsLimitsIsRefusedWhole) {
         EXPECT_EQ(listRefusal(list), c.refusal);
         if (*c.refusal) {
             EXPECT_TRUE(list.ranges.empty());
+            EXPECT_TRUE(list.ranges6.empty());
         }
     }
     EXPECT_EQ(ListLimits{}.maxRanges, 4'194'304u);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/ip_address.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,7 +120,7 @@ TEST(SubscriptionsFileTest, RoundTripsEveryField) {
     full.lastError = "refused: it holds no ranges";
     full.ranges = 215000;
     full.failedLines = 3;
-    full.ipv6Lines = 12;
+    full.ranges6 = 12;
     full.wide = true;
     full.publicAddresses = 3'702'258'688;
     std::vector<Subscription> lists{full, privateNetworksList()};
@@ -167,6 +169,18 @@ TEST_F(ListKeeperTest, AFirstStartGetsThePrivateNetworksAllowList) {
     }
     EXPECT_FALSE(table.allows(ip(172, 32, 0, 0)));
     EXPECT_FALSE(table.allows(ip(11, 0, 0, 0)));
+    const std::pair<const char*, bool> ipv6Cases[] = {
+        {"fc00::", true},
+        {"fdff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"fe80::1", true},
+        {"febf:ffff:ffff:ffff:ffff:ffff:ffff:ffff", true},
+        {"fbff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", false},
+        {"fec0::", false},
+        {"2001:db8::1", false},
+    };
+    for (const auto& [text, allowed] : ipv6Cases)
+        EXPECT_EQ(table.allows(*parseIpAddress(text)), allowed) << text;
+    EXPECT_EQ(first.subscriptions()[0].ranges6, 2u);
 
     // Never over a list the user removed.
     ASSERT_EQ(first.remove("Private networks"), "");
@@ -520,6 +534,36 @@ bool allowsPrivate(ListKeeper& keeper) {
 
 // The private networks stay allowed whatever state lists.json is in, unless
 // the user switched the built-in list off (or removed it).
+// An install from before IPv6 was guarded holds the IPv4 lines alone in its copy.
+TEST_F(ListKeeperTest, AnUntouchedOlderBuiltInCopyAllowsTheIpv6PrivateNetworksToo) {
+    test::TempDir home;
+    {
+        ListKeeper first{downloader, clock, home.path()};
+        ASSERT_EQ(first.load(true), "");
+    }
+    std::vector<fs::path> copies;
+    for (const auto& item : fs::directory_iterator(home.file("lists"))) {
+        if (item.path().extension() != ".lock" && item.is_regular_file())
+            copies.push_back(item.path());
+    }
+    ASSERT_EQ(copies.size(), 1u);
+    const IpAddress uniqueLocal = *parseIpAddress("fd12:3456::1");
+    const struct {
+        std::string copy;
+        bool allowed;
+    } cases[] = {
+        {std::string(privateNetworksIpv4OnlyText()), true},
+        {"10.0.0.0/8\n", false},  // the user's own edit stays as it is
+    };
+    for (const auto& c : cases) {
+        home.write(fs::relative(copies[0], home.path()).string(), c.copy);
+        ListKeeper later{downloader, clock, home.path()};
+        ASSERT_EQ(later.load(false), "");
+        EXPECT_EQ(later.table().allows(uniqueLocal), c.allowed) << c.copy;
+        EXPECT_TRUE(later.table().allows(ip(10, 1, 1, 1)));
+    }
+}
+
 TEST(PrivateNetworksTest, TheyStayAllowedUnlessTheUserSwitchedThemOff) {
     test::FakeClock clock;
     test::FakeDownloader downloader;

@@ -9,6 +9,7 @@
 
 #include "guard/net_stat.h"
 #include "maintenance/list_keeper.h"
+#include "platform/ip_address.h"
 #include "support/fake_lifeline_source.h"
 #include "support/program_fixture.h"
 #include "support/stuck_on_fifo.h"
@@ -61,6 +62,32 @@ TEST_F(ProgramListsTest, AnAllowListKeepsAnOwnListBanFromClosing) {
     program.guardTimerFired();
     EXPECT_EQ(program.effectiveBannedRanges(),
               (std::vector<AddressSpan>{{0x0A000000u, 0x0A0000FFu}, {0xCB007100u, 0xCB0071FFu}}));
+}
+
+// IPv6 entries of the own list and of the lists reach the kernel's IPv6 spans;
+// the own list's IPv6 lines are saved as they were read.
+TEST_F(ProgramListsTest, Ipv6EntriesOfTheOwnListAndTheListsMakeTheIpv6Ban) {
+    const std::string ownLines =
+        "Example Net:10.0.0.0-10.0.0.255\r\nDoc Net:2001:db8::-2001:db8::ff\r\n";
+    dir.write("Moatlist.P2P", ownLines);
+    subscribeLocal("private6", "fc00::/7\n", "allow");
+    subscribeLocal("public", "Bad Net:2001:db8:1::-2001:db8:1::ffff\nAll ULA:fd00::-fd00::ff\n",
+                   "block");
+    program.load("");
+    finishListUpdates();
+    auto v6 = [](const char* text) { return parseIpAddress(text)->v6(); };
+    EXPECT_EQ(program.effectiveBannedRanges6(),
+              (std::vector<Span6>{{v6("2001:db8::"), v6("2001:db8::ff")},
+                                  {v6("2001:db8:1::"), v6("2001:db8:1::ffff")}}));
+    EXPECT_EQ(program.effectiveBannedRanges(),
+              (std::vector<AddressSpan>{{0x0A000000u, 0x0A0000FFu}}));
+
+    EXPECT_EQ(program.addRange("Added", "2001:db8:2::1", ""), AddOutcome::Added);
+    EXPECT_EQ(program.addRange("Self", "::1", ""), AddOutcome::Localhost);
+    EXPECT_NE(dir.read("Moatlist.P2P")
+                  .find(ownLines.substr(ownLines.find("Doc")) + "Added:2001:db8:2::1\r\n"),
+              std::string::npos);
+    EXPECT_EQ(program.effectiveBannedRanges6().size(), 3u);
 }
 
 // Built before the program, which reads its lifelines at the start.

@@ -37,6 +37,42 @@ TEST(WideEntries, ALinkThatWouldBanMoreThanASlashEightIsRefusedWithTheFigure) {
     }
 }
 
+// IPv6 counts /64 networks of 2000::/3: more than a /32's worth is refused.
+TEST(WideEntries, ALinkThatWouldBanMoreThanASlash32OfIpv6IsRefused) {
+    struct Case {
+        std::vector<std::string> lines;
+        const char* refusal;
+    } cases[] = {
+        {{"All:2000::-3fff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+         "would ban 2305843009213693952 /64 networks of public IPv6 space, more than a /32 "
+         "(4294967296 /64 networks)"},
+        {{"a:2001:db8::-2001:db8:ffff:ffff:ffff:ffff:ffff:ffff"}, ""},  // a /32 exactly
+        {{"a:2001:db8::-2001:db9::"}, "would ban 4294967297 /64"},      // one /64 more
+        {{"a:2001:db8::-2001:db8:ffff::", "b:2001:db8:8000::-2001:db9:1::"},
+         "would ban 4295032833 /64"},
+        {{"a:2001:db8::-2001:db8:ffff:ffff:ffff:ffff:ffff:ffff",
+          "b:2001:db8::-2001:db8:ffff:ffff:ffff:ffff:ffff:ffff"},
+         ""},                                                        // the same range twice
+        {{"u:fc00::-fdff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}, ""},  // not public
+        {{"l:::-ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}, ""},      // refused by the add (::1)
+        {{"x:2001:db8::ff-2001:db8::1"}, ""},                        // not an entry
+        {{"v4:1.0.0.0-1.255.255.255", "v6:2001:db8::1"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines.front());
+        const std::string refusal = wideLinkRefusal(c.lines);
+        if (std::string(c.refusal).empty()) {
+            EXPECT_EQ(refusal, "");
+        } else {
+            EXPECT_EQ(refusal.rfind("Refused: this link ", 0), 0u) << refusal;
+            EXPECT_NE(refusal.find(c.refusal), std::string::npos) << refusal;
+        }
+    }
+    const std::string question = wideAddQuestion("Everyone", "2000::", "3fff::");
+    EXPECT_NE(question.find("/64 networks of public IPv6 space"), std::string::npos) << question;
+    EXPECT_EQ(wideAddQuestion("Doc", "2001:db8::", "2001:db8:ffff::"), "");
+}
+
 TEST(WideEntries, TheAddDialogAsksOnlyAboutARangeWiderThanASlashEight) {
     EXPECT_EQ(wideAddQuestion("n", "1.0.0.0", "1.255.255.255"), "");
     EXPECT_EQ(wideAddQuestion("n", "9.9.9.9", ""), "");
