@@ -66,18 +66,15 @@ void KernelBlocking::start(bool canClose) {
     host_.stateChanged();
 }
 
-void KernelBlocking::setIpv6Table(std::vector<Address6Interval> intervals) {
-    table6_ = std::move(intervals);
-    tableChanged_ = true;
-}
-
 bool KernelBlocking::syncTable() {
     if (!running_ || !tableChanged_ || held_)
         return false;
     tableChanged_ = false;
     const std::vector<AddressInterval> intervals =
         asKernelTable(effectiveBannedSpans(kernelIntervals(table_), lists_));
-    if (guard_->replaceTables(intervals, table6_))
+    const std::vector<Address6Interval> intervals6 =
+        effectiveBannedSpans6(kernelIntervals6(table_), lists_);
+    if (guard_->replaceTables(intervals, intervals6))
         return true;
     if (!guard_->running()) {
         stopped("the kernel guard has ended", true);
@@ -90,8 +87,8 @@ bool KernelBlocking::syncTable() {
                     " intervals; the kernel's table holds at most " +
                     std::to_string(kMaxKernelIntervals),
                 false);
-    } else if (table6_.size() > kMaxKernelIntervals) {
-        stopped("the ban table and the lists make " + std::to_string(table6_.size()) +
+    } else if (intervals6.size() > kMaxKernelIntervals) {
+        stopped("the ban table and the lists make " + std::to_string(intervals6.size()) +
                     " IPv6 intervals; the kernel's table holds at most " +
                     std::to_string(kMaxKernelIntervals),
                 false);
@@ -212,17 +209,11 @@ void KernelBlocking::keep(const KernelRefusal& refusal, const std::vector<std::s
 
 std::vector<std::string> KernelBlocking::namesOf(const IpAddress& peer) {
     std::vector<std::string> names;
-    if (peer.isV6()) {
-        if (ipv6Names_)
-            names = ipv6Names_(peer.v6());
-        return names;
-    }
-    const std::uint32_t address = peer.v4();
-    table_.findMatches(static_cast<double>(address), hits_);
+    table_.findMatches(peer, hits_);
     for (EntryRef hit : hits_) names.emplace_back(table_.at(hit).name);
     if (names.empty()) {
         // Named by the entry and, in brackets, the list it came from.
-        if (std::optional<ListHit> hit = lists_.findBlock(address))
+        if (std::optional<ListHit> hit = lists_.findBlock(peer))
             names.push_back(hit->entry + " [" + hit->listName + "]");
     }
     return names;

@@ -40,20 +40,12 @@ public:
 
     // The ban table changed: the kernel's table follows at the next sync.
     void tableChanged() { tableChanged_ = true; }
-    // The IPv6 ranges to refuse, sorted and disjoint (what the ban table and
-    // the lists ban, minus what they allow): handed to the kernel with the
-    // IPv4 table at the next sync, both in one step.
-    void setIpv6Table(std::vector<Address6Interval> intervals);
-    // The names an IPv6 refusal is reported under, as namesOf gives them for
-    // IPv4; without it, IPv6 refusals are only counted.
-    using Ipv6Names = std::function<std::vector<std::string>(const Ipv6Number&)>;
-    void useIpv6Names(Ipv6Names names) { ipv6Names_ = std::move(names); }
     // While a reload empties and refills the ban table, the kernel keeps the
     // tables it has (both families): it only ever takes a complete pair.
     void holdTable() { held_ = true; }
     void releaseTable() { held_ = false; }
-    // Replaces the kernel's tables when the ban table or the IPv6 table
-    // changed since; true when it did.
+    // Replaces the kernel's tables (both families, in one step) when the ban
+    // table or the lists changed since; true when it did.
     bool syncTable();
     // After the guard ended (its helper gone), starts it again once the pause
     // since the last try has passed; true when it runs again, and then its
@@ -96,8 +88,6 @@ private:
     std::vector<KernelRefusal> refusals_;
     std::vector<EntryRef> hits_;
     ReportLimit reportLimit_;
-    std::vector<Address6Interval> table6_;
-    Ipv6Names ipv6Names_;
 };
 
 }  // namespace bw

@@ -32,6 +32,13 @@ struct KernelBlockingTest : ::testing::Test {
                 {*parseIpAddress(address), 443, 6, RefusalDirection::Outgoing, 42, "curl"});
     }
 
+    // The own list bans 2001:db8::-2001:db8::ff.
+    void banDocumentation() {
+        table.append6({"Documentation:2001:db8::-2001:db8::ff", "Documentation",
+                       kDocumentation.first, kDocumentation.last});
+        blocking.tableChanged();
+    }
+
     test::TempDir dir;
     test::RecordingHost host;
     test::FakeClock clock;
@@ -48,7 +55,7 @@ TEST_F(KernelBlockingTest, TheIpv6TableGoesWithTheIpv4OneAndAReloadHoldsBoth) {
     EXPECT_TRUE(kernel.tables6.back().empty());
 
     blocking.holdTable();
-    blocking.setIpv6Table({kDocumentation});
+    banDocumentation();
     EXPECT_FALSE(blocking.syncTable());
     EXPECT_EQ(kernel.tables6.size(), 1u) << "handed over during the hold";
     blocking.releaseTable();
@@ -60,7 +67,8 @@ TEST_F(KernelBlockingTest, TheIpv6TableGoesWithTheIpv4OneAndAReloadHoldsBoth) {
 }
 
 TEST_F(KernelBlockingTest, AnIpv6TableTheKernelCannotTakeDetachesEverythingAndSaysWhy) {
-    blocking.setIpv6Table({{v6("2001:db8::9"), v6("2001:db8::9")}, kDocumentation});
+    banDocumentation();
+    kernel.refuseTables = true;
     EXPECT_FALSE(blocking.syncTable());
     EXPECT_FALSE(blocking.running());
     EXPECT_EQ(kernel.stops, 1);
@@ -70,12 +78,7 @@ TEST_F(KernelBlockingTest, AnIpv6TableTheKernelCannotTakeDetachesEverythingAndSa
 }
 
 TEST_F(KernelBlockingTest, AnIpv6RefusalIsReportedWithItsTextOnceASecondAndAllCounted) {
-    blocking.useIpv6Names([](const Ipv6Number& address) {
-        std::vector<std::string> names;
-        if (address >= kDocumentation.first && address <= kDocumentation.last)
-            names.push_back("Documentation");
-        return names;
-    });
+    banDocumentation();
     refused("2001:db8::5", 50);
     refused("2001:db8::1:0");  // named by nothing: only counted
     blocking.reportRefusals();

@@ -187,6 +187,48 @@ TEST(KernelGuardProgram, WhileTheKernelGuardRunsTheTimerReadsNoConnectionTable) 
     EXPECT_GT(polling.tcp.reads, reads);
 }
 
+// IPv6 entries of the own list, of an add and of a subscribed list reach the
+// kernel's IPv6 table, beside the IPv4 one, and a refusal names its entry.
+TEST(KernelGuardProgram, TheKernelsIpv6TableHoldsTheOwnListAndTheLists) {
+    KernelProgram k;
+    k.dir.write("Moatlist.P2P",
+                "Example Net:10.0.0.0-10.0.0.255\r\nDoc Net:2001:db8::-2001:db8::ff\r\n");
+    k.dir.write("block.txt", "2001:db8:1::/48\n");
+    k.dir.write("lists.json", "{\"lists\": [" + std::string(test::kPrivateNetworksOff) +
+                                  ", {\"name\": \"six\", \"source\": \"" +
+                                  k.dir.file("block.txt").string() + "\", \"mode\": \"block\"}]}");
+    Program& program = k.start();
+    while (program.lists().updating()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        program.guardTimerFired();
+    }
+    program.guardTimerFired();
+    auto v6 = [](const char* text) { return parseIpAddress(text)->v6(); };
+    ASSERT_FALSE(k.kernel.tables6.empty());
+    EXPECT_EQ(k.kernel.tables6.back(),
+              (std::vector<Address6Interval>{
+                  {v6("2001:db8::"), v6("2001:db8::ff")},
+                  {v6("2001:db8:1::"), v6("2001:db8:1:ffff:ffff:ffff:ffff:ffff")}}));
+    EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A0000FF}}));
+    EXPECT_EQ(k.kernel.tables.size(), k.kernel.tables6.size()) << "both in one step";
+
+    program.addRange("Added", "2001:db8:2::1", "2001:db8:2::9");
+    EXPECT_EQ(k.kernel.tables6.back().size(), 3u);
+    EXPECT_EQ(k.kernel.tables6.back()[2],
+              (Address6Interval{v6("2001:db8:2::1"), v6("2001:db8:2::9")}));
+
+    std::string before = k.host.log;
+    k.kernel.queued.push_back(
+        {*parseIpAddress("2001:db8::5"), 443, 6, RefusalDirection::Outgoing, 42, "curl"});
+    k.kernel.queued.push_back(
+        {*parseIpAddress("2001:db8:1::7"), 443, 17, RefusalDirection::Outgoing, 42, "curl"});
+    program.guardTimerFired();
+    EXPECT_EQ(
+        k.host.log.substr(before.size()),
+        "Connection Rejected: 2001:db8::5 - Doc Net (12-05-2026 @ 21:41:15)\r\n"
+        "Connection Rejected: 2001:db8:1::7 - 2001:db8:1::/48 [six] (12-05-2026 @ 21:41:15)\r\n");
+}
+
 TEST(KernelGuardProgram, ARefusalIsReportedAsARejectionNamingEachMatchingEntry) {
     KernelProgram k;
     k.dir.write("Moatlist.P2P", "Example Net:10.0.0.0-10.0.0.255\r\nInner:10.0.0.5\r\n");
