@@ -22,6 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const bw::ParsedList list = bw::parseList(text.bytes);
     const std::string refusal = bw::listRefusal(list);
-    BW_FUZZ_CHECK(!refusal.empty() || !list.ranges.empty());
+    BW_FUZZ_CHECK(!refusal.empty() || !list.ranges.empty() || !list.ranges6.empty());
     return 0;
 }
