@@ -62,7 +62,8 @@ struct Geoip6Lists {
 
 namespace detail {
 
-using U128 = unsigned __int128;
+// __extension__: a GCC and clang type the ISO standard lacks, for prefix arithmetic only.
+__extension__ typedef unsigned __int128 U128;
 
 inline U128 number(const std::string& text) {
     std::optional<IpAddress> a = parseIpAddress(text);

@@ -35,7 +35,7 @@
 #include "blocklist/kernel_table.h"
 #include "geoip_list.h"
 #include "platform/kernel_guard.h"
-#include "platform/mountinfo.h"
+#include "private_cgroup.h"
 
 namespace {
 
@@ -46,54 +46,14 @@ constexpr std::uint16_t kPort = 9000;
 constexpr const char* kAllowed = "127.0.0.1";
 constexpr const char* kBanned = "127.0.0.9";
 
+constexpr const char* kBench = "kernel_guard_bench";
+
 bool fail(const char* what) {
-    std::fprintf(stderr, "kernel_guard_bench: %s: %s\n", what, std::strerror(errno));
-    return false;
+    return bw::bench::fail(kBench, what);
 }
 
-bool enterPrivateNetwork() {
-    if (unshare(CLONE_NEWNET) != 0)
-        return fail("cannot create a private network namespace");
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
-    return up || fail("cannot bring loopback up");
-}
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A cgroup for this run; this process moves in, BASTIONWATCH_CGROUP names it.
-struct BenchCgroup {
-    bool make() {
-        auto mount = bw::cgroup2MountPoint(readText("/proc/self/mountinfo"));
-        if (!mount)
-            return fail("no cgroup v2 mount");
-        home = *mount;
-        path = *mount / ("bastionwatch-bench-" + std::to_string(getpid()));
-        if (!fs::create_directory(path))
-            return fail("cannot create the bench cgroup");
-        std::ofstream(path / "cgroup.procs") << getpid() << std::flush;
-        setenv("BASTIONWATCH_CGROUP", path.c_str(), 1);
-        return true;
-    }
-    ~BenchCgroup() {
-        if (path.empty())
-            return;
-        std::ofstream(home / "cgroup.procs") << getpid() << std::flush;
-        rmdir(path.c_str());
-    }
-    fs::path home;
-    fs::path path;
-};
+using bw::bench::BenchCgroup;
+using bw::bench::readText;
 
 sockaddr_in inet(const char* text, std::uint16_t port) {
     sockaddr_in a{};
@@ -307,10 +267,10 @@ std::string firstLineWith(const std::string& text, const std::string& start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!enterPrivateNetwork())
+    if (!bw::bench::enterPrivateNetwork(kBench))
         return 1;
     BenchCgroup cgroup;
-    if (!cgroup.make())
+    if (!cgroup.make(kBench))
         return 1;
     std::optional<std::string> list = bw::bench::geoipAsBlocklist();
     if (!list)

@@ -4,28 +4,11 @@
 #include <charconv>
 #include <optional>
 
+#include "blocklist/characters.h"
+
 namespace bw {
 
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
-bool startsWithoutCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
-}
 
 // Hex digits, colons and the dotted tail of a mapped address; a prefix length.
 bool looksLikeIpv6(std::string_view text) {
@@ -38,8 +21,8 @@ bool looksLikeIpv6(std::string_view text) {
 
 std::optional<AddressSpan> cidrSpan(std::string_view text) {
     const std::size_t slash = text.find('/');
-    std::optional<std::uint32_t> address = dottedAddress(trimmed(text.substr(0, slash)));
-    const std::string_view bits = trimmed(text.substr(slash + 1));
+    std::optional<std::uint32_t> address = dottedAddress(trimBlanks(text.substr(0, slash)));
+    const std::string_view bits = trimBlanks(text.substr(slash + 1));
     unsigned prefix = 0;
     auto [end, error] = std::from_chars(bits.data(), bits.data() + bits.size(), prefix);
     if (!address || bits.empty() || error != std::errc() || end != bits.data() + bits.size() ||
@@ -53,8 +36,8 @@ std::optional<AddressSpan> cidrSpan(std::string_view text) {
 
 std::optional<AddressSpan> dashedSpan(std::string_view text) {
     const std::size_t dash = text.find('-');
-    std::optional<std::uint32_t> first = dottedAddress(trimmed(text.substr(0, dash)));
-    std::optional<std::uint32_t> last = dottedAddress(trimmed(text.substr(dash + 1)));
+    std::optional<std::uint32_t> first = dottedAddress(trimBlanks(text.substr(0, dash)));
+    std::optional<std::uint32_t> last = dottedAddress(trimBlanks(text.substr(dash + 1)));
     if (!first || !last || *first > *last)
         return std::nullopt;
     return AddressSpan{*first, *last};
@@ -101,20 +84,23 @@ std::vector<AddressSpan> overlapOf(const std::vector<AddressSpan>& spans,
 
 CheckQuery parseCheckQuery(std::string_view text) {
     CheckQuery query;
-    text = trimmed(text);
+    text = trimBlanks(text);
     query.text = std::string(text);
     std::optional<AddressSpan> span;
-    if (startsWithoutCase(text, "::ffff:") && dottedAddress(text.substr(7))) {
-        span = AddressSpan{*dottedAddress(text.substr(7)), *dottedAddress(text.substr(7))};
-    } else if (looksLikeIpv6(text)) {
+    if (looksLikeIpv6(text)) {
+        // An IPv4-mapped address is its IPv4 address, as everywhere else.
         std::optional<IpAddress> one = parseIpAddress(text);
-        if (one && one->isV6()) {
-            query.kind = CheckQuery::Kind::Address6;
-            query.address6 = one->v6();
+        if (one && one->isV4()) {
+            span = AddressSpan{one->v4(), one->v4()};
         } else {
-            query.kind = CheckQuery::Kind::Ipv6;
+            if (one) {
+                query.kind = CheckQuery::Kind::Address6;
+                query.address6 = one->v6();
+            } else {
+                query.kind = CheckQuery::Kind::Ipv6;
+            }
+            return query;
         }
-        return query;
     } else if (text.find('/') != std::string_view::npos) {
         span = cidrSpan(text);
     } else if (text.find('-') != std::string_view::npos) {

@@ -245,49 +245,40 @@ private:
     // A new table sized for the intervals, filled in one batch: slot 0 holds
     // the count, the intervals follow.
     int fillNewTable(std::span<const AddressInterval> intervals) {
-        const auto slots = static_cast<std::uint32_t>(intervals.size() + 1);
-        bpf_map_create_opts options{};
-        options.sz = sizeof options;
-        options.map_flags = BPF_F_INNER_MAP;
-        int table = bpf_map_create(BPF_MAP_TYPE_ARRAY, "bw_intervals", sizeof(std::uint32_t),
-                                   sizeof(KernelInterval), slots, &options);
-        if (table < 0)
-            return -1;
-        keys_.resize(slots);
-        values_.resize(slots);
-        for (std::uint32_t i = 0; i < slots; ++i) keys_[i] = i;
+        values_.resize(intervals.size() + 1);
         values_[0] = {static_cast<std::uint32_t>(intervals.size()), 0};
         for (std::size_t i = 0; i < intervals.size(); ++i)
             values_[i + 1] = {intervals[i].first, intervals[i].last};
-        std::uint32_t count = slots;
-        if (bpf_map_update_batch(table, keys_.data(), values_.data(), &count, nullptr) != 0 ||
-            count != slots) {
-            close(table);
-            return -1;
-        }
-        return table;
+        return newTableHolding("bw_intervals", values_);
     }
 
     // The IPv6 table, laid out as the IPv4 one.
     int fillNewTable6(std::span<const Address6Interval> intervals) {
-        const auto slots = static_cast<std::uint32_t>(intervals.size() + 1);
-        bpf_map_create_opts options{};
-        options.sz = sizeof options;
-        options.map_flags = BPF_F_INNER_MAP;
-        int table = bpf_map_create(BPF_MAP_TYPE_ARRAY, "bw_intervals6", sizeof(std::uint32_t),
-                                   sizeof(KernelInterval6), slots, &options);
-        if (table < 0)
-            return -1;
-        keys_.resize(slots);
-        values6_.resize(slots);
-        for (std::uint32_t i = 0; i < slots; ++i) keys_[i] = i;
+        values6_.resize(intervals.size() + 1);
         values6_[0] = {0, intervals.size(), 0, 0};
         for (std::size_t i = 0; i < intervals.size(); ++i)
             values6_[i + 1] = {intervals[i].first.high, intervals[i].first.low,
                                intervals[i].last.high, intervals[i].last.low};
-        std::uint32_t count = slots;
-        if (bpf_map_update_batch(table, keys_.data(), values6_.data(), &count, nullptr) != 0 ||
-            count != slots) {
+        return newTableHolding("bw_intervals6", values6_);
+    }
+
+    // An inner array map of exactly these slots, written in one batch; -1
+    // when the kernel refuses either step.
+    template <class Slot>
+    int newTableHolding(const char* name, const std::vector<Slot>& slots) {
+        const auto size = static_cast<std::uint32_t>(slots.size());
+        bpf_map_create_opts options{};
+        options.sz = sizeof options;
+        options.map_flags = BPF_F_INNER_MAP;
+        int table = bpf_map_create(BPF_MAP_TYPE_ARRAY, name, sizeof(std::uint32_t), sizeof(Slot),
+                                   size, &options);
+        if (table < 0)
+            return -1;
+        keys_.resize(size);
+        for (std::uint32_t i = 0; i < size; ++i) keys_[i] = i;
+        std::uint32_t count = size;
+        if (bpf_map_update_batch(table, keys_.data(), slots.data(), &count, nullptr) != 0 ||
+            count != size) {
             close(table);
             return -1;
         }
