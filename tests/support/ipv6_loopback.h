@@ -16,8 +16,8 @@
 
 namespace bw::test {
 
-// Only inside a private network namespace; usable at once (no duplicate
-// address detection), and by an ordinary user's namespace too.
+// Only inside a private network namespace; routed to when this returns, and
+// usable by an ordinary user's namespace too.
 inline bool addToLoopback6(std::initializer_list<const char*> addresses) {
     bool added = true;
     for (const char* a : addresses) added = addLoopbackAddress6(a) && added;

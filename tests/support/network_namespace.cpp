@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/ipv6_route.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -290,6 +292,46 @@ int connect6From(const char* localAddress, const char* address, std::uint16_t po
     return -1;
 }
 
+namespace {
+
+// Whether this network namespace routes to an address as its own: the local
+// route (RTF_LOCAL) in /proc/net/ipv6_route. A prefix route to a /128 on the
+// loopback is listed too, as a reject route, from the moment it is added.
+bool hasLocalRoute6(const in6_addr& address) {
+    char wanted[33];
+    for (int i = 0; i < 16; ++i) std::snprintf(wanted + 2 * i, 3, "%02x", address.s6_addr[i]);
+    FILE* routes = std::fopen("/proc/net/ipv6_route", "r");
+    if (!routes)
+        return false;
+    char line[256];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, routes)) {
+        char destination[33];
+        unsigned prefix = 0;
+        unsigned long flags = 0;
+        found = std::sscanf(line, "%32s %x %*s %*s %*s %*s %*s %*s %lx", destination, &prefix,
+                            &flags) == 3 &&
+                std::strcmp(destination, wanted) == 0 && prefix == 128 && (flags & RTF_LOCAL) != 0;
+    }
+    std::fclose(routes);
+    return found;
+}
+
+// The kernel puts an added address's local route in place a moment after it
+// acknowledges the address. A UDP socket connected in between takes the
+// loopback's reject route, which discards its datagrams without an error, so
+// a scenario would see them "sent" without the guard ever seeing them.
+bool awaitLocalRoute6(const in6_addr& address) {
+    for (int attempt = 0; attempt < 5000; ++attempt) {
+        if (hasLocalRoute6(address))
+            return true;
+        usleep(1000);
+    }
+    return false;
+}
+
+}  // namespace
+
 // Through rtnetlink in this process, as `ip -6 addr add ADDRESS/128 dev lo
 // nodad` would: a program started from here would lose the network rights
 // an ordinary user holds only inside its own user namespace.
@@ -330,9 +372,10 @@ bool addLoopbackAddress6(const char* address) {
     close(fd);
     auto* reply = reinterpret_cast<nlmsghdr*>(answer);
     if (got < static_cast<ssize_t>(NLMSG_LENGTH(sizeof(nlmsgerr))) ||
-        reply->nlmsg_type != NLMSG_ERROR)
+        reply->nlmsg_type != NLMSG_ERROR ||
+        static_cast<const nlmsgerr*>(NLMSG_DATA(reply))->error != 0)
         return false;
-    return static_cast<const nlmsgerr*>(NLMSG_DATA(reply))->error == 0;
+    return awaitLocalRoute6(bytes);
 }
 
 bool carriesData(int from, int to, std::string_view text) {

@@ -62,7 +62,8 @@ int connect6(const char* address, std::uint16_t port);
 int listenOn6(const char* address, std::uint16_t port);
 int connect6From(const char* localAddress, const char* address, std::uint16_t port);
 // Puts an IPv6 address (a documentation one, 2001:db8::/32) on the private
-// network's loopback, usable at once (no duplicate address detection).
+// network's loopback without duplicate address detection, and returns once
+// the kernel routes to it.
 bool addLoopbackAddress6(const char* address);
 
 // Sends the text and reads it back on the other end; true when it arrived whole.
