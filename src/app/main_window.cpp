@@ -553,6 +553,10 @@ void MainWindow::stateChanged() {
     const ProgramState& s = commands_->state();
     applyingState_ = true;
     counterLabels_[0]->setText(textFromBytes(s.counters.ranges));
+    // The counters panel has no room for a fourth row; the IPv6 ranges are
+    // counted where the ranges are.
+    counterLabels_[0]->setToolTip(QStringLiteral("IPv6 ranges: ") +
+                                  textFromBytes(s.counters.ranges6));
     counterLabels_[1]->setText(textFromBytes(s.counters.addresses));
     counterLabels_[2]->setText(QString::number(s.counters.blocked));
     startHiddenBox_->setChecked(s.options.startHidden);

@@ -21,6 +21,9 @@ struct Counters {
     std::string ranges = "0";
     std::string addresses = "0";
     std::uint64_t blocked = 0;
+    // IPv6 ranges, counted apart: a single one can hold more addresses than
+    // the addresses counter could ever show.
+    std::string ranges6 = "0";
 };
 
 struct GuardTimer {

@@ -149,7 +149,15 @@ EntryRef BanTable::refAtRow(std::size_t row) const {
             return {b, row};
         row -= buckets_[b].size();
     }
+    if (row < v6Slots_.size())
+        return {kIpv6Bucket, row};
     return {kBuckets, 0};
+}
+
+bool BanTable::holds(EntryRef ref) const {
+    if (ref.bucket == kIpv6Bucket)
+        return ref.slot < v6Slots_.size();
+    return ref.bucket >= 0 && ref.bucket < kBuckets && ref.slot < buckets_[ref.bucket].size();
 }
 
 void BanTable::forgetIndex() {

@@ -160,8 +160,13 @@ public:
         return {textAt(s.textAt, s.textSize), textAt(s.nameAt, s.nameSize), s.first, s.last};
     }
 
-    // The entry shown at a row of the list (rows follow table order).
+    // The rows of the list: the IPv4 entries in table order, then the IPv6
+    // ones in the order they were loaded or added.
+    std::size_t rows() const { return size_ + v6Slots_.size(); }
+    // The entry shown at a row; {kBuckets, 0} past the last row.
     EntryRef refAtRow(std::size_t row) const;
+    // Whether ref names an entry the table holds now.
+    bool holds(EntryRef ref) const;
 
     // Every entry whose range holds the address, in table order, each once: an
     // entry matches when address > start - 1, address < end + 1 and address > 0.

@@ -258,12 +258,14 @@ namespace {
 void showCounters(ProgramState& state, const LoadTotals& totals) {
     state.counters.ranges = formatPlainNumber(static_cast<double>(totals.ranges));
     state.counters.addresses = formatPlainNumber(totals.addresses);
+    state.counters.ranges6 = formatPlainNumber(static_cast<double>(totals.ranges6));
 }
 
 // The counters as the table stands, after a change made while the program runs.
 LoadTotals tableTotals(const BanTable& table) {
     LoadTotals totals;
     totals.ranges = table.size();
+    totals.ranges6 = table.size6();
     for (int b = 0; b < BanTable::kBuckets; ++b) {
         for (const BanEntry& e : table.bucket(b)) {
             if (e.end >= e.start)
@@ -442,10 +444,8 @@ AddOutcome Program::addRange(std::string_view profile, std::string_view start,
 
 void Program::removeEntry(EntryRef selected) {
     Parts& p = *parts_;
-    if (selected.bucket < 0 || selected.bucket >= BanTable::kBuckets ||
-        selected.slot >= p.table.bucket(selected.bucket).size()) {
+    if (!p.table.holds(selected))
         return;
-    }
     const std::string text(p.table.at(selected).text);
     p.table.remove(selected);
     UPDATELIST();  // the list drops the row before anything can show it again

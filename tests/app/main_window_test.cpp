@@ -423,7 +423,7 @@ void MainWindowTest::showsTheProgramState() {
     FakeCommands program;
     window.attach(program);
     ProgramState& s = program.programState;
-    s.counters = {"12", "3456", 7};
+    s.counters = {"12", "3456", 7, "5"};
     s.options = {true, false, false, 50, "50"};
     s.timer = {true, 55};
     s.bannerShown = true;
@@ -431,6 +431,7 @@ void MainWindowTest::showsTheProgramState() {
     s.trayToolTip = "Bastionwatch v1.99";
     window.stateChanged();
     QCOMPARE(child<QLabel>(window, "Label6_0")->text(), QStringLiteral("12"));
+    QCOMPARE(child<QLabel>(window, "Label6_0")->toolTip(), QStringLiteral("IPv6 ranges: 5"));
     QCOMPARE(child<QLabel>(window, "Label6_1")->text(), QStringLiteral("3456"));
     QCOMPARE(child<QLabel>(window, "Label6_2")->text(), QStringLiteral("7"));
     QVERIFY(child<QCheckBox>(window, "Check1")->isChecked());
@@ -502,18 +503,26 @@ void MainWindowTest::removesOnlyASelectedRow() {
     program.banTable.append(1, {"a:1.0.0.1", "a", 16777217, 16777217});
     program.banTable.append(10, {"b:10.0.0.0-10.0.0.255", "b", 167772160, 167772415});
     program.banTable.append(10, {"c:10.1.0.0-10.1.0.9", "c", 167837696, 167837705});
+    // IPv6 entries are rows too, after the IPv4 ones, whatever the order of adding.
+    program.banTable.append6(
+        {"d:2001:db8::1", "d", {0x20010db800000000, 1}, {0x20010db800000000, 1}});
+    program.banTable.append(2, {"e:2.0.0.1", "e", 33554433, 33554433});
     window.attach(program);
     window.banListReset();
     QListView* list = child<QListView>(window, "List1");
-    QCOMPARE(list->model()->rowCount(), 3);
-    QCOMPARE(list->model()->index(2, 0).data().toString(), QStringLiteral("c:10.1.0.0-10.1.0.9"));
+    QCOMPARE(list->model()->rowCount(), 5);
+    QCOMPARE(list->model()->index(3, 0).data().toString(), QStringLiteral("c:10.1.0.0-10.1.0.9"));
+    QCOMPARE(list->model()->index(4, 0).data().toString(), QStringLiteral("d:2001:db8::1"));
     child<QPushButton>(window, "Command2")->click();
     QVERIFY(program.calls.isEmpty());
-    list->selectionModel()->select(list->model()->index(2, 0), QItemSelectionModel::Select);
+    list->selectionModel()->select(list->model()->index(3, 0), QItemSelectionModel::Select);
     child<QPushButton>(window, "Command2")->click();
     QCOMPARE(program.calls, QStringList{QStringLiteral("remove 10/1")});
     window.banListReset();
     QVERIFY(!list->selectionModel()->hasSelection());
+    list->selectionModel()->select(list->model()->index(4, 0), QItemSelectionModel::Select);
+    child<QPushButton>(window, "Command2")->click();
+    QCOMPARE(program.calls.last(), QStringLiteral("remove %1/0").arg(BanTable::kIpv6Bucket));
 }
 
 // Between an import's throttled refreshes the table grows under the list: the

@@ -94,6 +94,31 @@ TEST_F(ProgramCommands, AddsAndRemovalsKeepTheRecordOfTheUsersOwnEntries) {
     EXPECT_EQ(dir.read("BWUserEntries.p2p"), "m:9.0.0.2\r\n");
 }
 
+TEST_F(ProgramCommands, Ipv6EntriesAreRowsAfterTheIpv4OnesAndAreRemovedLikeThem) {
+    program.addRange("v6", "2001:db8::1", "2001:db8::ff");
+    program.addRange("w6", "2001:db8:1::1", "");
+    const BanTable& table = program.table();
+    EXPECT_EQ(program.state().counters.ranges + " " + program.state().counters.addresses + " " +
+                  program.state().counters.ranges6,
+              "3 4 2");
+    ASSERT_EQ(table.rows(), 5u);
+    EXPECT_EQ(table.refAtRow(3), (EntryRef{BanTable::kIpv6Bucket, 0}));
+    EXPECT_EQ(table.refAtRow(5), (EntryRef{BanTable::kBuckets, 0}));
+
+    program.removeEntry(table.refAtRow(3));
+    ASSERT_EQ(table.size6(), 1u);
+    EXPECT_EQ(table.at6(0).text, "w6:2001:db8:1::1");
+    EXPECT_EQ(program.state().counters.ranges6, "1");
+    EXPECT_EQ(dir.read("Moatlist.P2P").find("v6:"), std::string::npos);
+    EXPECT_NE(dir.read("Moatlist.P2P").find("w6:2001:db8:1::1\r\n"), std::string::npos);
+    EXPECT_EQ(dir.read("BWUserEntries.p2p"), "w6:2001:db8:1::1\r\n");
+
+    const std::string before = dir.read("Moatlist.P2P");
+    program.removeEntry({BanTable::kIpv6Bucket, 1});  // a row no longer there
+    EXPECT_EQ(table.size6(), 1u);
+    EXPECT_EQ(dir.read("Moatlist.P2P"), before);
+}
+
 TEST_F(ProgramCommands, UnloadSavesTheSettingsAndEnds) {
     program.sliderClicked(75);
     program.startHiddenClicked(true);
