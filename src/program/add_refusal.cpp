@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "blocklist/address_codec.h"
+#include "platform/ip_address.h"
 
 namespace bw {
 
@@ -35,7 +36,34 @@ OutcomeWords wordsFor(AddOutcome outcome) {
 
 std::string notAnAddress(std::string_view field, std::string_view text) {
     return "Not added: " + std::string(field) + " \"" + std::string(text) +
-           "\" is not an address (four numbers from 0 to 255 joined by dots, such as 1.2.3.4).";
+           "\" is not an address (four numbers from 0 to 255 joined by dots, such as 1.2.3.4, "
+           "or an IPv6 address, such as 2001:db8::1).";
+}
+
+constexpr std::string_view kNoEntry =
+    "Not added: the fields do not make an entry (a profile name must not hold \":\" or a line "
+    "break).";
+
+// An entry with an IPv6 field: both bounds of one family, in order.
+std::string ipv6RefusalText(std::string_view start, std::string_view end) {
+    std::optional<IpAddress> first = parseIpAddress(start);
+    if (!first)
+        return notAnAddress("Start of IP Range", start);
+    if (end.empty())
+        return "Not added: the address was not accepted.";
+    std::optional<IpAddress> last = parseIpAddress(end);
+    if (!last)
+        return notAnAddress("End of IP Range", end);
+    if (first->isV4() != last->isV4())
+        return "Not added: Start and End of IP Range must both be IPv4 or both be IPv6 "
+               "addresses.";
+    if (*last < *first)
+        return "Not added: End of IP Range lies below Start of IP Range.";
+    return std::string(kNoEntry);
+}
+
+bool isIpv6Entry(std::string_view start, std::string_view end) {
+    return start.find(':') != std::string_view::npos || end.find(':') != std::string_view::npos;
 }
 
 }  // namespace
@@ -43,8 +71,12 @@ std::string notAnAddress(std::string_view field, std::string_view text) {
 std::string addRefusalText(std::string_view start, std::string_view end, AddOutcome outcome) {
     if (outcome == AddOutcome::Added)
         return {};
+    if (outcome == AddOutcome::Localhost && isIpv6Entry(start, end))
+        return "Not added: the range covers localhost (::1), which is never blocked.";
     if (std::string_view said = wordsFor(outcome).inDialog; !said.empty())
         return std::string(said);
+    if (isIpv6Entry(start, end))
+        return ipv6RefusalText(start, end);
     std::optional<double> first = IP2LONG(start);
     if (!first)
         return notAnAddress("Start of IP Range", start);
@@ -57,8 +89,7 @@ std::string addRefusalText(std::string_view start, std::string_view end, AddOutc
         return "Not added: End of IP Range lies below Start of IP Range.";
     if (*first <= kLowestRangeStart)
         return "Not added: a range must start above 0.1.0.0.";
-    return "Not added: the fields do not make an entry (a profile name must not hold \":\" or "
-           "a line break).";
+    return std::string(kNoEntry);
 }
 
 std::string linkLineNotAdded(std::string_view line, AddOutcome outcome) {

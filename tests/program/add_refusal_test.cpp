@@ -19,6 +19,14 @@ TEST(AddRefusalText, NamesTheFieldAtFaultOrWhyNot) {
         {"1.1.1.1", "2.2.x.2", AddOutcome::NotAnEntry, "End of IP Range \"2.2.x.2\" is not"},
         {"2.2.2.2", "1.1.1.1", AddOutcome::NotAnEntry, "End of IP Range lies below"},
         {"0.0.0.1", "0.0.0.9", AddOutcome::NotAnEntry, "above 0.1.0.0"},
+        {"2001:db8::1", "2001:db8::ff", AddOutcome::Added, ""},
+        {"2001:db8::1", "", AddOutcome::Duplicate, "already listed"},
+        {"::", "::2", AddOutcome::Localhost, "localhost (::1)"},
+        {"2001:db8:::1", "", AddOutcome::NotAnEntry, "Start of IP Range \"2001:db8:::1\" is not"},
+        {"2001:db8::1", "2001:db8::g", AddOutcome::NotAnEntry, "End of IP Range \"2001:db8::g\""},
+        {"1.1.1.1", "2001:db8::1", AddOutcome::NotAnEntry, "both be IPv4 or both be IPv6"},
+        {"2001:db8::ff", "2001:db8::1", AddOutcome::NotAnEntry, "End of IP Range lies below"},
+        {"2001:db8::1", "2001:db8::ff", AddOutcome::NotAnEntry, "do not make an entry"},
     };
     for (const Case& c : cases) {
         std::string text = addRefusalText(c.start, c.end, c.outcome);
