@@ -240,7 +240,7 @@ void ListsView::refresh() {
     if (lifelineSource_) {
         for (const Lifeline& lifeline : lifelineSource_()) {
             lines << tr("Never banned: %1 (%2)")
-                         .arg(QString::fromStdString(dottedText(lifeline.address)),
+                         .arg(QString::fromStdString(ipAddressText(lifeline.address)),
                               textFromBytes(lifeline.what));
         }
     }

@@ -203,7 +203,8 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
             {list->listName, sizeOf(allowed), sizeOf(overlapOf(held, allowed))});
     }
     for (const Lifeline& lifeline : lists.lifelines()) {
-        if (addressesWithin(asked, {lifeline.address, lifeline.address}) > 0)
+        if (lifeline.address.isV4() &&
+            addressesWithin(asked, {lifeline.address.v4(), lifeline.address.v4()}) > 0)
             result.lifelines.push_back(lifeline);
     }
     return result;
@@ -212,7 +213,10 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
 CheckResult checkAddress6(const BanTable& own, const ListTable& lists, Ipv6Number address) {
     CheckResult result;
     result.asked = 1;
-    const bool allowed = lists.allows(IpAddress::fromV6(address));
+    const Lifeline* lifeline = lists.lifelineAt(IpAddress::fromV6(address));
+    if (lifeline)
+        result.lifelines.push_back(*lifeline);
+    const bool allowed = lists.allows(IpAddress::fromV6(address)) || lifeline;
     auto take = [&](CheckedEntry entry) {
         if (result.entries.size() == kShownCheckEntries) {
             ++result.moreEntries;
@@ -311,7 +315,7 @@ std::string manyAddresses(std::string_view asked, const CheckResult& result) {
                 " through that an entry would ban\n";
     }
     for (const Lifeline& lifeline : result.lifelines) {
-        text += "  lifeline " + dottedText(lifeline.address) + " (" + lifeline.what +
+        text += "  lifeline " + ipAddressText(lifeline.address) + " (" + lifeline.what +
                 "): never banned\n";
     }
     return text;

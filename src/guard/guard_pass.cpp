@@ -9,9 +9,8 @@ namespace bw {
 
 namespace {
 
-// The lifelines are IPv4 addresses: an IPv6 peer is never one.
 bool spared(const ListTable& lists, const IpAddress& peer) {
-    return lists.allows(peer) || (peer.isV4() && lists.lifelineAt(peer.v4()));
+    return lists.allows(peer) || lists.lifelineAt(peer);
 }
 
 }  // namespace
@@ -66,7 +65,7 @@ void GuardPass::reportSparedLifelines() {
             continue;
         }
         sparedSaid_.insert(lifeline.address);
-        host_.appendLog("Lifeline " + dottedText(lifeline.address) + " (" + lifeline.what +
+        host_.appendLog("Lifeline " + ipAddressText(lifeline.address) + " (" + lifeline.what +
                         ") is never banned; the entry " + name + " would have.\r\n");
     }
 }

@@ -69,7 +69,7 @@ private:
     // Connections whose teardown the system refused and that were reported so.
     std::vector<TcpRow> refused_;
     // Lifelines whose would-be ban was already said.
-    std::set<std::uint32_t> sparedSaid_;
+    std::set<IpAddress> sparedSaid_;
 };
 
 }  // namespace bw

@@ -180,16 +180,28 @@ void ListTable::setLifelines(std::vector<Lifeline> lifelines) {
     lifelines_ = std::move(lifelines);
 }
 
-const Lifeline* ListTable::lifelineAt(std::uint32_t address) const {
+const Lifeline* ListTable::lifelineAt(const IpAddress& address) const {
     auto at = std::lower_bound(
         lifelines_.begin(), lifelines_.end(), address,
-        [](const Lifeline& l, std::uint32_t wanted) { return l.address < wanted; });
+        [](const Lifeline& l, const IpAddress& wanted) { return l.address < wanted; });
     return at != lifelines_.end() && at->address == address ? &*at : nullptr;
 }
 
 std::vector<AddressSpan> ListTable::sparedSpans() const {
     std::vector<AddressSpan> spared = allowed_;
-    for (const Lifeline& l : lifelines_) spared.push_back({l.address, l.address});
+    for (const Lifeline& l : lifelines_) {
+        if (l.address.isV4())
+            spared.push_back({l.address.v4(), l.address.v4()});
+    }
+    return mergeSpans(std::move(spared));
+}
+
+std::vector<Span6> ListTable::sparedSpans6() const {
+    std::vector<Span6> spared = allowedSpans6();
+    for (const Lifeline& l : lifelines_) {
+        if (!l.address.isV4())
+            spared.push_back({l.address.v6(), l.address.v6()});
+    }
     return mergeSpans(std::move(spared));
 }
 
@@ -211,7 +223,7 @@ std::vector<Span6> effectiveBannedSpans6(const std::vector<Span6>& ownRanges,
                                          const ListTable& lists) {
     std::vector<Span6> all = lists.bannedSpans6();
     all.insert(all.end(), ownRanges.begin(), ownRanges.end());
-    return subtractSpans(mergeSpans(std::move(all)), lists.allowedSpans6());
+    return subtractSpans(mergeSpans(std::move(all)), lists.sparedSpans6());
 }
 
 std::vector<AddressSpan> effectiveBannedSpans(const std::vector<AddressSpan>& ownRanges,

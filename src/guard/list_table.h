@@ -84,9 +84,11 @@ public:
     // lifelineAt first. One address named twice keeps its first description.
     void setLifelines(std::vector<Lifeline> lifelines);
     const std::vector<Lifeline>& lifelines() const { return lifelines_; }
-    const Lifeline* lifelineAt(std::uint32_t address) const;
+    const Lifeline* lifelineAt(const IpAddress& address) const;
     // The allowed addresses and the lifelines, merged: never in a kernel table.
     std::vector<AddressSpan> sparedSpans() const;
+    // The IPv6 spans spared: the allow lists' and the lifelines of that family.
+    std::vector<Span6> sparedSpans6() const;
 
 private:
     struct Origin {

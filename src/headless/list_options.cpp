@@ -158,7 +158,7 @@ const char* listOptionsHelp() {
 }
 
 std::string lifelineLine(const Lifeline& lifeline) {
-    return "lifeline " + dottedText(lifeline.address) + ": " + lifeline.what + ", never banned";
+    return "lifeline " + ipAddressText(lifeline.address) + ": " + lifeline.what + ", never banned";
 }
 
 int runListCommand(const ListCommand& command, ListKeeper& keeper, std::ostream& out,

@@ -802,7 +802,7 @@ void ListKeeper::saveUpdates() {
 }
 
 void ListKeeper::rememberServer(const std::string& address, std::string what) {
-    std::optional<std::uint32_t> ip = dottedAddress(address);
+    std::optional<IpAddress> ip = parseIpAddress(address);
     if (!ip || std::any_of(serverLifelines_.begin(), serverLifelines_.end(),
                            [&](const Lifeline& l) { return l.address == *ip; }))
         return;

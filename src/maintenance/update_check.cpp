@@ -189,7 +189,7 @@ DownloadResult UpdateCheck::download(const std::string& url, const std::filesyst
         return {false, "the download was cancelled"};
     }
     DownloadResult result = transfer->result();
-    if (std::optional<std::uint32_t> ip = dottedAddress(result.serverAddress))
+    if (std::optional<IpAddress> ip = parseIpAddress(result.serverAddress))
         serverLifeline_ = Lifeline{*ip, "update server"};
     return result;
 }

@@ -8,13 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ip_address.h"
+
 namespace bw {
 
 // An address the machine cannot do without: a name server, a default gateway,
 // the server a list or an update came from. No list and no entry bans one.
 struct Lifeline {
-    std::uint32_t address = 0;  // host order, as the ban table counts
-    std::string what;           // "DNS server", "default gateway", ...
+    IpAddress address;
+    std::string what;  // "DNS server", "default gateway", ...
     friend bool operator==(const Lifeline&, const Lifeline&) = default;
 };
 
@@ -26,10 +28,13 @@ inline constexpr std::string_view kDefaultGateway = "default gateway";
 std::optional<std::uint32_t> dottedAddress(std::string_view text);
 std::string dottedText(std::uint32_t address);
 
-// The IPv4 nameservers of a resolv.conf, in file order; IPv6 ones and other lines are skipped.
-std::vector<std::uint32_t> nameserversIn(std::string_view resolvConf);
+// The nameservers of a resolv.conf, of either family, in file order (an IPv6
+// one's zone, "%eth0", dropped); other lines are skipped.
+std::vector<IpAddress> nameserversIn(std::string_view resolvConf);
 // The gateways of the IPv4 default routes in /proc/net/route's text.
-std::vector<std::uint32_t> defaultGatewaysIn(std::string_view procNetRoute);
+std::vector<IpAddress> defaultGatewaysIn(std::string_view procNetRoute);
+// The gateways of the IPv6 default routes in /proc/net/ipv6_route's text.
+std::vector<IpAddress> defaultGateways6In(std::string_view procNetIpv6Route);
 
 // The machine's lifelines as the system states them now.
 class LifelineSource {
@@ -38,8 +43,8 @@ public:
     virtual std::vector<Lifeline> read() = 0;
 };
 
-// Reads /etc/resolv.conf, systemd-resolved's upstream list (where it runs) and
-// /proc/net/route, each below root.
+// Reads /etc/resolv.conf, systemd-resolved's upstream list (where it runs),
+// /proc/net/route and /proc/net/ipv6_route, each below root.
 std::unique_ptr<LifelineSource> makeLinuxLifelineSource(std::filesystem::path root = "/");
 
 }  // namespace bw

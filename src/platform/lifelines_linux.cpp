@@ -25,13 +25,15 @@ public:
 
     std::vector<Lifeline> read() override {
         std::vector<Lifeline> found;
-        auto add = [&](const std::vector<std::uint32_t>& addresses, std::string_view what) {
-            for (std::uint32_t address : addresses) found.push_back({address, std::string(what)});
+        auto add = [&](const std::vector<IpAddress>& addresses, std::string_view what) {
+            for (const IpAddress& address : addresses)
+                found.push_back({address, std::string(what)});
         };
         add(nameserversIn(smallFile(root_ / "etc/resolv.conf")), kDnsServer);
         add(nameserversIn(smallFile(root_ / "run/systemd/resolve/resolv.conf")),
             kUpstreamDnsServer);
         add(defaultGatewaysIn(smallFile(root_ / "proc/net/route")), kDefaultGateway);
+        add(defaultGateways6In(smallFile(root_ / "proc/net/ipv6_route")), kDefaultGateway);
         return found;
     }
 

@@ -204,7 +204,8 @@ void ListsViewTest::showsTheLifelinesOneLineEach() {
     view.attach(&f.keeper);
     QCOMPARE(view.lifelinesText(), QString());
     view.showLifelines([] {
-        return std::vector<Lifeline>{{0xC0000235u, "DNS server"}, {0xC0000201u, "default gateway"}};
+        return std::vector<Lifeline>{{IpAddress::fromV4(0xC0000235u), "DNS server"},
+                                     {IpAddress::fromV4(0xC0000201u), "default gateway"}};
     });
     QCOMPARE(view.lifelinesText(), QStringLiteral("Never banned: 192.0.2.53 (DNS server)\n"
                                                   "Never banned: 192.0.2.1 (default gateway)"));

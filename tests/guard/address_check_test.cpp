@@ -69,7 +69,7 @@ protected:
               {ip(127, 0, 0, 0), ip(127, 0, 0, 255), "Listed loopback"}}},
             {"Private networks", true, {{ip(10, 0, 0, 0), ip(10, 255, 255, 255), "10.0.0.0/8"}}},
         });
-        lists.setLifelines({{ip(192, 0, 2, 53), "DNS server"}});
+        lists.setLifelines({{IpAddress::fromV4(ip(192, 0, 2, 53)), "DNS server"}});
     }
     BanTable own;
     ListTable lists;
@@ -213,7 +213,8 @@ TEST(AddressCheck6, SaysWhatBansOneIpv6AddressAndWhatAllowsIt) {
                      {{0, 0}, Ipv6Number::max(), "All"}};
     ListRanges allow{"private", true, {}};
     allow.ranges6 = {{v6("fc00::"), v6("fdff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), "fc00::/7"}};
-    const ListTable lists({block, allow});
+    ListTable lists({block, allow});
+    lists.setLifelines({{IpAddress::fromV6(v6("2001:db8::53")), "DNS server"}});
     const struct {
         const char* address;
         const char* report;
@@ -228,6 +229,11 @@ TEST(AddressCheck6, SaysWhatBansOneIpv6AddressAndWhatAllowsIt) {
          "  held by the entry \"All\" of the list \"level1\", which is overruled\n"
          "  allowed by the allow list \"private\"\n"},
         {"::1", "::1 is not banned: no entry holds it.\n"},
+        {"2001:db8::53",
+         "2001:db8::53 is not banned: an entry holds it, but it is a lifeline.\n"
+         "  held by the entry \"Own Net:2001:db8::-2001:db8::ff\", which is overruled\n"
+         "  held by the entry \"All\" of the list \"level1\", which is overruled\n"
+         "  a lifeline (DNS server): never banned\n"},
     };
     for (const auto& c : cases) {
         const CheckResult result = checkAddress6(own, lists, v6(c.address));

@@ -377,24 +377,29 @@ TEST_F(GuardPassListsTest, AnAllowListOverridesEveryBan) {
 TEST_F(GuardPassListsTest, ALifelineIsNeverClosedWhateverBansIt) {
     ban("Own Net", "192.0.2.0", "192.0.2.255");
     useLists({{"everything", false, {{0x01000000u, 0xDFFFFFFFu, "All of it"}}}});
-    lists_.setLifelines({{0xC0000235u, "DNS server"}, {0xC6336401u, "list server"}});
+    ban6("Own Net 6", "2001:db8::", "2001:db8::ffff");
+    lists_.setLifelines({{IpAddress::fromV4(0xC0000235u), "DNS server"},
+                         {IpAddress::fromV4(0xC6336401u), "list server"},
+                         {test::ip6("2001:db8::53"), "DNS server"}});
     TcpRow other = connectionTo(ipField(192, 0, 2, 80), 3);
+    TcpRow other6 = connectionTo(test::ip6("2001:db8::80"), 5);
     tcp.rows = {connectionTo(ipField(192, 0, 2, 53), 1), connectionTo(ipField(198, 51, 100, 1), 2),
-                other};
+                other, connectionTo(test::ip6("2001:db8::53"), 4), other6};
 
     pass.RefreshNS();
 
-    ASSERT_EQ(tcp.tornDown.size(), 1u);
-    EXPECT_EQ(tcp.tornDown[0], other);
-    EXPECT_EQ(state.counters.blocked, 1u);
+    EXPECT_EQ(tcp.tornDown, (std::vector<TcpRow>{other, other6}));
+    EXPECT_EQ(state.counters.blocked, 2u);
 }
 
 TEST_F(GuardPassListsTest, AWouldBeBanOfALifelineIsSaidOnce) {
     ban("Own Net", "192.0.2.0", "192.0.2.255");
     useLists({{"level1", false, {{0xC6336400u, 0xC63364FFu, "Bad Net"}}}});
-    lists_.setLifelines({{0xC0000235u, "DNS server"},
-                         {0xC6336401u, "list server"},
-                         {0x08080808u, "default gateway"}});
+    lists_.setLifelines({{IpAddress::fromV4(0xC0000235u), "DNS server"},
+                         {IpAddress::fromV4(0xC6336401u), "list server"},
+                         {IpAddress::fromV4(0x08080808u), "default gateway"},
+                         {test::ip6("2001:db8::1"), "default gateway"}});
+    ban6("Own Net 6", "2001:db8::", "2001:db8::ffff");
 
     pass.reportSparedLifelines();
     pass.reportSparedLifelines();
@@ -402,7 +407,9 @@ TEST_F(GuardPassListsTest, AWouldBeBanOfALifelineIsSaidOnce) {
     EXPECT_EQ(host.log,
               "Lifeline 192.0.2.53 (DNS server) is never banned; the entry Own Net would have.\r\n"
               "Lifeline 198.51.100.1 (list server) is never banned; the entry Bad Net [level1] "
-              "would have.\r\n");
+              "would have.\r\n"
+              "Lifeline 2001:db8::1 (default gateway) is never banned; the entry Own Net 6 would "
+              "have.\r\n");
 }
 
 TEST_F(GuardPassListsTest, AListBanNamesTheEntryAndTheList) {

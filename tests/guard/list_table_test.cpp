@@ -65,18 +65,19 @@ TEST(ListTableTest, TheEffectiveBanIsOwnPlusBlockMinusAllow) {
 
 TEST(ListTableTest, LifelinesAreNeverInTheEffectiveBan) {
     ListTable lists({blockList("b", {{ip(192, 0, 2, 0), ip(192, 0, 2, 255), "Everything"}})});
-    lists.setLifelines({{ip(192, 0, 2, 53), "DNS server"},
-                        {ip(198, 51, 100, 1), "default gateway"},
-                        {ip(192, 0, 2, 53), "list server"}});
+    lists.setLifelines({{IpAddress::fromV4(ip(192, 0, 2, 53)), "DNS server"},
+                        {IpAddress::fromV4(ip(198, 51, 100, 1)), "default gateway"},
+                        {IpAddress::fromV4(ip(192, 0, 2, 53)), "list server"}});
     std::vector<AddressSpan> own{{ip(198, 51, 100, 0), ip(198, 51, 100, 255)}};
     EXPECT_EQ(effectiveBannedSpans(own, lists),
               (std::vector<AddressSpan>{{ip(192, 0, 2, 0), ip(192, 0, 2, 52)},
                                         {ip(192, 0, 2, 54), ip(192, 0, 2, 255)},
                                         {ip(198, 51, 100, 0), ip(198, 51, 100, 0)},
                                         {ip(198, 51, 100, 2), ip(198, 51, 100, 255)}}));
-    ASSERT_NE(lists.lifelineAt(ip(192, 0, 2, 53)), nullptr);
-    EXPECT_EQ(lists.lifelineAt(ip(192, 0, 2, 53))->what, "DNS server");  // the first named
-    EXPECT_EQ(lists.lifelineAt(ip(192, 0, 2, 54)), nullptr);
+    ASSERT_NE(lists.lifelineAt(IpAddress::fromV4(ip(192, 0, 2, 53))), nullptr);
+    EXPECT_EQ(lists.lifelineAt(IpAddress::fromV4(ip(192, 0, 2, 53)))->what,
+              "DNS server");  // the first named
+    EXPECT_EQ(lists.lifelineAt(IpAddress::fromV4(ip(192, 0, 2, 54))), nullptr);
     EXPECT_EQ(lists.lifelines().size(), 2u);
 }
 
@@ -121,6 +122,23 @@ TEST(ListTableTest, FindsIpv6BansByTheEarliestListAndKeepsTheFamiliesApart) {
     EXPECT_FALSE(table.allows(at("fe00::")));
     EXPECT_EQ(table.findBlock(ip(32, 1, 13, 184)), std::nullopt);
     EXPECT_EQ(table.pieceCount(), 0u);
+}
+
+TEST(ListTableTest, Ipv6LifelinesAreNeverInTheEffectiveIpv6Ban) {
+    ListTable lists({blockList6("b", {{v6("2001:db8::"), v6("2001:db8::ff"), "doc"}})});
+    lists.setLifelines({{at("2001:db8::53"), "DNS server"},
+                        {at("2001:db9::1"), "default gateway"},
+                        {at("192.0.2.1"), "default gateway"}});
+    const std::vector<Span6> own{{v6("2001:db9::"), v6("2001:db9::ff")}};
+    EXPECT_EQ(effectiveBannedSpans6(own, lists),
+              (std::vector<Span6>{{v6("2001:db8::"), v6("2001:db8::52")},
+                                  {v6("2001:db8::54"), v6("2001:db8::ff")},
+                                  {v6("2001:db9::"), v6("2001:db9::")},
+                                  {v6("2001:db9::2"), v6("2001:db9::ff")}}));
+    ASSERT_NE(lists.lifelineAt(at("2001:db8::53")), nullptr);
+    EXPECT_EQ(lists.lifelineAt(at("2001:db8::53"))->what, "DNS server");
+    EXPECT_EQ(lists.lifelineAt(at("::ffff:192.0.2.1")), lists.lifelineAt(at("192.0.2.1")));
+    EXPECT_EQ(lists.lifelineAt(at("2001:db8::54")), nullptr);
 }
 
 TEST(ListTableTest, ListsNeverBanIpv6LoopbackAndTheEffectiveIpv6BanSparesTheAllowed) {

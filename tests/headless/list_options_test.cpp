@@ -133,7 +133,8 @@ TEST_F(ListCommandTest, ListsShowsTheLifelinesOneLineEach) {
     ListKeeper keeper(downloader, clock, dir.path());
     ASSERT_EQ(keeper.load(false), "");
     EXPECT_EQ(runListCommand({Kind::Show, "", "", false, 24}, keeper, out, err, [] {},
-                             {{0xC0000235u, "DNS server"}, {0xC0000201u, "default gateway"}}),
+                             {{IpAddress::fromV4(0xC0000235u), "DNS server"},
+                              {IpAddress::fromV4(0xC0000201u), "default gateway"}}),
               0);
     EXPECT_EQ(out.str(), std::string(kBuiltInLine) +
                              "lifeline 192.0.2.53: DNS server, never banned\n"

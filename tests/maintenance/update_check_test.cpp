@@ -108,7 +108,7 @@ TEST_F(UpdateCheckTest, RemembersTheUpdateServersAddress) {
     UpdateCheck check = makeCheck(kServer);
     EXPECT_EQ(check.serverLifeline(), std::nullopt);
     record(check.run());
-    EXPECT_EQ(check.serverLifeline(), (Lifeline{0xC0000250u, "update server"}));
+    EXPECT_EQ(check.serverLifeline(), (Lifeline{IpAddress::fromV4(0xC0000250u), "update server"}));
 }
 
 TEST_F(UpdateCheckTest, ComparesStoredAndReceivedVersions) {

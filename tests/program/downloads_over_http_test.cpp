@@ -48,7 +48,8 @@ struct ProgramOverHttp : test::FakeServices {
     }
     bool isLifeline(std::uint32_t address, const std::string& what) const {
         const std::vector<Lifeline>& all = program.lifelines();
-        return std::find(all.begin(), all.end(), Lifeline{address, what}) != all.end();
+        return std::find(all.begin(), all.end(), Lifeline{IpAddress::fromV4(address), what}) !=
+               all.end();
     }
 
     std::unique_ptr<Downloader> curl =

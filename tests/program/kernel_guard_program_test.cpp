@@ -104,11 +104,11 @@ TEST(KernelGuardProgram, TheKernelTableFollowsEveryChangeOfTheBanTable) {
 // A gateway that turns up while the guard runs leaves the kernel's table at the next look.
 TEST(KernelGuardProgram, TheKernelTableNeverHoldsALifeline) {
     KernelProgram k;
-    k.lifelines.lifelines = {{0x0A000001, "default gateway"}};
+    k.lifelines.lifelines = {{IpAddress::fromV4(0x0A000001), "default gateway"}};
     Program& program = k.start();
     EXPECT_EQ(k.kernel.tables.back(), table({{0x0A000000, 0x0A000000}, {0x0A000002, 0x0A0000FF}}));
 
-    k.lifelines.lifelines.push_back({0x0A000080, "DNS server"});
+    k.lifelines.lifelines.push_back({IpAddress::fromV4(0x0A000080), "DNS server"});
     k.clock.advance(std::chrono::seconds(30));
     program.guardTimerFired();
     EXPECT_EQ(

@@ -92,7 +92,7 @@ TEST_F(ProgramListsTest, Ipv6EntriesOfTheOwnListAndTheListsMakeTheIpv6Ban) {
 
 // Built before the program, which reads its lifelines at the start.
 struct WithLifelines {
-    WithLifelines() { source.lifelines = {{0xC0000235u, "DNS server"}}; }
+    WithLifelines() { source.lifelines = {{IpAddress::fromV4(0xC0000235u), "DNS server"}}; }
     test::FakeLifelineSource source;
 };
 
@@ -113,7 +113,8 @@ TEST_F(ProgramLifelinesTest, ALifelineIsNeitherClosedNorInTheKernelTable) {
     dir.write("Moatlist.P2P", "Own Net:192.0.2.0-192.0.2.255\r\n");
     program.load("");
 
-    EXPECT_EQ(program.lifelines(), (std::vector<Lifeline>{{0xC0000235u, "DNS server"}}));
+    EXPECT_EQ(program.lifelines(),
+              (std::vector<Lifeline>{{IpAddress::fromV4(0xC0000235u), "DNS server"}}));
     EXPECT_EQ(program.effectiveBannedRanges(),
               (std::vector<AddressSpan>{{0xC0000200u, 0xC0000234u}, {0xC0000236u, 0xC00002FFu}}));
     EXPECT_NE(host.log.find("Lifeline 192.0.2.53 (DNS server) is never banned; the entry Own Net "
@@ -132,7 +133,7 @@ TEST_F(ProgramLifelinesTest, ALifelineIsNeitherClosedNorInTheKernelTable) {
 TEST_F(ProgramLifelinesTest, ANewLifelineIsTakenFromTheGuardsTimer) {
     dir.write("Moatlist.P2P", "Own Net:198.51.100.0-198.51.100.255\r\n");
     program.load("");
-    source.lifelines.push_back({0xC6336401u, "default gateway"});
+    source.lifelines.push_back({IpAddress::fromV4(0xC6336401u), "default gateway"});
     clock.advance(std::chrono::seconds(31));
     program.guardTimerFired();
 
@@ -155,8 +156,8 @@ TEST_F(ProgramLifelinesTest, TheServerAListCameFromIsALifeline) {
     program.guardTimerFired();
 
     EXPECT_EQ(program.lifelines(),
-              (std::vector<Lifeline>{{0xC0000235u, "DNS server"},
-                                     {0xC6336407u, "server of the list web"}}));
+              (std::vector<Lifeline>{{IpAddress::fromV4(0xC0000235u), "DNS server"},
+                                     {IpAddress::fromV4(0xC6336407u), "server of the list web"}}));
     EXPECT_EQ(program.effectiveBannedRanges(),
               (std::vector<AddressSpan>{{0xC6336400u, 0xC6336406u}, {0xC6336408u, 0xC63364FFu}}));
 }
