@@ -11,7 +11,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BW_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds="${BW_FUZZ_SECONDS:-10}"
 targets=(fuzz_list_format fuzz_gzip fuzz_subscriptions fuzz_helper_protocol fuzz_handover
-         fuzz_blocklist_roundtrip)
+         fuzz_blocklist_roundtrip fuzz_ip_address)
 [ $# -gt 0 ] && targets=("$@")
 
 "$root/scripts/install-deps.sh"
