@@ -1,5 +1,6 @@
 #include "headless/check_option.h"
 
+#include <algorithm>
 #include <iostream>
 #include <string_view>
 
@@ -37,8 +38,9 @@ struct AskedLine {
 
 struct AskedFile {
     std::vector<AskedLine> asked;
+    std::vector<AskedLine> asked6;    // single IPv6 addresses, each checked on its own
     std::vector<std::string> unread;  // "line N: text", for the lines that are none of them
-    std::size_t ipv6 = 0;
+    std::size_t ipv6Ranges = 0;
 };
 
 AskedFile readAskedFile(std::string_view bytes) {
@@ -50,7 +52,9 @@ AskedFile readAskedFile(std::string_view bytes) {
         if (query.text.empty() || query.text.starts_with('#'))
             return;
         if (query.kind == CheckQuery::Kind::Ipv6)
-            ++file.ipv6;
+            ++file.ipv6Ranges;
+        else if (query.kind == CheckQuery::Kind::Address6)
+            file.asked6.push_back({line, std::move(query)});
         else if (query.kind == CheckQuery::Kind::NotAnAddress)
             file.unread.push_back("line " + std::to_string(line) + ": " + query.text);
         else
@@ -102,10 +106,10 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
             err << "bastionwatch-headless: " << asked << ": and "
                 << file.unread.size() - kShownLines << " more lines that are not IPv4 addresses\n";
         }
-        if (file.asked.empty())
+        if (file.asked.empty() && file.asked6.empty())
             return refuse(err, asked + " holds no IPv4 address to check");
-        title = asked + " (" + std::to_string(file.asked.size()) +
-                (file.asked.size() == 1 ? " line)" : " lines)");
+        const std::size_t lines = file.asked.size() + file.asked6.size();
+        title = asked + " (" + std::to_string(lines) + (lines == 1 ? " line)" : " lines)");
     } else if (query.kind != CheckQuery::Kind::Address6) {
         file.asked.push_back({0, query});
     }
@@ -129,7 +133,8 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
     lists.setLifelines(setting.lifelines);
 
     if (query.kind == CheckQuery::Kind::Address6) {
-        const CheckResult result = checkAddress6(own, lists, query.address6);
+        CheckResult result = checkAddress6(own, lists, query.address6);
+        placeOwnEntriesInFile(result, own, blocklist.filename().string());
         out << checkReport(title, result);
         out << guardLine(setting, result.banned > 0);
         return result.banned > 0 ? kCheckBanned : kCheckAllowed;
@@ -141,21 +146,35 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
     placeListEntries(result, lists, keeper);
     out << checkReport(title, result);
 
-    if (file.asked.size() > 1 || file.asked.front().line > 0) {
-        std::size_t shown = 0;
+    std::uint64_t banned6 = 0;
+    if (file.asked.size() + file.asked6.size() > 1 ||
+        (file.asked.empty() ? file.asked6 : file.asked).front().line > 0) {
+        // The IPv4 lines by the spans banned, each IPv6 address by its own check.
+        std::vector<const AskedLine*> bannedLines;
         for (const AskedLine& line : file.asked) {
-            if (addressesWithin(result.bannedSpans, line.query.span) == 0)
-                continue;
-            if (++shown <= kShownLines)
-                out << "  banned: line " << line.line << ": " << line.query.text << "\n";
+            if (addressesWithin(result.bannedSpans, line.query.span) > 0)
+                bannedLines.push_back(&line);
         }
-        if (shown > kShownLines)
-            out << "  and " << shown - kShownLines << " more lines with banned addresses\n";
-        if (file.ipv6 > 0)
-            out << "  " << file.ipv6 << " IPv6 lines skipped: IPv6 is not guarded yet\n";
+        for (const AskedLine& line : file.asked6) {
+            if (checkAddress6(own, lists, line.query.address6).banned > 0) {
+                bannedLines.push_back(&line);
+                ++banned6;
+            }
+        }
+        std::sort(bannedLines.begin(), bannedLines.end(),
+                  [](const AskedLine* a, const AskedLine* b) { return a->line < b->line; });
+        for (std::size_t i = 0; i < bannedLines.size() && i < kShownLines; ++i)
+            out << "  banned: line " << bannedLines[i]->line << ": " << bannedLines[i]->query.text
+                << "\n";
+        if (bannedLines.size() > kShownLines)
+            out << "  and " << bannedLines.size() - kShownLines
+                << " more lines with banned addresses\n";
+        if (file.ipv6Ranges > 0)
+            out << "  " << file.ipv6Ranges
+                << " IPv6 ranges skipped: --check takes IPv6 addresses one at a time\n";
     }
-    out << guardLine(setting, result.banned > 0);
-    if (result.banned > 0)
+    out << guardLine(setting, result.banned + banned6 > 0);
+    if (result.banned + banned6 > 0)
         return kCheckBanned;
     return file.unread.empty() ? kCheckAllowed : kCheckUnreadable;
 }
@@ -163,9 +182,10 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
 const char* checkOptionHelp() {
     return "  --check WHAT            whether the guard refuses WHAT, and which entries,\n"
            "                          allow lists and lifelines decide it: an IPv4\n"
-           "                          address, a range (a.b.c.d-e.f.g.h or a.b.c.d/n), or a\n"
-           "                          file of them, one a line. Status 0: allowed, 1: banned,\n"
-           "                          2: nothing to check. Reads the files, changes nothing.\n";
+           "                          address, a range (a.b.c.d-e.f.g.h or a.b.c.d/n), an\n"
+           "                          IPv6 address, or a file of them, one a line.\n"
+           "                          Status 0: allowed, 1: banned, 2: nothing to check.\n"
+           "                          Reads the files, changes nothing.\n";
 }
 
 std::optional<int> runCheckOption(int argc, char** argv) {

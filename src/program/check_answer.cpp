@@ -10,11 +10,22 @@ namespace bw {
 
 namespace {
 
-// The ranges view lists the table in table order, one row per entry.
+// The ranges view lists the table in table order, one row per entry, the
+// IPv6 entries after the IPv4 ones.
 std::size_t rowOf(const BanTable& table, EntryRef ref) {
+    if (ref.bucket == BanTable::kIpv6Bucket)
+        return table.size() + ref.slot + 1;
     std::size_t row = ref.slot;
     for (int b = 0; b < ref.bucket; ++b) row += table.bucket(b).size();
     return row + 1;
+}
+
+void placeOwnRows(CheckResult& result, const BanTable& table) {
+    for (CheckedEntry& entry : result.entries) {
+        if (entry.own)
+            entry.where =
+                "row " + std::to_string(rowOf(table, entry.ref)) + " of IP Ranges/Blocklist";
+    }
 }
 
 }  // namespace
@@ -27,8 +38,9 @@ std::string checkAnswer(const BanTable& table, const ListTable& listTable, const
                " is an IPv6 range: type one IPv6 address, such as 2001:db8::7, to check it.\n";
     }
     if (query.kind == CheckQuery::Kind::Address6) {
-        // IPv6 entries have no row in the ranges view nor a line number yet: named only.
-        const CheckResult result = checkAddress6(table, listTable, query.address6);
+        // A list's IPv6 entries are named without a line number.
+        CheckResult result = checkAddress6(table, listTable, query.address6);
+        placeOwnRows(result, table);
         std::string answer = checkReport(query.text, result);
         if (result.banned > 0 && !blocking)
             answer +=
@@ -41,11 +53,7 @@ std::string checkAnswer(const BanTable& table, const ListTable& listTable, const
                "203.0.113.0-203.0.113.255 or 203.0.113.0/24.\n";
     }
     CheckResult result = checkAddresses(table, listTable, {query.span});
-    for (CheckedEntry& entry : result.entries) {
-        if (entry.own)
-            entry.where =
-                "row " + std::to_string(rowOf(table, entry.ref)) + " of IP Ranges/Blocklist";
-    }
+    placeOwnRows(result, table);
     placeListEntries(result, listTable, lists);
     std::string answer = checkReport(query.text, result);
     if (result.banned > 0 && !blocking)

@@ -27,7 +27,8 @@ private slots:
 void CheckAddressTest::theWindowAnswersAsTheGuardHoldsTheLists() {
     test::FakeServices fakes;
     fakes.dir.write("Moatlist.P2P",
-                    "Far:203.0.113.0-203.0.113.255\r\nNear:10.0.0.0-10.0.0.255\r\n");
+                    "Far:203.0.113.0-203.0.113.255\r\nDoc6:2001:db8:1::-2001:db8:1::ff\r\n"
+                    "Near:10.0.0.0-10.0.0.255\r\n");
     MainWindow window(true);
     window.setExitHandler([](int) {});
     Program program(window, fakes.services());
@@ -56,6 +57,11 @@ void CheckAddressTest::theWindowAnswersAsTheGuardHoldsTheLists() {
          "10.0.0.0/23: 256 of 512 addresses banned.\n"
          "  the entry \"Near:10.0.0.0-10.0.0.255\" (row 1 of IP Ranges/Blocklist) bans 256\n"},
         {"2001:db8::1", "2001:db8::1 is not banned: no entry holds it.\n"},
+        // The IPv6 rows come after the IPv4 ones.
+        {"2001:db8:1::7",
+         "2001:db8:1::7 is banned.\n"
+         "  banned by the entry \"Doc6:2001:db8:1::-2001:db8:1::ff\" (row 3 of IP "
+         "Ranges/Blocklist)\n"},
         {"2001:db8::/32",
          "2001:db8::/32 is an IPv6 range: type one IPv6 address, such as 2001:db8::7, to check "
          "it.\n"},

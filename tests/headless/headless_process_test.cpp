@@ -581,6 +581,9 @@ std::map<std::string, std::string> filesIn(const fs::path& folder) {
 // exit status a script reads; it writes nothing into the folder the guard uses.
 TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
     dir.write("addresses.txt", "8.8.8.8\n# the game server\n192.0.2.77\n");
+    dir.write("Moatlist.P2P", dir.read("Moatlist.P2P") + "Doc6:2001:db8:1::-2001:db8:1::ff\r\n");
+    // An IPv6 line is checked as itself, never as the 0.0.0.0 of an IPv4 span.
+    dir.write("addresses6.txt", "8.8.8.8\n2001:db8:1::9\n2001:db8::/32\n");
     bw::Setup setup;
     if (geteuid() == 0) {
         const passwd* nobody = getpwnam("nobody");
@@ -588,8 +591,8 @@ TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
             GTEST_SKIP() << "there is no user nobody to run the check as an ordinary user";
         setup.user = nobody->pw_uid;
         setup.group = nobody->pw_gid;
-        for (const fs::path& p :
-             {dir.path(), program, dir.file("Moatlist.P2P"), dir.file("addresses.txt")})
+        for (const fs::path& p : {dir.path(), program, dir.file("Moatlist.P2P"),
+                                  dir.file("addresses.txt"), dir.file("addresses6.txt")})
             ASSERT_EQ(chown(p.c_str(), setup.user, setup.group), 0) << p;
     }
     // A running guard writes the folder itself; only without one is it compared.
@@ -618,6 +621,11 @@ TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
     check("192.0.2.128-192.0.3.127", 1, "192.0.2.128-192.0.3.127: 128 of 256 addresses banned.\n");
     check(dir.file("addresses.txt").string(), 1, "  banned: line 3: 192.0.2.77\n");
     check("2001:db8::1", 0, "2001:db8::1 is not banned: no entry holds it.\n");
+    check("2001:db8:1::9", 1,
+          "  banned by the entry \"Doc6:2001:db8:1::-2001:db8:1::ff\" (Moatlist.P2P line 2)\n");
+    check(dir.file("addresses6.txt").string(), 1,
+          "  banned: line 2: 2001:db8:1::9\n"
+          "  1 IPv6 ranges skipped: --check takes IPv6 addresses one at a time\n");
     check(dir.file("missing.txt").string(), 2, "nor a file of them that reads");
 
     Child guard = start(program, {}, setup);
