@@ -249,6 +249,7 @@ CheckResult checkAddress6(const BanTable& own, const ListTable& lists, Ipv6Numbe
             CheckedEntry entry;
             entry.list = l;
             entry.range = r;
+            entry.ipv6 = true;
             entry.text = range.entry;
             entry.listName = list.listName;
             take(std::move(entry));

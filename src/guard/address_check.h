@@ -40,6 +40,7 @@ struct CheckedEntry {
     EntryRef ref;              // own: where it is in the table
     std::size_t list = 0;      // a list's: its index in ListTable::lists()
     std::size_t range = 0;     // and the range's index in that list
+    bool ipv6 = false;         // a list's IPv6 range: range indexes its IPv6 ranges
     std::string text;          // own: the blocklist line; a list's: the entry's name
     std::string listName;      // a list's
     std::uint64_t held = 0;    // addresses asked about that it holds

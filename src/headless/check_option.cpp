@@ -135,6 +135,7 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
     if (query.kind == CheckQuery::Kind::Address6) {
         CheckResult result = checkAddress6(own, lists, query.address6);
         placeOwnEntriesInFile(result, own, blocklist.filename().string());
+        placeListEntries(result, lists, keeper);
         out << checkReport(title, result);
         out << guardLine(setting, result.banned > 0);
         return result.banned > 0 ? kCheckBanned : kCheckAllowed;

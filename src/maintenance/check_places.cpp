@@ -62,8 +62,12 @@ void placeListEntries(CheckResult& result, const ListTable& lists, const ListKee
             continue;
         const ListRanges& ranges = *lists.lists()[list];
         std::vector<WantedRange> wanted;
-        for (const CheckedEntry* entry : entries)
-            wanted.push_back({entry->range, ranges.ranges[entry->range]});
+        for (const CheckedEntry* entry : entries) {
+            if (entry->ipv6)
+                wanted.push_back({entry->range, {}, true, ranges.ranges6[entry->range]});
+            else
+                wanted.push_back({entry->range, ranges.ranges[entry->range]});
+        }
         const std::vector<std::size_t> lines = rangeLineNumbers(text.bytes, wanted);
         const std::string name = (copy.parent_path().filename() / copy.filename()).string();
         for (std::size_t i = 0; i < entries.size(); ++i) {

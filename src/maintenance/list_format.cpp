@@ -429,21 +429,26 @@ std::vector<std::size_t> rangeLineNumbers(std::string_view text,
         return lines;
     text = withoutByteOrderMark(text);
     const ListFormat format = detectListFormat(text);
-    std::size_t lastWanted = 0;
-    for (const WantedRange& w : wanted) lastWanted = std::max(lastWanted, w.index);
+    // Ranges still to pass, per family, before every wanted one is behind.
+    std::size_t toPass[2] = {0, 0};
+    for (const WantedRange& w : wanted) toPass[w.ipv6] = std::max(toPass[w.ipv6], w.index + 1);
     std::size_t line = 0;
-    std::size_t range = 0;
+    std::size_t passed[2] = {0, 0};
     // The same lines make ranges here as in parseList: a line with a control byte never does.
     forEachLine(text, [&](std::string_view content) {
         ++line;
         LineReading reading = readListLine(format, content);
-        if (reading.kind != LineReading::Kind::Range)
+        const bool ipv6 = reading.kind == LineReading::Kind::Range6;
+        if (reading.kind != LineReading::Kind::Range && !ipv6)
             return true;
         for (std::size_t i = 0; i < wanted.size(); ++i) {
-            if (wanted[i].index == range && wanted[i].expected == reading.range)
+            const WantedRange& w = wanted[i];
+            if (w.ipv6 == ipv6 && w.index == passed[ipv6] &&
+                (ipv6 ? w.expected6 == reading.range6 : w.expected == reading.range))
                 lines[i] = line;
         }
-        return ++range <= lastWanted;
+        ++passed[ipv6];
+        return passed[0] < toPass[0] || passed[1] < toPass[1];
     });
     return lines;
 }

@@ -73,8 +73,10 @@ ParsedList parseList(std::string_view text, const ListLimits& limits = {});
 // the order asked; 0 where the range there is not the one expected (a copy
 // changed since) or there is none. Reads no further than the last one asked for.
 struct WantedRange {
-    std::size_t index = 0;
+    std::size_t index = 0;  // among the ranges of its family
     ListRange expected;
+    bool ipv6 = false;  // then expected6 is wanted, by its index among the IPv6 ranges
+    ListRange6 expected6 = {};
 };
 std::vector<std::size_t> rangeLineNumbers(std::string_view text,
                                           const std::vector<WantedRange>& wanted);

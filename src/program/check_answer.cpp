@@ -38,9 +38,9 @@ std::string checkAnswer(const BanTable& table, const ListTable& listTable, const
                " is an IPv6 range: type one IPv6 address, such as 2001:db8::7, to check it.\n";
     }
     if (query.kind == CheckQuery::Kind::Address6) {
-        // A list's IPv6 entries are named without a line number.
         CheckResult result = checkAddress6(table, listTable, query.address6);
         placeOwnRows(result, table);
+        placeListEntries(result, listTable, lists);
         std::string answer = checkReport(query.text, result);
         if (result.banned > 0 && !blocking)
             answer +=

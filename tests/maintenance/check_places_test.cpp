@@ -50,6 +50,23 @@ TEST(RangeLineNumbersTest, CountsEveryLineAndOnlyTheRangeExpected) {
     }
 }
 
+// IPv6 ranges are counted apart: an index names a range among those of its family.
+TEST(RangeLineNumbersTest, Ipv6RangesAreCountedAmongThemselves) {
+    const std::string text =
+        "One:1.1.1.1-1.1.1.9\n"
+        "Doc:2001:db8::-2001:db8::ff\n"
+        "Two:2.2.2.2\n"
+        "More:2001:db8:1::-2001:db8:1::ff\n";
+    auto v6 = [](const char* t) { return parseIpAddress(t)->v6(); };
+    const ListRange two{ip(2, 2, 2, 2), ip(2, 2, 2, 2), "Two"};
+    const ListRange6 doc{v6("2001:db8::"), v6("2001:db8::ff"), "Doc"};
+    const ListRange6 more{v6("2001:db8:1::"), v6("2001:db8:1::ff"), "More"};
+    EXPECT_EQ(rangeLineNumbers(text, {{1, {}, true, more}, {1, two}, {0, {}, true, doc}}),
+              (std::vector<std::size_t>{4, 3, 2}));
+    EXPECT_EQ(rangeLineNumbers(text, {{0, {}, true, more}, {2, {}, true, doc}}),
+              (std::vector<std::size_t>{0, 0}));
+}
+
 TEST(CheckPlacesTest, OwnEntriesAreFoundByTheLineTheyWereLoadedFrom) {
     BanTable own;
     loadBlocklist("a:1.1.1.1\r\n\r\nb:2.2.2.2\rc:3.3.3.3\nbroken\nd:4.4.4.4", own);
@@ -81,7 +98,7 @@ class LoadToRead : public ::testing::Test {
 protected:
     // A folder as a guard leaves it: a local list "mine" with its cached copy.
     void subscribeToLocalList() {
-        dir.write("mine.txt", "# mine\n192.0.2.0/24\n");
+        dir.write("mine.txt", "# mine\n192.0.2.0/24\n2001:db8::/32\n");
         ListKeeper guard(downloader, clock, dir.path());
         ASSERT_EQ(guard.load(true), "");
         Subscription local;
@@ -118,6 +135,12 @@ TEST_F(LoadToRead, HoldsTheListsAGuardWouldAndChangesNothing) {
     ASSERT_EQ(result.entries.size(), 1u);
     EXPECT_TRUE(result.entries[0].where.starts_with("lists/mine-")) << result.entries[0].where;
     EXPECT_TRUE(result.entries[0].where.ends_with(".list line 2")) << result.entries[0].where;
+
+    // An IPv6 entry by its line too, not by the IPv4 range at its index.
+    result = checkAddress6(BanTable(), table, parseIpAddress("2001:db8::5")->v6());
+    placeListEntries(result, table, check);
+    ASSERT_EQ(result.entries.size(), 1u);
+    EXPECT_TRUE(result.entries[0].where.ends_with(".list line 3")) << result.entries[0].where;
 
     EXPECT_NE(check.setEnabled("mine", false), "");
     EXPECT_EQ(folderState(dir.path()), before);
