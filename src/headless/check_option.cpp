@@ -24,6 +24,23 @@ namespace {
 constexpr std::uint64_t kMaxAddressFileBytes = std::uint64_t{64} << 20;
 constexpr std::uint64_t kMaxBlocklistBytes = std::uint64_t{512} << 20;
 constexpr std::size_t kShownLines = 20;
+constexpr std::size_t kShownIpv6Reports = 5;
+
+// "FILE (N lines)", or "FILE (N IPv6 lines)" where a file holds both families.
+std::string linesTitle(const std::string& file, std::size_t lines, std::string_view family) {
+    return file + " (" + std::to_string(lines) + " " + std::string(family) +
+           (lines == 1 ? "line)" : "lines)");
+}
+
+// As checkAddress6 decides it, without naming anything.
+bool bannedIpv6(const BanTable& own, const ListTable& lists, Ipv6Number address,
+                std::vector<EntryRef>& hits) {
+    const IpAddress asked = IpAddress::fromV6(address);
+    if (lists.allows(asked) || lists.lifelineAt(asked))
+        return false;
+    own.findMatches6(address, hits);
+    return !hits.empty() || lists.findBlock(asked).has_value();
+}
 
 int refuse(std::ostream& err, const std::string& why) {
     err << "bastionwatch-headless: " << why << "\n";
@@ -108,8 +125,7 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
         }
         if (file.asked.empty() && file.asked6.empty())
             return refuse(err, asked + " holds no IPv4 address to check");
-        const std::size_t lines = file.asked.size() + file.asked6.size();
-        title = asked + " (" + std::to_string(lines) + (lines == 1 ? " line)" : " lines)");
+        title = linesTitle(asked, file.asked.size(), file.asked6.empty() ? "" : "IPv4 ");
     } else if (query.kind != CheckQuery::Kind::Address6) {
         file.asked.push_back({0, query});
     }
@@ -140,27 +156,42 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
         out << guardLine(setting, result.banned > 0);
         return result.banned > 0 ? kCheckBanned : kCheckAllowed;
     }
-    std::vector<AddressSpan> spans;
-    for (const AskedLine& line : file.asked) spans.push_back(line.query.span);
-    CheckResult result = checkAddresses(own, lists, spans);
-    placeOwnEntriesInFile(result, own, blocklist.filename().string());
-    placeListEntries(result, lists, keeper);
-    out << checkReport(title, result);
+    CheckResult result;
+    if (!file.asked.empty()) {
+        std::vector<AddressSpan> spans;
+        for (const AskedLine& line : file.asked) spans.push_back(line.query.span);
+        result = checkAddresses(own, lists, spans);
+        placeOwnEntriesInFile(result, own, blocklist.filename().string());
+        placeListEntries(result, lists, keeper);
+        out << checkReport(title, result);
+    }
+    // The IPv6 addresses of a file one by one, through the tables' indexes: a
+    // hostile file of millions of lines is not read against every range.
+    std::vector<const AskedLine*> banned6;
+    std::vector<EntryRef> hits;
+    for (const AskedLine& line : file.asked6) {
+        if (bannedIpv6(own, lists, line.query.address6, hits))
+            banned6.push_back(&line);
+    }
+    if (!file.asked6.empty()) {
+        out << linesTitle(asked, file.asked6.size(), "IPv6 ") << ": " << banned6.size() << " of "
+            << file.asked6.size() << (file.asked6.size() == 1 ? " address" : " addresses")
+            << " banned.\n";
+        // What bans the first few, said in full.
+        for (std::size_t i = 0; i < banned6.size() && i < kShownIpv6Reports; ++i) {
+            CheckResult one = checkAddress6(own, lists, banned6[i]->query.address6);
+            placeOwnEntriesInFile(one, own, blocklist.filename().string());
+            placeListEntries(one, lists, keeper);
+            out << checkReport(banned6[i]->query.text, one);
+        }
+    }
 
-    std::uint64_t banned6 = 0;
     if (file.asked.size() + file.asked6.size() > 1 ||
         (file.asked.empty() ? file.asked6 : file.asked).front().line > 0) {
-        // The IPv4 lines by the spans banned, each IPv6 address by its own check.
-        std::vector<const AskedLine*> bannedLines;
+        std::vector<const AskedLine*> bannedLines = banned6;
         for (const AskedLine& line : file.asked) {
             if (addressesWithin(result.bannedSpans, line.query.span) > 0)
                 bannedLines.push_back(&line);
-        }
-        for (const AskedLine& line : file.asked6) {
-            if (checkAddress6(own, lists, line.query.address6).banned > 0) {
-                bannedLines.push_back(&line);
-                ++banned6;
-            }
         }
         std::sort(bannedLines.begin(), bannedLines.end(),
                   [](const AskedLine* a, const AskedLine* b) { return a->line < b->line; });
@@ -174,8 +205,9 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
             out << "  " << file.ipv6Ranges
                 << " IPv6 ranges skipped: --check takes IPv6 addresses one at a time\n";
     }
-    out << guardLine(setting, result.banned + banned6 > 0);
-    if (result.banned + banned6 > 0)
+    const bool banned = result.banned > 0 || !banned6.empty();
+    out << guardLine(setting, banned);
+    if (banned)
         return kCheckBanned;
     return file.unread.empty() ? kCheckAllowed : kCheckUnreadable;
 }

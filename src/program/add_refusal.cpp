@@ -36,8 +36,22 @@ OutcomeWords wordsFor(AddOutcome outcome) {
 
 std::string notAnAddress(std::string_view field, std::string_view text) {
     return "Not added: " + std::string(field) + " \"" + std::string(text) +
+           "\" is not an address (four numbers from 0 to 255 joined by dots, such as 1.2.3.4).";
+}
+
+std::string notAnIpv6Address(std::string_view field, std::string_view text) {
+    return "Not added: " + std::string(field) + " \"" + std::string(text) +
            "\" is not an address (four numbers from 0 to 255 joined by dots, such as 1.2.3.4, "
            "or an IPv6 address, such as 2001:db8::1).";
+}
+
+// An IPv6 text that names an IPv4 address (::ffff:a.b.c.d) is written as that address.
+std::optional<std::string> mappedRefusal(std::string_view field, std::string_view text,
+                                         const IpAddress& address) {
+    if (text.find(':') == std::string_view::npos || !address.isV4())
+        return std::nullopt;
+    return "Not added: " + std::string(field) + " \"" + std::string(text) +
+           "\" is an IPv4 address written as IPv6: write it as " + ipAddressText(address) + ".";
 }
 
 constexpr std::string_view kNoEntry =
@@ -48,12 +62,16 @@ constexpr std::string_view kNoEntry =
 std::string ipv6RefusalText(std::string_view start, std::string_view end) {
     std::optional<IpAddress> first = parseIpAddress(start);
     if (!first)
-        return notAnAddress("Start of IP Range", start);
+        return notAnIpv6Address("Start of IP Range", start);
+    if (std::optional<std::string> mapped = mappedRefusal("Start of IP Range", start, *first))
+        return *mapped;
     if (end.empty())
         return "Not added: the address was not accepted.";
     std::optional<IpAddress> last = parseIpAddress(end);
     if (!last)
-        return notAnAddress("End of IP Range", end);
+        return notAnIpv6Address("End of IP Range", end);
+    if (std::optional<std::string> mapped = mappedRefusal("End of IP Range", end, *last))
+        return *mapped;
     if (first->isV4() != last->isV4())
         return "Not added: Start and End of IP Range must both be IPv4 or both be IPv6 "
                "addresses.";

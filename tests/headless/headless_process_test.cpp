@@ -584,6 +584,7 @@ TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
     dir.write("Moatlist.P2P", dir.read("Moatlist.P2P") + "Doc6:2001:db8:1::-2001:db8:1::ff\r\n");
     // An IPv6 line is checked as itself, never as the 0.0.0.0 of an IPv4 span.
     dir.write("addresses6.txt", "8.8.8.8\n2001:db8:1::9\n2001:db8::/32\n");
+    dir.write("only6.txt", "2001:db8::1\n2001:db8:1::9\n");
     bw::Setup setup;
     if (geteuid() == 0) {
         const passwd* nobody = getpwnam("nobody");
@@ -591,8 +592,9 @@ TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
             GTEST_SKIP() << "there is no user nobody to run the check as an ordinary user";
         setup.user = nobody->pw_uid;
         setup.group = nobody->pw_gid;
-        for (const fs::path& p : {dir.path(), program, dir.file("Moatlist.P2P"),
-                                  dir.file("addresses.txt"), dir.file("addresses6.txt")})
+        for (const fs::path& p :
+             {dir.path(), program, dir.file("Moatlist.P2P"), dir.file("addresses.txt"),
+              dir.file("addresses6.txt"), dir.file("only6.txt")})
             ASSERT_EQ(chown(p.c_str(), setup.user, setup.group), 0) << p;
     }
     // A running guard writes the folder itself; only without one is it compared.
@@ -623,9 +625,19 @@ TEST_F(HeadlessProcess, CheckSaysWhatIsBannedByItsStatusAndWritesNothing) {
     check("2001:db8::1", 0, "2001:db8::1 is not banned: no entry holds it.\n");
     check("2001:db8:1::9", 1,
           "  banned by the entry \"Doc6:2001:db8:1::-2001:db8:1::ff\" (Moatlist.P2P line 2)\n");
-    check(dir.file("addresses6.txt").string(), 1,
-          "  banned: line 2: 2001:db8:1::9\n"
-          "  1 IPv6 ranges skipped: --check takes IPv6 addresses one at a time\n");
+    const std::string doc6 =
+        "2001:db8:1::9 is banned.\n"
+        "  banned by the entry \"Doc6:2001:db8:1::-2001:db8:1::ff\" (Moatlist.P2P line 2)\n";
+    const std::string both = dir.file("addresses6.txt").string();
+    check(both, 1,
+          both + " (1 IPv4 line) is not banned: no entry holds it.\n" + both +
+              " (1 IPv6 line): 1 of 1 address banned.\n" + doc6 +
+              "  banned: line 2: 2001:db8:1::9\n"
+              "  1 IPv6 ranges skipped: --check takes IPv6 addresses one at a time\n");
+    const std::string only6 = dir.file("only6.txt").string();
+    check(only6, 1,
+          "now.\n" + only6 + " (2 IPv6 lines): 1 of 2 addresses banned.\n" + doc6 +
+              "  banned: line 2: 2001:db8:1::9\nNo guard");
     check(dir.file("missing.txt").string(), 2, "nor a file of them that reads");
 
     Child guard = start(program, {}, setup);
