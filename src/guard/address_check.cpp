@@ -210,6 +210,15 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
     return result;
 }
 
+bool bannedAddress6(const BanTable& own, const ListTable& lists, Ipv6Number address,
+                    std::vector<EntryRef>& hits) {
+    const IpAddress asked = IpAddress::fromV6(address);
+    if (lists.allows(asked) || lists.lifelineAt(asked))
+        return false;
+    own.findMatches6(address, hits);
+    return !hits.empty() || lists.findBlock(asked).has_value();
+}
+
 CheckResult checkAddress6(const BanTable& own, const ListTable& lists, Ipv6Number address) {
     CheckResult result;
     result.asked = 1;
@@ -259,7 +268,8 @@ CheckResult checkAddress6(const BanTable& own, const ListTable& lists, Ipv6Numbe
     }
     // Counted once every list is read: an allow list may come before the entry.
     for (CheckedAllow& allow : result.allows) allow.letThrough = result.entries.empty() ? 0 : 1;
-    result.banned = !allowed && !result.entries.empty() ? 1 : 0;
+    // One rule for one address and for a file of them.
+    result.banned = bannedAddress6(own, lists, address, hits) ? 1 : 0;
     if (result.banned > 0)
         result.bannedSpans6.push_back({address, address});
     return result;

@@ -82,6 +82,10 @@ CheckResult checkAddresses(const BanTable& own, const ListTable& lists,
 // The same for one IPv6 address: asked is 1, banned 0 or 1. The guard has no
 // IPv6 lifelines, and lists never ban ::1.
 CheckResult checkAddress6(const BanTable& own, const ListTable& lists, Ipv6Number address);
+// Whether the guard bans one IPv6 address, as checkAddress6 decides it, found
+// through the tables' indexes and naming nothing: for many addresses at a time.
+bool bannedAddress6(const BanTable& own, const ListTable& lists, Ipv6Number address,
+                    std::vector<EntryRef>& hits);
 
 // How many addresses of the sorted, disjoint spans lie in the span.
 std::uint64_t addressesWithin(const std::vector<AddressSpan>& spans, AddressSpan span);

@@ -32,16 +32,6 @@ std::string linesTitle(const std::string& file, std::size_t lines, std::string_v
            (lines == 1 ? "line)" : "lines)");
 }
 
-// As checkAddress6 decides it, without naming anything.
-bool bannedIpv6(const BanTable& own, const ListTable& lists, Ipv6Number address,
-                std::vector<EntryRef>& hits) {
-    const IpAddress asked = IpAddress::fromV6(address);
-    if (lists.allows(asked) || lists.lifelineAt(asked))
-        return false;
-    own.findMatches6(address, hits);
-    return !hits.empty() || lists.findBlock(asked).has_value();
-}
-
 int refuse(std::ostream& err, const std::string& why) {
     err << "bastionwatch-headless: " << why << "\n";
     return kCheckUnreadable;
@@ -170,7 +160,7 @@ int runCheck(const std::string& asked, const CheckSetting& setting, std::ostream
     std::vector<const AskedLine*> banned6;
     std::vector<EntryRef> hits;
     for (const AskedLine& line : file.asked6) {
-        if (bannedIpv6(own, lists, line.query.address6, hits))
+        if (bannedAddress6(own, lists, line.query.address6, hits))
             banned6.push_back(&line);
     }
     if (!file.asked6.empty()) {

@@ -52,13 +52,13 @@ std::optional<std::uint32_t> hexWord(std::string_view word) {
 }  // namespace
 
 std::optional<std::uint32_t> dottedAddress(std::string_view text) {
-    if (text.empty() || text.size() > 15)
+    // The dotted form alone: neither brackets nor an IPv6 text naming an IPv4 address.
+    if (text.find_first_of("[:") != std::string_view::npos)
         return std::nullopt;
-    const std::string copy(text);
-    in_addr parsed{};
-    if (::inet_pton(AF_INET, copy.c_str(), &parsed) != 1)
+    std::optional<IpAddress> address = parseIpAddress(text);
+    if (!address)
         return std::nullopt;
-    return ntohl(parsed.s_addr);
+    return address->v4();
 }
 
 std::string dottedText(std::uint32_t address) {
